@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Sets up, builds, tests and demonstrates the kit on a Debian machine.
+#   ./kit.sh demo    install what is missing, build, run the kit's main job on the virtual printer
+#   ./kit.sh test    install what is missing, build and run the tests (normal and sanitizer builds)
+#   ./kit.sh deps    only install the missing packages
+#   ./kit.sh build [PRESET]   configure and build one preset (debug, release, sanitize)
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$here"
+
+# Debian packages the build, the tests and the demo need.
+packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev socat)
+
+say() { printf '==> %s\n' "$*"; }
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]} == 0)); then
+    return
+  fi
+  say "installing ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  local preset="$1"
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  say "configuring and building ($preset)"
+  cmake --preset "$preset" "${launcher[@]}" >/dev/null
+  cmake --build --preset "$preset"
+}
+
+run_tests() {
+  local preset="$1"
+  say "testing ($preset)"
+  ctest --preset "$preset"
+}
+
+demo() {
+  build release
+  local bin="$here/build/release"
+  local reg
+  reg="$(mktemp -d "${TMPDIR:-/tmp}/poskit-demo.XXXXXX")"
+  export OPOS_REGISTRY_DIR="$reg"
+  say "registry in $reg, loaded from examples/registry/poskit.reg"
+  "$bin/tools/oposreg/oposreg" import "$here/examples/registry/poskit.reg"
+  say "the printer's OPOS device key and its port"
+  "$bin/tools/oposreg/oposreg" export 'HKEY_LOCAL_MACHINE\SOFTWARE\OLEforRetail\ServiceOPOS\POSPrinter'
+  "$bin/tools/oposreg/oposreg" query 'HKEY_LOCAL_MACHINE\SOFTWARE\Quorel\Ports\SIM'
+}
+
+case "${1:-}" in
+  deps) install_missing ;;
+  build) install_missing; build "${2:-debug}" ;;
+  test)
+    install_missing
+    build debug
+    run_tests debug
+    build sanitize
+    run_tests sanitize
+    ;;
+  demo) install_missing; demo ;;
+  -h|--help|help|"")
+    sed -n '2,6s/^# \{0,1\}//p' "$0"
+    [ -n "${1:-}" ] || exit 2
+    ;;
+  *) echo "kit.sh: unknown command '$1' (try --help)" >&2; exit 2 ;;
+esac
