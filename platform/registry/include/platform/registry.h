@@ -30,6 +30,7 @@ enum class registry_root { local_machine, current_user, classes_root };
 enum class registry_type : std::uint32_t {
   none = 0,
   string = 1,        // REG_SZ: UTF-8 text
+  expand_string = 2, // REG_EXPAND_SZ: UTF-8 text with %VARIABLE% references, kept as given
   binary = 3,        // REG_BINARY
   dword = 4,         // REG_DWORD: 32-bit little-endian
   multi_string = 7,  // REG_MULTI_SZ: strings each ended by NUL, then one more NUL
@@ -39,7 +40,8 @@ enum class registry_type : std::uint32_t {
 std::string_view root_name(registry_root root);
 
 // Splits "HKEY_LOCAL_MACHINE\SOFTWARE\X" (or HKLM\..., HKCU\..., HKCR\...; case-insensitive;
-// "/" accepted as a separator) into its root and the path below it. False for an unknown root.
+// "/" accepted as a separator in a path without backslashes, since key names may contain "/")
+// into its root and the path below it. False for an unknown root.
 bool parse_key_path(std::string_view full_path, registry_root& root, std::string& sub_path);
 
 // Folder holding the store: $OPOS_REGISTRY_DIR when set, else $XDG_CONFIG_HOME/poskit/registry,
