@@ -12,7 +12,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "atomic_file.h"
+#include "platform/replace_file.h"
 #include "platform/case_path.h"
 
 namespace platform {
@@ -273,7 +273,7 @@ bool edit_file(const fs::path& file, std::error_code* error,
     }
     return true;
   }
-  if (!detail::replace_file(target, doc.text(), ec)) {
+  if (!replace_file(target, doc.text(), ec)) {
     return fail(error, ec);
   }
   if (error != nullptr) {

@@ -17,6 +17,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/replace_file.h"
 #include "reg_format.h"
 
 namespace platform {
@@ -242,16 +243,6 @@ long read_file(const std::filesystem::path& path, int fd, std::string& out) {
   }
 }
 
-long write_all(const std::filesystem::path& path, int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t put = ::write(fd, text.data(), text.size());
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return system_failure(path, errno);
-    text.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return kErrorSuccess;
-}
-
 // One operation on the store: holds the process's mutex and, for writes, the directory's lock
 // file, and brings the cached trees up to date with the files.
 class store_session {
@@ -301,8 +292,8 @@ class store_session {
     return kErrorSuccess;
   }
 
-  // Writes the tree of `root` to its file: a temporary file in the same folder, flushed to disk
-  // and renamed over the old one, so that readers see either version whole.
+  // Writes the tree of `root` to its file atomically, so that readers see either version whole,
+  // then pins the new file (the directory lock keeps other writers out meanwhile).
   long save(registry_root root) {
     root_cache& cache = state().roots[root_index(root)];
     std::string text(reg_format::kHeader);
@@ -310,24 +301,11 @@ class store_session {
     reg_format::append_key(text, root, "", cache.tree);
 
     std::filesystem::path path = file_of(root);
-    std::string temp = (directory_ / ("." + std::string(root_name(root)) + ".reg.XXXXXX")).string();
-    unique_fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.valid()) return forget(cache, system_failure(temp, errno));
-
-    long rc = kErrorSuccess;
-    mode_t mode = 0644;
-    struct stat old {};
-    if (cache.pin.valid() && ::fstat(cache.pin.get(), &old) == 0) mode = old.st_mode & 07777;
-    if (::fchmod(fd.get(), mode) != 0) rc = system_failure(temp, errno);
-    if (rc == kErrorSuccess) rc = write_all(temp, fd.get(), text);
-    if (rc == kErrorSuccess && ::fsync(fd.get()) != 0) rc = system_failure(temp, errno);
-    if (rc == kErrorSuccess && ::rename(temp.c_str(), path.c_str()) != 0) rc = system_failure(path, errno);
+    std::error_code ec;
+    if (!replace_file(path, text, ec)) return forget(cache, system_failure(path, ec.value()));
+    unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
-    if (rc == kErrorSuccess && ::fstat(fd.get(), &st) != 0) rc = system_failure(path, errno);
-    if (rc != kErrorSuccess) {
-      ::unlink(temp.c_str());
-      return forget(cache, rc);
-    }
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return forget(cache, system_failure(path, errno));
     cache.exists = true;
     cache.signature = signature_of(st);
     cache.pin = std::move(fd);

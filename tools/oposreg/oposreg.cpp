@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include "platform/registry.h"
+#include "platform/replace_file.h"
 
 namespace tools {
 namespace {
@@ -361,31 +362,8 @@ class command_runner {
       out_ << text;
       return kExitOk;
     }
-    return write_atomically(*file, text);
-  }
-
-  // Writes a temporary file beside `path` and renames it over, so that a reader never sees half a file.
-  int write_atomically(const std::string& path, const std::string& text) {
-    std::filesystem::path target(path);
-    std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return system_failure(path, errno);
-    int error_number = 0;
-    std::string_view rest = text;
-    while (!rest.empty() && error_number == 0) {
-      ssize_t put = ::write(fd, rest.data(), rest.size());
-      if (put < 0 && errno != EINTR) error_number = errno;
-      if (put > 0) rest.remove_prefix(static_cast<std::size_t>(put));
-    }
-    if (error_number == 0 && ::fchmod(fd, 0644) != 0) error_number = errno;
-    if (error_number == 0 && ::fsync(fd) != 0) error_number = errno;
-    if (::close(fd) != 0 && error_number == 0) error_number = errno;
-    if (error_number == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error_number = errno;
-    if (error_number != 0) {
-      ::unlink(temp.c_str());
-      return system_failure(path, error_number);
-    }
+    std::error_code ec;
+    if (!platform::replace_file(*file, text, ec)) return system_failure(*file, ec.value());
     return kExitOk;
   }
 

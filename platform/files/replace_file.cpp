@@ -1,5 +1,5 @@
 // Atomic file replacement through a temporary file in the same folder and rename(2).
-#include "atomic_file.h"
+#include "platform/replace_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-namespace platform::detail {
+namespace platform {
 namespace {
 
 std::error_code last_error() { return {errno, std::generic_category()}; }
@@ -96,4 +96,4 @@ bool replace_file(const std::filesystem::path& target, std::string_view content,
   return true;
 }
 
-}  // namespace platform::detail
+}  // namespace platform
