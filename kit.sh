@@ -10,7 +10,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$here"
 
 # Debian packages the build, the tests and the demo need.
-packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev socat)
+packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev socat
+          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux)
 
 say() { printf '==> %s\n' "$*"; }
 
