@@ -1,0 +1,295 @@
+// vprinter: the virtual printer on a TCP port, serving one connection after another.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "vprinter/virtual_printer.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vprinter [--listen HOST:PORT] [--capture FILE] [--render FILE.png] [--id BYTE]\n"
+    "                [--model NAME] [--fault NAME[=VALUE]]... [--drawer-close-ms MS] [--once] [--log]\n"
+    "\n"
+    "Runs a virtual ESC/POS receipt printer on a TCP port (default 127.0.0.1:9100; port 0 picks a\n"
+    "free one). Connections are served one after another. The paper is written to the --render\n"
+    "file after each connection and when the program ends (SIGINT or SIGTERM).\n"
+    "\n"
+    "  --capture FILE     record every byte received in FILE (emptied at start)\n"
+    "  --render FILE.png  write the printed paper as a PNG image\n"
+    "  --id BYTE          printer model identity answered to GS I 1 (default 0x20)\n"
+    "  --model NAME       model name answered to GS I C\n"
+    "  --fault NAME       start with a fault: cover_open, paper_near_end, paper_out, offline,\n"
+    "                     cutter_error, mute, busy, slow=US_PER_BYTE, short_write=BYTES, disconnect\n"
+    "  --drawer-close-ms  the drawer closes by itself this many ms after a kick (default: never)\n"
+    "  --once             end after the first connection\n"
+    "  --log              after each connection, list unknown and ignored commands on stderr\n";
+
+// A file descriptor closed on destruction.
+class fd_handle {
+ public:
+  explicit fd_handle(int fd = -1) : fd_(fd) {}
+  ~fd_handle() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  fd_handle(fd_handle&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+  fd_handle& operator=(fd_handle&& o) noexcept {
+    if (this != &o) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = std::exchange(o.fd_, -1);
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+int g_signal_pipe[2] = {-1, -1};
+
+void on_signal(int) {
+  const char c = 1;
+  const int saved = errno;
+  [[maybe_unused]] ssize_t n = ::write(g_signal_pipe[1], &c, 1);
+  errno = saved;
+}
+
+// Waits up to `ms` for `fd` to become readable (or -1 for none); false when a signal asked to stop.
+bool wait_readable(int fd, int ms, bool& readable) {
+  pollfd p[2] = {{g_signal_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
+  const int n = ::poll(p, fd >= 0 ? 2 : 1, ms);
+  readable = n > 0 && fd >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR));
+  return !(n > 0 && (p[0].revents & POLLIN));
+}
+
+[[noreturn]] void usage_error(const std::string& text) {
+  std::fprintf(stderr, "vprinter: %s (see --help)\n", text.c_str());
+  std::exit(2);
+}
+
+bool parse_int(std::string_view s, long& out) {
+  if (s.empty()) return false;
+  std::string str(s);
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtol(str.c_str(), &end, 0);
+  return errno == 0 && end && *end == '\0';
+}
+
+struct options {
+  std::string host = "127.0.0.1";
+  std::string port = "9100";
+  std::string render;
+  bool once = false;
+  bool show_log = false;
+  vprinter::config cfg;
+  std::vector<std::pair<vprinter::fault, int>> faults;
+};
+
+options parse(int argc, char** argv) {
+  options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usage_error(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (arg == "--listen") {
+      const std::string v = value();
+      const auto colon = v.rfind(':');
+      if (colon == std::string::npos || colon == 0 || colon + 1 == v.size()) usage_error("--listen takes HOST:PORT");
+      o.host = v.substr(0, colon);
+      o.port = v.substr(colon + 1);
+    } else if (arg == "--capture") {
+      o.cfg.capture_file = value();
+    } else if (arg == "--render") {
+      o.render = value();
+    } else if (arg == "--id") {
+      long n = 0;
+      if (!parse_int(value(), n) || n < 0 || n > 255) usage_error("--id takes a byte, e.g. 0x20");
+      o.cfg.model_id = static_cast<std::uint8_t>(n);
+    } else if (arg == "--model") {
+      o.cfg.model_name = value();
+    } else if (arg == "--drawer-close-ms") {
+      long n = 0;
+      if (!parse_int(value(), n) || n < 0 || n > 3600000) usage_error("--drawer-close-ms takes milliseconds");
+      o.cfg.drawer_close_after_ms = static_cast<int>(n);
+    } else if (arg == "--fault") {
+      const std::string v = value();
+      const auto eq = v.find('=');
+      const auto f = vprinter::fault_from_name(v.substr(0, eq));
+      if (!f) usage_error("unknown fault '" + v.substr(0, eq) + "'");
+      long n = 0;
+      if (eq != std::string::npos && (!parse_int(v.substr(eq + 1), n) || n < 0 || n > 1000000))
+        usage_error("bad fault value in '" + v + "'");
+      o.faults.emplace_back(*f, static_cast<int>(n));
+    } else if (arg == "--once") {
+      o.once = true;
+    } else if (arg == "--log") {
+      o.show_log = true;
+    } else {
+      usage_error("unknown option '" + arg + "'");
+    }
+  }
+  return o;
+}
+
+fd_handle listen_on(const options& o, std::string& shown) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* res = nullptr;
+  const int rc = ::getaddrinfo(o.host.c_str(), o.port.c_str(), &hints, &res);
+  if (rc != 0) {
+    std::fprintf(stderr, "vprinter: cannot resolve %s:%s: %s\n", o.host.c_str(), o.port.c_str(), gai_strerror(rc));
+    std::exit(1);
+  }
+  std::string why = "no address";
+  for (addrinfo* ai = res; ai; ai = ai->ai_next) {
+    fd_handle fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
+    if (fd.get() < 0) continue;
+    const int one = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd.get(), 4) != 0) {
+      why = std::strerror(errno);
+      continue;
+    }
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&ss), &len);
+    char host[NI_MAXHOST], port[NI_MAXSERV];
+    ::getnameinfo(reinterpret_cast<sockaddr*>(&ss), len, host, sizeof host, port, sizeof port,
+                  NI_NUMERICHOST | NI_NUMERICSERV);
+    shown = std::string(host) + ":" + port;
+    ::freeaddrinfo(res);
+    return fd;
+  }
+  ::freeaddrinfo(res);
+  std::fprintf(stderr, "vprinter: cannot listen on %s:%s: %s\n", o.host.c_str(), o.port.c_str(), why.c_str());
+  std::exit(1);
+}
+
+bool send_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Serves one connection until the peer closes it, the link fault drops it, or a signal arrives.
+// Returns false when the program should stop.
+bool serve(vprinter::virtual_printer& printer, int client) {
+  std::string pending;  // received but not yet taken by the printer
+  char buf[16384];
+  for (;;) {
+    const auto answers = printer.read(1u << 20);
+    if (answers.status == vprinter::link_status::down) return true;
+    if (!answers.bytes.empty() && !send_all(client, answers.bytes)) return true;
+
+    // Bytes the printer refused are offered again shortly; meanwhile nothing more is read, so
+    // the sender sees the back-pressure a full printer buffer gives.
+    bool readable = false;
+    if (!wait_readable(pending.empty() ? client : -1, pending.empty() ? 100 : 20, readable)) return false;
+    if (readable) {
+      const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const auto rest = printer.read(1u << 20);
+        if (!rest.bytes.empty()) send_all(client, rest.bytes);
+        return true;
+      }
+      pending.append(buf, static_cast<std::size_t>(n));
+    }
+    if (pending.empty()) continue;
+    const auto r = printer.accept(pending);
+    if (r.status == vprinter::link_status::down) return true;
+    pending.erase(0, r.accepted);
+    if (r.delay.count() > 0) {
+      bool ignored = false;
+      const long ms = static_cast<long>(std::min<long long>(r.delay.count() / 1000 + 1, 60000));
+      if (!wait_readable(-1, static_cast<int>(ms), ignored)) return false;
+    }
+  }
+}
+
+// Prints the printer's remarks not shown yet to stderr, one per line.
+void show_log(const vprinter::virtual_printer& printer, std::size_t& shown) {
+  const auto log = printer.log();
+  for (; shown < log.size(); ++shown) {
+    const auto& e = log[shown];
+    const char* what = e.what == vprinter::log_entry::kind::unknown   ? "unknown"
+                       : e.what == vprinter::log_entry::kind::ignored ? "ignored"
+                                                                      : "note";
+    std::fprintf(stderr, "vprinter: at byte %llu: %s: %s\n", static_cast<unsigned long long>(e.offset), what,
+                 e.text.c_str());
+  }
+}
+
+void render(const vprinter::virtual_printer& printer, const std::string& path) {
+  if (path.empty()) return;
+  std::string error;
+  if (!printer.write_png(path, &error)) std::fprintf(stderr, "vprinter: %s\n", error.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  options o = parse(argc, argv);
+  if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::perror("vprinter: pipe");
+    return 1;
+  }
+  struct sigaction sa{};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  std::string shown;
+  fd_handle listener = listen_on(o, shown);
+  vprinter::virtual_printer printer(o.cfg);
+  for (const auto& [f, v] : o.faults) printer.inject_fault(f, v);
+  std::printf("vprinter: listening on %s\n", shown.c_str());
+  std::fflush(stdout);
+
+  std::size_t shown_entries = 0;
+  bool running = true;
+  while (running) {
+    bool readable = false;
+    if (!wait_readable(listener.get(), 1000, readable)) break;
+    if (!readable) continue;
+    fd_handle client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (client.get() < 0) continue;
+    running = serve(printer, client.get());
+    client = fd_handle();
+    render(printer, o.render);
+    if (o.show_log) show_log(printer, shown_entries);
+    if (o.once) break;
+  }
+  render(printer, o.render);
+  if (o.show_log) show_log(printer, shown_entries);
+  return 0;
+}

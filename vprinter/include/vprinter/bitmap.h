@@ -1,0 +1,38 @@
+// A 1-bit image, one byte per dot (1 = black), as the virtual printer's paper is kept.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vprinter {
+
+// Width x height dots, rows top first; dots outside the image read as white.
+class bitmap {
+ public:
+  bitmap() = default;
+  bitmap(int width, int height);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  bool get(int x, int y) const;
+  void set(int x, int y, bool black = true);
+  // Adds white rows at the bottom until the image is `height` rows tall.
+  void grow_to(int height);
+  // Black dots in the rectangle [x0, x1) x [y0, y1), clipped to the image.
+  int count(int x0, int y0, int x1, int y1) const;
+  int count() const { return count(0, 0, width_, height_); }
+  const std::vector<std::uint8_t>& dots() const { return dots_; }
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  std::vector<std::uint8_t> dots_;
+};
+
+// Writes `image` as a 1-bit greyscale PNG, atomically (temporary file, then rename).
+// Returns false and says why in `error` on failure.
+bool write_png(const bitmap& image, const std::filesystem::path& path, std::string* error = nullptr);
+
+}  // namespace vprinter

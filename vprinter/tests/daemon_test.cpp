@@ -1,0 +1,238 @@
+// The vprinter program over loopback TCP: status answers, printing, capture and render files,
+// faults from the command line, clean end on SIGTERM, and its command-line errors.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/testing/temp_dir.h"
+#include "test_util.h"
+
+extern char** environ;
+
+namespace vprinter {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The daemon as a child process whose stdout and stderr the test reads; killed if still running.
+class daemon_process {
+ public:
+  explicit daemon_process(const std::vector<std::string>& args) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 2);
+    std::vector<std::string> all = {VPRINTER_DAEMON_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, VPRINTER_DAEMON_PATH, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    out_ = out[0];
+  }
+  ~daemon_process() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+  daemon_process(const daemon_process&) = delete;
+  daemon_process& operator=(const daemon_process&) = delete;
+
+  // Reads output until it holds a full line or `limit` passes; returns what was read.
+  std::string read_line(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (output_.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      char buf[256];
+      const ssize_t n = ::read(out_, buf, sizeof buf);
+      if (n <= 0) break;
+      output_.append(buf, static_cast<std::size_t>(n));
+    }
+    return output_;
+  }
+  // Waits up to `limit` for the process to end; its exit code, or -1 when it did not end.
+  int wait(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+      if (r == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+  void signal(int sig) { ::kill(pid_, sig); }
+  bool started() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string output_;
+};
+
+// The port from the "listening on HOST:PORT" line, or 0.
+int port_of(const std::string& line) {
+  const auto colon = line.rfind(':');
+  return colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+}
+
+// A loopback TCP connection with bounded reads.
+class client {
+ public:
+  explicit client(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~client() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  bool send(std::string_view b) { return ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size()); }
+  // Reads until `n` bytes arrived, the peer closed, or `limit` passed.
+  std::string receive(std::size_t n, std::chrono::milliseconds limit) {
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (got.size() < n && std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      char buf[512];
+      const ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
+      if (r <= 0) break;
+      got.append(buf, static_cast<std::size_t>(r));
+    }
+    return got;
+  }
+  // True when the peer closes or resets the connection within `limit`.
+  bool closed_by_peer(std::chrono::milliseconds limit) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return false;
+    char c;
+    return ::recv(fd_, &c, 1, 0) <= 0;  // an orderly close, or a reset when our byte was unread
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+std::string read_file(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(VprinterDaemon, ServesPrintsCapturesAndRendersUntilSigterm) {
+  platform::testing::temp_dir dir;
+  daemon_process d({"--listen", "127.0.0.1:0", "--capture", (dir / "cap.bin").string(), "--render",
+                    (dir / "paper.png").string(), "--id", "0x21"});
+  ASSERT_TRUE(d.started());
+  const std::string line = d.read_line(5s);
+  ASSERT_NE(line.find("listening on 127.0.0.1:"), std::string::npos) << line;
+  const int port = port_of(line.substr(0, line.find('\n')));
+  ASSERT_GT(port, 0);
+
+  const std::string job = test::bytes("1B 40") + "Hello from TCP\n" + test::bytes("10 04 01 1D 49 01 1D 56 42 00");
+  {
+    client c(port);
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.send(job));
+    EXPECT_TRUE(test::same_bytes(c.receive(2, 5s), test::bytes("16 21")));
+  }
+  // A second connection is served after the first.
+  {
+    client c(port);
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.send(test::bytes("10 04 02")));
+    EXPECT_TRUE(test::same_bytes(c.receive(1, 5s), test::bytes("12")));
+  }
+  d.signal(SIGTERM);
+  EXPECT_EQ(d.wait(5s), 0);
+  EXPECT_TRUE(test::same_bytes(read_file(dir / "cap.bin"), job + test::bytes("10 04 02")));
+  const std::string png = read_file(dir / "paper.png");
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+TEST(VprinterDaemon, FaultsFromTheCommandLine) {
+  struct fault_case {
+    const char* fault;
+    std::string request;
+    std::string answer;
+  };
+  const fault_case cases[] = {
+      {"cover_open", test::bytes("10 04 02"), test::bytes("16")},
+      {"paper_out", test::bytes("10 04 04"), test::bytes("7E")},
+      {"mute", test::bytes("1D 49 01"), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    daemon_process d({"--listen", "127.0.0.1:0", "--fault", c.fault, "--once"});
+    const int port = port_of(d.read_line(5s));
+    ASSERT_GT(port, 0);
+    client cl(port);
+    ASSERT_TRUE(cl.connected());
+    ASSERT_TRUE(cl.send(c.request));
+    EXPECT_TRUE(test::same_bytes(cl.receive(c.answer.empty() ? 1 : c.answer.size(), c.answer.empty() ? 300ms : 5s), c.answer));
+  }
+  // The disconnect fault drops the connection at its first byte.
+  daemon_process d({"--listen", "127.0.0.1:0", "--fault", "disconnect"});
+  const int port = port_of(d.read_line(5s));
+  ASSERT_GT(port, 0);
+  client cl(port);
+  ASSERT_TRUE(cl.connected());
+  cl.send("x");
+  EXPECT_TRUE(cl.closed_by_peer(5s));
+  d.signal(SIGINT);
+  EXPECT_EQ(d.wait(5s), 0);
+}
+
+TEST(VprinterDaemon, CommandLineErrorsAreOneLine) {
+  struct arg_case {
+    std::vector<std::string> args;
+    int code;
+    const char* text;
+  };
+  const arg_case cases[] = {
+      {{"--help"}, 0, "usage: vprinter"},
+      {{"--fault", "jammed"}, 2, "vprinter: unknown fault 'jammed' (see --help)\n"},
+      {{"--id", "300"}, 2, "vprinter: --id takes a byte, e.g. 0x20 (see --help)\n"},
+      {{"--listen", "nohostport"}, 2, "vprinter: --listen takes HOST:PORT (see --help)\n"},
+      {{"--bogus"}, 2, "vprinter: unknown option '--bogus' (see --help)\n"},
+  };
+  for (const auto& c : cases) {
+    daemon_process d(c.args);
+    const int code = d.wait(5s);
+    const std::string out = d.read_line(1s);
+    EXPECT_EQ(code, c.code) << c.args[0];
+    if (c.code == 0) EXPECT_EQ(out.rfind(c.text, 0), 0u) << out;
+    else EXPECT_EQ(out, c.text);
+  }
+}
+
+}  // namespace
+}  // namespace vprinter
