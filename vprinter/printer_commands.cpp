@@ -662,6 +662,7 @@ constexpr command_row kPrinterRows[] = {
     ROW("\x1d" "w", "GS w", fixed<3>, on_barcode_width),
     ROW("\x1c" "p", "FS p", fixed<4>, on_print_nv),
     ROW("\x1c" "q", "FS q", len_define_nv, on_define_nv),
+    ROW("\x1c(", "FS (", len_paren, on_ignored<kWhyKanji>),
     ROW("\x1c!", "FS !", fixed<3>, on_ignored<kWhyKanji>),
     ROW("\x1c&", "FS &", fixed<2>, on_ignored<kWhyKanji>),
     ROW("\x1c-", "FS -", fixed<3>, on_ignored<kWhyKanji>),
