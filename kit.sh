@@ -4,6 +4,8 @@
 #   ./kit.sh test    install what is missing, build and run the tests (normal and sanitizer builds)
 #   ./kit.sh deps    only install the missing packages
 #   ./kit.sh build [PRESET]   configure and build one preset (debug, release, sanitize)
+# The tests run in the optimised build (which also shows the warnings only optimisation finds) and
+# in the sanitizer build.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -63,8 +65,8 @@ case "${1:-}" in
   build) install_missing; build "${2:-debug}" ;;
   test)
     install_missing
-    build debug
-    run_tests debug
+    build release
+    run_tests release
     build sanitize
     run_tests sanitize
     ;;
