@@ -1,0 +1,621 @@
+// posrun: the command line, the device-class table, the control and its event sink, the
+// execution of script lines and the two output forms (readable lines, JSON lines).
+#include "posrun.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <span>
+
+#include "platform/com.h"
+#include "platform/messages.h"
+#include "script.h"
+
+namespace posrun {
+namespace {
+
+using platform::hresult;
+using platform::Variant;
+
+constexpr std::string_view kUsage =
+    "Usage: posrun [--registry DIR] [--json] [--class POSPrinter|LineDisplay|CashDrawer] SCRIPT\n"
+    "\n"
+    "Creates the kit's OPOS control object of the device class (POSPrinter by default) and runs\n"
+    "SCRIPT (\"-\" reads standard input), one line at a time:\n"
+    "  Member arg ...        calls a method: PrintNormal 2 \"Hello\\n\"\n"
+    "  Property              reads a property (or calls a method without arguments): ResultCode\n"
+    "  Property = value      writes a property: DeviceEnabled = 1\n"
+    "  wait MS               dispatches messages, and so events, for MS milliseconds\n"
+    "  respond ErrorEvent N  makes the ErrorEvent handler answer N (11 retry, 12 clear)\n"
+    "Arguments are integers (12, -3, 0x1B) or double-quoted strings with the escapes\n"
+    "\\e \\n \\r \\t \\\\ \\\" \\xHH; blanks or commas separate them; # starts a comment.\n"
+    "DirectIO's pData and pString are passed by reference and their final values shown as out.\n"
+    "\n"
+    "Options:\n"
+    "  --registry DIR  use the registry kept in DIR (instead of OPOS_REGISTRY_DIR or the default)\n"
+    "  --json          print one JSON object per line:\n"
+    "                    {\"line\":3,\"member\":\"PrintNormal\",\"result\":0}\n"
+    "                    {\"line\":4,\"member\":\"ResultCode\",\"value\":0}\n"
+    "                    {\"line\":5,\"member\":\"DeviceEnabled\",\"set\":1}\n"
+    "                    {\"line\":6,\"member\":\"DirectIO\",\"result\":0,\"out\":[5,\"ab\"]}\n"
+    "                    {\"line\":7,\"member\":\"MarkFeed\",\"error\":\"0x80020009\",\"message\":\"...\"}\n"
+    "                    {\"event\":\"StatusUpdateEvent\",\"args\":[11]}\n"
+    "                    {\"line\":9,\"parse_error\":\"unterminated string\"}\n"
+    "                  events print before the line that caused them\n"
+    "  --class NAME    POSPrinter, LineDisplay or CashDrawer\n"
+    "  --help          show this text\n"
+    "\n"
+    "Exit status: 0 the script ran to its end (OPOS failures and automation errors are reported\n"
+    "in the output), 1 the control is not available or the script cannot be read, 2 usage error,\n"
+    "3 a script line cannot be parsed (the run stops there).\n";
+
+// One event of a control's connection point.
+struct event_row {
+  long dispid;
+  std::string_view name;
+};
+
+// A device class: the ProgID of the kit's control for it (empty: the kit has none) and its events.
+struct device_class_row {
+  std::string_view name;
+  std::string_view prog_id;
+  std::span<const event_row> events;
+};
+
+constexpr event_row kPrinterEvents[] = {
+    {1, "DirectIOEvent"}, {2, "ErrorEvent"}, {3, "OutputCompleteEvent"}, {4, "StatusUpdateEvent"}};
+constexpr event_row kDisplayEvents[] = {{1, "DirectIOEvent"}, {2, "StatusUpdateEvent"}};
+
+constexpr device_class_row kDeviceClasses[] = {
+    {"POSPrinter", "CONTROLObject.KorvanePOSPrinter.1", kPrinterEvents},
+    {"LineDisplay", "CONTROLObject.KorvaneLineControl.1", kDisplayEvents},
+    {"CashDrawer", "", {}},
+};
+
+// Methods with by-reference parameters: one letter per parameter, '.' by value, 'L' a long cell,
+// 'S' a string cell.
+struct by_reference_row {
+  std::string_view member;
+  std::string_view params;
+};
+constexpr by_reference_row kByReference[] = {{"DirectIO", ".LS"}};
+
+bool same_word(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one.
+std::size_t utf8_sequence(std::string_view s) {
+  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = b(0);
+  std::size_t length = 0;
+  std::uint32_t code = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (s.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((b(i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (b(i) & 0x3F);
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+  if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
+      (code >= 0xD800 && code <= 0xDFFF)) {
+    return 0;
+  }
+  return length;
+}
+
+// The readable form of bytes: a double-quoted string in the script's own escapes.
+std::string quoted(std::string_view bytes) {
+  std::string out = "\"";
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\x1b': out += "\\e"; break;
+      default:
+        if (byte < 0x20 || byte >= 0x7F) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+          out += hex;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string hex_code(hresult hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+// Prints results and events in the chosen form.
+class reporter {
+ public:
+  reporter(std::ostream& out, bool json) : out_(out), json_(json) {}
+
+  void call(int line, std::string_view member, const Variant& result, const std::vector<Variant>& outs) {
+    if (json_) {
+      out_ << "{\"line\":" << line << ",\"member\":" << json_string(member) << ",\"result\":" << json(result);
+      if (!outs.empty()) out_ << ",\"out\":" << json_list(outs);
+      out_ << "}\n";
+    } else {
+      out_ << line << ": " << member << " -> " << readable(result);
+      if (!outs.empty()) out_ << ", out " << readable_list(outs);
+      out_ << "\n";
+    }
+    out_.flush();
+  }
+  void read(int line, std::string_view member, const Variant& value) {
+    if (json_) {
+      out_ << "{\"line\":" << line << ",\"member\":" << json_string(member) << ",\"value\":" << json(value) << "}\n";
+    } else {
+      out_ << line << ": " << member << " = " << readable(value) << "\n";
+    }
+    out_.flush();
+  }
+  void write(int line, std::string_view member, const Variant& value) {
+    if (json_) {
+      out_ << "{\"line\":" << line << ",\"member\":" << json_string(member) << ",\"set\":" << json(value) << "}\n";
+    } else {
+      out_ << line << ": " << member << " := " << readable(value) << "\n";
+    }
+    out_.flush();
+  }
+  void error(int line, std::string_view member, hresult hr, const std::string& detail) {
+    const std::string message = platform::hresult_text(hr) + (detail.empty() ? "" : ": " + detail);
+    if (json_) {
+      out_ << "{\"line\":" << line << ",\"member\":" << json_string(member) << ",\"error\":\"" << hex_code(hr)
+           << "\",\"message\":" << json_string(message) << "}\n";
+    } else {
+      out_ << line << ": " << member << " failed: " << message << "\n";
+    }
+    out_.flush();
+  }
+  void wait(int line, std::uint32_t ms) {
+    if (json_) {
+      out_ << "{\"line\":" << line << ",\"wait\":" << ms << "}\n";
+    } else {
+      out_ << line << ": wait " << ms << " ms\n";
+    }
+    out_.flush();
+  }
+  void respond(int line, std::string_view event, std::int32_t response) {
+    if (json_) {
+      out_ << "{\"line\":" << line << ",\"respond\":" << json_string(event) << ",\"response\":" << response << "}\n";
+    } else {
+      out_ << line << ": respond " << event << " " << response << "\n";
+    }
+    out_.flush();
+  }
+  void event(std::string_view name, const std::vector<Variant>& args, std::optional<std::int32_t> response) {
+    if (json_) {
+      out_ << "{\"event\":" << json_string(name) << ",\"args\":" << json_list(args);
+      if (response) out_ << ",\"response\":" << *response;
+      out_ << "}\n";
+    } else {
+      out_ << "event " << name;
+      for (const Variant& arg : args) out_ << " " << readable(arg);
+      if (response) out_ << ", response " << *response;
+      out_ << "\n";
+    }
+    out_.flush();
+  }
+  void parse_error(int line, const std::string& reason) {
+    if (json_) out_ << "{\"line\":" << line << ",\"parse_error\":" << json_string(reason) << "}\n";
+    out_.flush();
+  }
+
+ private:
+  static std::string json(const Variant& v) {
+    switch (v.type()) {
+      case platform::variant_type::empty: return "null";
+      case platform::variant_type::bool_value: return v.bool_or() ? "true" : "false";
+      case platform::variant_type::long_value:
+      case platform::variant_type::double_value: return v.string_or();
+      case platform::variant_type::long_ref:
+      case platform::variant_type::string_ref: return json(v.deref());
+      default: return json_string(v.type() == platform::variant_type::string ? v.string_or() : v.debug_string());
+    }
+  }
+  static std::string json_list(const std::vector<Variant>& values) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i) out += (i == 0 ? "" : ",") + json(values[i]);
+    return out + "]";
+  }
+  static std::string readable(const Variant& v) {
+    switch (v.type()) {
+      case platform::variant_type::empty: return "(nothing)";
+      case platform::variant_type::bool_value: return v.bool_or() ? "true" : "false";
+      case platform::variant_type::long_value:
+      case platform::variant_type::double_value: return v.string_or();
+      case platform::variant_type::string: return quoted(v.string_or());
+      case platform::variant_type::long_ref:
+      case platform::variant_type::string_ref: return readable(v.deref());
+      default: return v.debug_string();
+    }
+  }
+  static std::string readable_list(const std::vector<Variant>& values) {
+    std::string out;
+    for (std::size_t i = 0; i < values.size(); ++i) out += (i == 0 ? "" : " ") + readable(values[i]);
+    return out;
+  }
+
+  std::ostream& out_;
+  bool json_;
+};
+
+// The sink on the control's connection point: prints every event and gives the answers that
+// `respond` set, writing them into the event's last by-reference long argument.
+class event_printer final : public platform::dispatch {
+ public:
+  event_printer(reporter& report, std::span<const event_row> events) : report_(report), events_(events) {}
+
+  std::uint32_t add_ref() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  std::uint32_t release() override {
+    const std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+  }
+  hresult query_interface(const platform::guid& iid, void** out) override {
+    if (out == nullptr) return platform::kEPointer;
+    *out = nullptr;
+    if (iid != platform::unknown::kIid && iid != platform::dispatch::kIid) return platform::kENoInterface;
+    *out = static_cast<platform::dispatch*>(this);
+    add_ref();
+    return platform::kSOk;
+  }
+  hresult get_ids_of_names(std::string_view name, long& dispid) override {
+    for (const event_row& row : events_) {
+      if (same_word(row.name, name)) {
+        dispid = row.dispid;
+        return platform::kSOk;
+      }
+    }
+    return platform::kDispEUnknownName;
+  }
+  hresult invoke(long dispid, platform::invoke_kind, std::span<const Variant> args, Variant*) override {
+    std::string name = "Event" + std::to_string(dispid);
+    for (const event_row& row : events_) {
+      if (row.dispid == dispid) name = std::string(row.name);
+    }
+    std::vector<Variant> values;
+    for (const Variant& arg : args) values.push_back(arg.deref());
+    std::optional<std::int32_t> answer;
+    if (const auto found = responses_.find(name); found != responses_.end()) {
+      for (auto it = args.rbegin(); it != args.rend(); ++it) {
+        if (std::int32_t* cell = it->cell<std::int32_t>()) {
+          *cell = found->second;
+          answer = found->second;
+          break;
+        }
+      }
+    }
+    report_.event(name, values, answer);
+    return platform::kSOk;
+  }
+
+  void respond(const std::string& event, std::int32_t response) { responses_[event] = response; }
+
+ private:
+  ~event_printer() = default;
+
+  reporter& report_;
+  std::span<const event_row> events_;
+  std::map<std::string, std::int32_t> responses_;
+  std::atomic<std::uint32_t> refs_{1};
+};
+
+// Sets OPOS_REGISTRY_DIR for the run and puts the previous value back afterwards.
+class registry_override {
+ public:
+  explicit registry_override(const std::optional<std::string>& dir) {
+    if (!dir) return;
+    active_ = true;
+    if (const char* previous = std::getenv("OPOS_REGISTRY_DIR")) previous_ = previous;
+    ::setenv("OPOS_REGISTRY_DIR", dir->c_str(), 1);
+  }
+  ~registry_override() {
+    if (!active_) return;
+    if (previous_) {
+      ::setenv("OPOS_REGISTRY_DIR", previous_->c_str(), 1);
+    } else {
+      ::unsetenv("OPOS_REGISTRY_DIR");
+    }
+  }
+  registry_override(const registry_override&) = delete;
+  registry_override& operator=(const registry_override&) = delete;
+
+ private:
+  bool active_ = false;
+  std::optional<std::string> previous_;
+};
+
+// The control, its sink, and the execution of statements.
+class session {
+ public:
+  session(platform::com_ptr<platform::dispatch> control, reporter& report, std::span<const event_row> events)
+      : control_(std::move(control)), report_(report) {
+    sink_ = platform::com_ptr<event_printer>::adopt(new event_printer(report, events));
+    point_ = control_.as<platform::connection_point>();
+    if (point_ && platform::failed(point_->advise(sink_.get(), cookie_))) point_.reset();
+  }
+  ~session() {
+    if (point_) point_->unadvise(cookie_);
+  }
+  session(const session&) = delete;
+  session& operator=(const session&) = delete;
+
+  void execute(int line, const statement& s) {
+    switch (s.kind) {
+      case statement_kind::blank: break;
+      case statement_kind::wait:
+        platform::pump_messages_for(s.wait_ms);
+        report_.wait(line, s.wait_ms);
+        break;
+      case statement_kind::respond:
+        sink_->respond(s.member, s.response);
+        report_.respond(line, s.member, s.response);
+        break;
+      case statement_kind::write: {
+        const Variant value = to_variant(s.args[0]);
+        const hresult hr =
+            invoke(s.member, platform::invoke_kind::property_put, std::span<const Variant>(&value, 1)).hr;
+        if (platform::failed(hr)) {
+          report_.error(line, s.member, hr, platform::take_error_info());
+        } else {
+          report_.write(line, s.member, value);
+        }
+        break;
+      }
+      case statement_kind::read_or_call: {
+        // A property read when the name is a property, else a call without arguments.
+        platform::call_result r = invoke(s.member, platform::invoke_kind::property_get, {});
+        if (r.hr == platform::kDispEMemberNotFound) {
+          r = invoke(s.member, platform::invoke_kind::method, {});
+          report_call(line, s.member, r, {});
+        } else if (r.ok()) {
+          report_.read(line, s.member, r.value);
+        } else {
+          report_.error(line, s.member, r.hr, platform::take_error_info());
+        }
+        break;
+      }
+      case statement_kind::call: call(line, s); break;
+    }
+  }
+
+ private:
+  static Variant to_variant(const value& v) { return v.is_text ? Variant(v.text) : Variant(v.number); }
+
+  platform::call_result invoke(const std::string& name, platform::invoke_kind kind, std::span<const Variant> args) {
+    (void)platform::take_error_info();  // only this call's explanation is reported
+    return platform::invoke_by_name(control_.get(), name, kind, args);
+  }
+
+  void report_call(int line, const std::string& member, const platform::call_result& r,
+                   const std::vector<Variant>& outs) {
+    if (r.ok()) {
+      report_.call(line, member, r.value, outs);
+    } else {
+      report_.error(line, member, r.hr, platform::take_error_info());
+    }
+  }
+
+  void call(int line, const statement& s) {
+    std::string_view params;
+    for (const by_reference_row& row : kByReference) {
+      if (same_word(row.member, s.member)) params = row.params;
+    }
+    // Cells for the by-reference parameters, initialised from the script's arguments.
+    std::vector<std::int32_t> longs(s.args.size());
+    std::vector<std::string> texts(s.args.size());
+    std::vector<Variant> args;
+    std::vector<std::size_t> cells;
+    for (std::size_t i = 0; i < s.args.size(); ++i) {
+      const char kind = i < params.size() ? params[i] : '.';
+      const Variant given = to_variant(s.args[i]);
+      if (kind == 'L') {
+        if (platform::failed(given.as_long(longs[i]))) {
+          report_.error(line, s.member, platform::kDispETypeMismatch,
+                        "argument " + std::to_string(i + 1) + " must be a number");
+          return;
+        }
+        args.push_back(Variant::ref(longs[i]));
+        cells.push_back(i);
+      } else if (kind == 'S') {
+        (void)given.as_string(texts[i]);
+        args.push_back(Variant::ref(texts[i]));
+        cells.push_back(i);
+      } else {
+        args.push_back(given);
+      }
+    }
+    const platform::call_result r = invoke(s.member, platform::invoke_kind::method, args);
+    std::vector<Variant> outs;
+    for (const std::size_t i : cells) outs.push_back(args[i].deref());
+    report_call(line, s.member, r, outs);
+  }
+
+  platform::com_ptr<platform::dispatch> control_;
+  reporter& report_;
+  platform::com_ptr<event_printer> sink_;
+  platform::com_ptr<platform::connection_point> point_;
+  std::uint32_t cookie_ = 0;
+};
+
+struct options {
+  bool json = false;
+  bool help = false;
+  std::optional<std::string> registry;
+  std::string device_class = "POSPrinter";
+  std::string script;
+};
+
+// Reads the command line; false with a reason for a usage error.
+bool parse_options(const std::vector<std::string>& args, options& o, std::string& error) {
+  bool have_script = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) {
+        error = a + " needs a value";
+        return false;
+      }
+      into = args[++i];
+      return true;
+    };
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "--registry") {
+      std::string dir;
+      if (!value(dir)) return false;
+      o.registry = dir;
+    } else if (a == "--class") {
+      if (!value(o.device_class)) return false;
+    } else if (a.size() > 1 && a[0] == '-') {
+      error = "unknown option " + a;
+      return false;
+    } else if (have_script) {
+      error = "more than one script given";
+      return false;
+    } else {
+      o.script = a;
+      have_script = true;
+    }
+  }
+  if (!have_script && !o.help) {
+    error = "no script given";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string json_string(std::string_view bytes) {
+  std::string out = "\"";
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = utf8_sequence(bytes.substr(i));
+    if (length > 1) {
+      out.append(bytes.substr(i, length));
+      i += length;
+      continue;
+    }
+    ++i;
+    switch (byte) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      default: break;
+    }
+    if (length == 1 && byte >= 0x20 && byte != 0x7F) {
+      out += static_cast<char>(byte);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    }
+  }
+  return out + "\"";
+}
+
+int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+  options o;
+  std::string problem;
+  if (!parse_options(args, o, problem)) {
+    err << "posrun: " << problem << "\nTry 'posrun --help'.\n";
+    return kExitUsage;
+  }
+  if (o.help) {
+    out << kUsage;
+    return kExitOk;
+  }
+  const device_class_row* device = nullptr;
+  for (const device_class_row& row : kDeviceClasses) {
+    if (same_word(row.name, o.device_class)) device = &row;
+  }
+  if (device == nullptr) {
+    err << "posrun: unknown device class " << o.device_class << " (POSPrinter, LineDisplay or CashDrawer)\n";
+    return kExitUsage;
+  }
+
+  std::ifstream file;
+  std::istream* script = &in;
+  if (o.script != "-") {
+    file.open(o.script, std::ios::binary);
+    if (!file) {
+      err << "posrun: cannot read " << o.script << "\n";
+      return kExitFailure;
+    }
+    script = &file;
+  }
+
+  const registry_override registry(o.registry);
+  if (device->prog_id.empty()) {
+    err << "posrun: the " << device->name << " control is not available: the kit has no control object for it\n";
+    return kExitFailure;
+  }
+  if (!platform::ensure_message_queue()) {
+    err << "posrun: cannot create the message queue\n";
+    return kExitFailure;
+  }
+  platform::com_ptr<platform::dispatch> control;
+  const hresult hr = platform::create_instance(device->prog_id, control);
+  if (platform::failed(hr)) {
+    err << "posrun: the " << device->name << " control (" << device->prog_id << ") is not available: "
+        << platform::hresult_text(hr) << ": " << platform::com_last_error() << "\n";
+    return kExitFailure;
+  }
+
+  reporter report(out, o.json);
+  session run_session(std::move(control), report, device->events);
+  std::string text;
+  for (int line = 1; std::getline(*script, text); ++line) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    statement s;
+    std::string reason;
+    if (!parse_line(text, s, reason)) {
+      report.parse_error(line, reason);
+      err << "posrun: line " << line << ": " << reason << "\n";
+      return kExitBadScript;
+    }
+    run_session.execute(line, s);
+  }
+  return kExitOk;
+}
+
+}  // namespace posrun
