@@ -1,0 +1,211 @@
+// CServiceDevice: state check, printer connection through the I/O monitor, event delivery.
+#include "core/service_device.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "core/module.h"
+#include "core/opos.h"
+#include "platform/messages.h"
+
+namespace devsvc {
+namespace {
+
+using platform::Variant;
+
+constexpr const char* kMonitorProgId = "QuorelServer.Monitor";
+// Pause between two connection-status polls while the printer is not ready yet.
+constexpr auto kConnectPollPause = std::chrono::milliseconds(250);
+// Messages are pumped this long before connecting, so pending work runs first.
+constexpr std::uint32_t kConnectPumpMs = 100;
+// Step of the wait for FreezeEvents to clear before an error event.
+constexpr std::uint32_t kErrorWaitStepMs = 100;
+
+// Answers of the monitor's GetConnectionStatus.
+constexpr std::int32_t kConnectable = 0;
+constexpr std::int32_t kNotReadyYet = 1;
+
+}  // namespace
+
+CServiceDevice::CServiceDevice() { ModuleObjectCreated(); }
+
+CServiceDevice::~CServiceDevice() {
+  if (connected_) Disconnect();
+  UnregisterFromPollTimer();
+  ModuleObjectDestroyed();
+}
+
+std::int32_t CServiceDevice::CheckState() {
+  ResultCode = OPOS_SUCCESS;
+  if (!Opened) {
+    ResultCode = OPOS_E_CLOSED;
+  } else if (!DeviceEnabled) {
+    ResultCode = OPOS_E_DISABLED;
+  } else if (!Claimed) {
+    ResultCode = OPOS_E_NOTCLAIMED;
+  }
+  return ResultCode;
+}
+
+void CServiceDevice::PollTick() {}
+
+void CServiceDevice::RegisterWithPollTimer() {
+  RegisterPollDevice(this);
+  registered_ = true;
+}
+
+void CServiceDevice::UnregisterFromPollTimer() {
+  if (!registered_) return;
+  UnregisterPollDevice(this);
+  registered_ = false;
+}
+
+std::int32_t CServiceDevice::Connect(std::int32_t timeout_ms) {
+  PumpMessages(kConnectPumpMs);
+  if (connected_) return OPOS_SUCCESS;
+
+  platform::com_ptr<platform::dispatch> monitor_object;
+  if (platform::failed(platform::create_instance(kMonitorProgId, monitor_object)) || !monitor_object) {
+    return OPOS_E_FAILURE;
+  }
+  // The monitor client lives for this call only; it drops its reference on every way out.
+  CMonitorDriver monitor;
+  monitor.AttachDispatch(monitor_object.detach(), true);
+
+  SharedConnection& shared = GetSharedConnection();
+  if (shared.io) {
+    ++shared.users;
+    channel_.AttachDispatch(shared.io.get(), false);
+    channel_.SetAsync(AsyncMode, open_read_timeout_ms_);
+    connected_ = true;
+    return OPOS_SUCCESS;
+  }
+
+  const std::uint64_t first_poll = platform::tick_count_ms();
+  for (;;) {
+    const std::int32_t status = monitor.GetConnectionStatus(MachineType, COMMPort);
+    if (status == kConnectable) break;
+    if (status != kNotReadyYet) return OPOS_E_FAILURE;
+    if (timeout_ms != -1 &&
+        static_cast<std::int64_t>(platform::tick_count_ms() - first_poll) > timeout_ms) {
+      return OPOS_E_TIMEOUT;
+    }
+    std::this_thread::sleep_for(kConnectPollPause);
+  }
+
+  platform::com_ptr<platform::dispatch> io = monitor.GetConnection(MachineType, COMMPort);
+  if (!io) return OPOS_E_FAILURE;
+  channel_.AttachDispatch(io.get(), false);
+  channel_.SetAsync(AsyncMode, open_read_timeout_ms_);
+  if (channel_.OpenIO() != kChannelOk) {
+    channel_.DetachDispatch();
+    return OPOS_E_FAILURE;
+  }
+  ++shared.users;
+  shared.io = std::move(io);
+  shared.client.AttachDispatch(shared.io.get(), false);
+  shared.pump_flag = channel_.pump_flag();
+  connected_ = true;
+  return OPOS_SUCCESS;
+}
+
+std::int32_t CServiceDevice::Disconnect() {
+  // A device that holds no share of the connection must not take another device's share.
+  if (!connected_) return OPOS_SUCCESS;
+  connected_ = false;
+  SharedConnection& shared = GetSharedConnection();
+  if (--shared.users < 1) {
+    channel_.CloseIO();
+    channel_.DetachDispatch();
+    shared.client.ReleaseDispatch();
+    shared.io.reset();
+    shared.pump_flag = 0;
+    shared.users = 0;
+  } else {
+    channel_.DetachDispatch();
+  }
+  return OPOS_SUCCESS;
+}
+
+std::int32_t CServiceDevice::NewOutputID() { return NextOutputID(); }
+
+void CServiceDevice::FireStatusUpdate(std::int32_t code) {
+  Fire(PendingEvent{kPendingStatusUpdate, code, 0, {}});
+}
+
+void CServiceDevice::FireOutputComplete(std::int32_t output_id) {
+  Fire(PendingEvent{kPendingOutputComplete, output_id, 0, {}});
+}
+
+void CServiceDevice::FireDirectIO(std::int32_t event_number, std::int32_t data,
+                                  const std::string& text) {
+  Fire(PendingEvent{kPendingDirectIO, event_number, data, text});
+}
+
+void CServiceDevice::Fire(PendingEvent event) {
+  if (FreezeEvents) {
+    pending_events_.push_back(std::move(event));
+    return;
+  }
+  Deliver(event);
+}
+
+bool CServiceDevice::Deliver(const PendingEvent& event) {
+  if (control_ == nullptr) return true;
+  platform::call_result r;
+  try {
+    switch (event.type) {
+      case kPendingStatusUpdate:
+        r = platform::call(control_, "SOStatusUpdate", event.number);
+        break;
+      case kPendingOutputComplete:
+        r = platform::call(control_, "SOOutputComplete", event.number);
+        break;
+      case kPendingDirectIO: {
+        // Fresh cells for the control to write into; their answers are not used.
+        std::int32_t data = event.data;
+        std::string text = event.text;
+        r = platform::call(control_, "SODirectIO", event.number, Variant::ref(data), Variant::ref(text));
+        break;
+      }
+      default:
+        return true;
+    }
+  } catch (...) {
+    return false;
+  }
+  return r.ok();
+}
+
+void CServiceDevice::SetFreezeEvents(bool freeze) {
+  FreezeEvents = freeze;
+  if (freeze) return;
+  // Exactly the events queued now; any fired meanwhile go out at once or queue behind them.
+  // Each event leaves the queue before its callback runs, so a callback that calls back into the
+  // object never sees it twice; a failed one goes back to the head.
+  for (std::size_t count = pending_events_.size(); count > 0 && !pending_events_.empty(); --count) {
+    PendingEvent event = std::move(pending_events_.front());
+    pending_events_.pop_front();
+    if (!Deliver(event)) {
+      pending_events_.push_front(std::move(event));
+      return;
+    }
+  }
+}
+
+std::int32_t CServiceDevice::FireError(std::int32_t result_code, std::int32_t result_code_extended,
+                                       std::int32_t locus, std::int32_t response) {
+  // Error events are never queued: the caller waits for the application to thaw events.
+  while (FreezeEvents) PumpMessages(kErrorWaitStepMs);
+  if (control_ == nullptr) return response;
+  std::int32_t cell = response;
+  try {
+    platform::call(control_, "SOError", result_code, result_code_extended, locus, Variant::ref(cell));
+  } catch (...) {
+    return response;
+  }
+  return cell;
+}
+
+}  // namespace devsvc

@@ -1,0 +1,150 @@
+// The printer metrics INI file, read through the platform's profile functions.
+#include "printer/metrics_file.h"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+#include "platform/case_path.h"
+#include "platform/profile.h"
+
+namespace devsvc {
+namespace {
+
+constexpr std::string_view kMetric = "Metric";
+constexpr std::string_view kFonts = "FONTS";
+
+// Decimal entries are read through a text buffer of this many characters (15 and the NUL).
+constexpr std::size_t kDecimalBuffer = 16;
+// Buffer for list and name entries.
+constexpr std::size_t kTextBuffer = 256;
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// atoi: blanks, a sign, digits up to the first other character; held to the 32-bit range.
+std::int32_t parse_int(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_blank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > std::int64_t{1} << 32) value = std::int64_t{1} << 32;  // saturated below
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(value);
+}
+
+std::string section_of_font(std::int32_t number) { return "FONT " + std::to_string(number); }
+
+}  // namespace
+
+std::int32_t list_item(std::string_view list, int index) {
+  if (index < 0) index = 0;
+  std::size_t start = 0;
+  for (int i = 0; i < index; ++i) {
+    const std::size_t comma = list.find(',', start);
+    if (comma == std::string_view::npos) break;  // fewer items: the last one
+    start = comma + 1;
+  }
+  const std::size_t end = list.find(',', start);
+  return parse_int(list.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+}
+
+double parse_decimal(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_blank(text[i])) ++i;
+  // from_chars takes a minus sign but not a plus sign.
+  if (i + 1 < text.size() && text[i] == '+' && text[i + 1] != '-') ++i;
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data() + i, text.data() + text.size(), value,
+                                            std::chars_format::general);
+  (void)end;
+  if (error != std::errc{} || !std::isfinite(value)) return 0;
+  return value;
+}
+
+std::string CMetricsFile::text(std::string_view section, std::string_view key,
+                               std::size_t max_chars) const {
+  if (path_.empty()) return {};
+  return platform::get_profile_string(section, key, "", path_, max_chars);
+}
+
+std::int32_t CMetricsFile::integer(std::string_view section, std::string_view key) const {
+  if (path_.empty()) return 0;
+  return platform::get_profile_int(section, key, 0, path_);
+}
+
+bool CMetricsFile::load(const std::filesystem::path& path) {
+  *this = CMetricsFile{};
+  const std::filesystem::path found = platform::resolve_case_insensitive(path);
+  {
+    std::ifstream probe(found, std::ios::binary);
+    if (!probe.is_open()) return false;
+  }
+  path_ = found;
+
+  dot_size_ = parse_decimal(text(kMetric, "dotSize", kDecimalBuffer));
+  dot_pl_ = parse_decimal(text(kMetric, "dotPl", kDecimalBuffer));
+  def_line_spacing_ = parse_decimal(text(kMetric, "DEFLineSpacing", kDecimalBuffer));
+  width_dot_ = integer(kMetric, "widthDot");
+  width_mm_ = integer(kMetric, "widthMM");
+  width_pl_ = parse_decimal(text(kMetric, "widthPl", kDecimalBuffer));
+  raster_mode_ = integer(kMetric, "RasterMode");
+
+  std::int32_t count = integer(kFonts, "nFonts");
+  if (count < 0) count = 0;
+  if (count > kMaxFonts) count = kMaxFonts;
+  fonts_.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t n = 1; n <= count; ++n) {
+    const std::string section = section_of_font(n);
+    fonts_.push_back({integer(section, "FontW"), integer(section, "FontH")});
+  }
+  loaded_ = true;
+  return true;
+}
+
+font_cell CMetricsFile::font(std::int32_t number) const {
+  if (number < 1 || number > font_count()) return {};
+  return fonts_[static_cast<std::size_t>(number - 1)];
+}
+
+double CMetricsFile::v_motion_unit() const {
+  return parse_decimal(text(kMetric, "VMotionUnit", kDecimalBuffer));
+}
+
+double CMetricsFile::h_motion_unit() const {
+  return parse_decimal(text(kMetric, "HMotionUnit", kDecimalBuffer));
+}
+
+std::int32_t CMetricsFile::twips_per_dots() const { return integer(kMetric, "TwipsPerDots"); }
+
+std::string CMetricsFile::pagecode_list() const { return text(kFonts, "PagecodeList", kTextBuffer); }
+
+std::string CMetricsFile::font_list() const { return text(kFonts, "FontList", kTextBuffer); }
+
+font_settings CMetricsFile::read_font(std::int32_t number) const {
+  font_settings font;
+  const std::string section = section_of_font(number);
+  font.width = integer(section, "FontW");
+  font.height = integer(section, "FontH");
+  font.max_chars = integer(section, "MAXchars");
+  font.max_sideways_chars = integer(section, "MAXSidewaysChars");
+  font.size_list = text(section, "sizeList", kTextBuffer);
+  font.sideways_list = text(section, "Sidewayslist", kTextBuffer);
+  for (int i = 0; i < 8; ++i) {
+    font.sizes[static_cast<std::size_t>(i)] = list_item(font.size_list, i);
+    font.sideways[static_cast<std::size_t>(i)] = list_item(font.sideways_list, i);
+  }
+  return font;
+}
+
+unit_metrics CMetricsFile::units() const {
+  return {dot_size_, dot_pl_, twips_per_dots(), v_motion_unit()};
+}
+
+}  // namespace devsvc

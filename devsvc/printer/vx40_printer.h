@@ -1,0 +1,166 @@
+// CVX40Printer: the POS printer service object: its dispatch interface, open, claim, release and
+// close, the numeric and string properties, status decoding after writes and the state routine.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/service_device.h"
+#include "platform/dispatch_table.h"
+#include "platform/registry.h"
+#include "printer/line_properties.h"
+#include "printer/logo_file.h"
+#include "printer/metrics_file.h"
+
+namespace devsvc {
+
+// Internal status of the printer polls (PaperStatusCode).
+inline constexpr std::uint8_t kPaperOk = 0;
+inline constexpr std::uint8_t kPaperCoverOpen = 4;
+inline constexpr std::uint8_t kPaperOffline = 8;
+inline constexpr std::uint8_t kPaperNearEnd = 12;
+inline constexpr std::uint8_t kPaperPrinterError = 64;
+inline constexpr std::uint8_t kPaperEnd = 96;
+inline constexpr std::uint8_t kPaperRequestFailed = 253;
+inline constexpr std::uint8_t kPaperNoAnswer = 254;
+inline constexpr std::uint8_t kPaperNoStatusAnswer = 255;
+
+// Output kinds (low byte of a request's kind word).
+inline constexpr std::int32_t kOutputPrint = 0;
+inline constexpr std::int32_t kOutputBuffered = 1;
+inline constexpr std::int32_t kOutputInternal = 2;
+inline constexpr std::int32_t kOutputDirectWrite = 3;
+inline constexpr std::int32_t kOutputDirectRead = 4;
+
+// Answer of the printer to GS I 1 that identifies this model.
+inline constexpr std::uint8_t kPrinterIdentity = 0x20;
+
+class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, public CServiceDevice {
+ public:
+  static std::span<const platform::dispatch_member<CVX40Printer>> dispatch_members();
+
+  CVX40Printer();
+  ~CVX40Printer() override;
+
+  // --- dispatch interface (DISPIDs 1 to 27 in this order) ---
+  std::int32_t CheckHealth(std::int32_t level);
+  std::int32_t Claim(std::int32_t timeout_ms);
+  std::int32_t ClearOutput();
+  std::int32_t Close();
+  std::int32_t COFreezeEvents(bool freeze);
+  std::int32_t DirectIO(std::int32_t command, std::int32_t& data, std::string& text);
+  std::int32_t OpenService(const std::string& device_class, const std::string& device_name,
+                           const platform::Variant& control);
+  std::int32_t Release();
+  std::int32_t GetPropertyNumber(std::int32_t index);
+  std::string GetPropertyString(std::int32_t index);
+  void SetPropertyNumber(std::int32_t index, std::int32_t number);
+  void SetPropertyString(std::int32_t index, const std::string& text);
+  std::int32_t BeginInsertion(std::int32_t timeout_ms);
+  std::int32_t BeginRemoval(std::int32_t timeout_ms);
+  std::int32_t CutPaper(std::int32_t percentage);
+  std::int32_t EndInsertion();
+  std::int32_t EndRemoval();
+  std::int32_t PrintBarCode(std::int32_t station, const std::string& data, std::int32_t symbology,
+                            std::int32_t height, std::int32_t width, std::int32_t alignment,
+                            std::int32_t text_position);
+  std::int32_t PrintBitmap(std::int32_t station, const std::string& file_name, std::int32_t width,
+                           std::int32_t alignment);
+  std::int32_t PrintImmediate(std::int32_t station, const std::string& data);
+  std::int32_t PrintNormal(std::int32_t station, const std::string& data);
+  std::int32_t PrintTwoNormal(std::int32_t stations, const std::string& data1, const std::string& data2);
+  std::int32_t RotatePrint(std::int32_t station, std::int32_t rotation);
+  std::int32_t SetBitmap(std::int32_t number, std::int32_t station, const std::string& file_name,
+                         std::int32_t width, std::int32_t alignment);
+  std::int32_t SetLogo(std::int32_t location, const std::string& data);
+  std::int32_t TransactionPrint(std::int32_t station, std::int32_t control);
+  std::int32_t ValidateData(std::int32_t station, const std::string& data);
+
+  // --- status and state ---
+
+  // The state check: the common one, then 113 while busy in synchronous mode.
+  std::int32_t CheckState() override;
+  // Records a state (1 to 4), a condition (11, 12, 24, 25, 26) or a power state (2001 to 2004)
+  // and fires the matching status event.
+  void SetPrinterState(std::int32_t code);
+  // Turns a channel result into ResultCode (time-out 112, busy 113, other failures 111), polls
+  // the printer's status after a successful write when `poll` is set, and reports what it found.
+  std::int32_t DecodeWriteResult(std::int32_t result, bool poll);
+
+  // The single entry point for output: sends `bytes` now, with the chunk size (0: 512) and the
+  // kind word given, and decodes the result. For a direct read (kind 4) `bytes` is the buffer
+  // that receives the answer. Blocks for the transfer; pumps messages in asynchronous mode.
+  std::int32_t Submit(std::string& bytes, std::int32_t chunk_bytes, std::int32_t kind);
+
+ private:
+  // Poll after write: DLE EOT 2, then GS r 1 until it answers (or the read time-out passes).
+  std::uint8_t PollAfterWrite();
+  // Extended status read (DLE EOT 1, then DLE EOT 2 and 4 when off line); leaves `status` alone
+  // when the printer is on line or the extended-status flag is clear.
+  void ReadExtendedStatus(std::uint8_t& status);
+  // Writes `request` in `mode` and reads answer.size() bytes; the channel result, with the
+  // count received in `received`.
+  std::int32_t Query(std::string_view request, std::int32_t mode, std::span<char> answer,
+                     std::int32_t& received);
+  // The claim's printer initialisation; ResultCode and the return value tell the outcome.
+  std::int32_t InitialisePrinter();
+  // Loads the metrics and logo files and the current font of the device key.
+  void LoadConfiguration(const platform::registry_key& device_key);
+
+  // Setters that send printer commands.
+  void SetCharacterSet(std::int32_t codepage);
+  void SetRecLineSpacing(std::int32_t dots);
+  void SetRecLineHeight(std::int32_t dots);
+  void SetRecLineChars(std::int32_t chars);
+  // The current line values, and storing new ones.
+  line_values CurrentLineValues() const;
+  void StoreLineValues(const line_values& values);
+  // Dots to and from the current MapMode.
+  std::int32_t ToMapUnits(std::int32_t dots) const;
+  std::int32_t ToDots(std::int32_t units) const;
+
+  // Sets ResultCode 106 with ResultCodeExtended 0 and returns it.
+  std::int32_t Illegal();
+
+  // Tables of the numeric properties (defined with the property accessors).
+  struct NumberRow;
+  static std::span<const NumberRow> NumberProperties();
+
+  // Configuration files and the font in use.
+  CMetricsFile metrics_;
+  CLogoFile logo_;
+  std::int32_t current_font_ = 1;
+
+  // Poll block.
+  bool extended_status_ = true;
+  std::int32_t current_read_timeout_ms_ = 3500;
+  std::int32_t saved_read_timeout_ms_ = 0;
+  std::int32_t transaction_state_ = 12;
+  std::int32_t rotation_state_ = 1;
+
+  // Printer properties.
+  std::int32_t CharacterSet = 0;
+  std::string CharacterSetList;
+  bool CoverOpen = false;
+  std::string FontTypefaceList;
+  bool FlagWhenIdle = false;
+  std::int32_t MapMode = 1;
+  std::int32_t RecLineChars = 0;
+  std::int32_t h_scale_ = 0;
+  std::int32_t v_scale_ = 0;
+  std::int32_t RecLineHeight = 0;
+  std::int32_t RecLineSpacing = 0;
+  std::int32_t spacing_above_ = 0;
+  std::int32_t RecLineWidth = 0;
+  bool RecEmpty = false;
+  bool RecNearEnd = false;
+  std::int32_t RecSidewaysMaxChars = 0;
+  std::int32_t RecLinesToPaperCut = 0;
+  std::int32_t RotateSpecial = 1;
+  std::string RecLineCharsList;
+  std::string RecBarCodeRotationList = "0,R90,L90,180";
+};
+
+}  // namespace devsvc
