@@ -71,11 +71,15 @@ void print_model::initialise() {
   modes.area_h = cfg_.page_length_dots;
   for (int t = 8; t <= 256; t += 8) modes.tabs.push_back(t);
   items_.clear();
-  x_ = 0;
+  drop_page();
+}
+
+void print_model::drop_page() {
   page_mode_ = false;
   page_dirty_ = false;
   page_ = bitmap();
   base_.reset();
+  x_ = 0;
 }
 
 const cell_font& print_model::font(int f) const { return f == 1 ? *font_b_ : *font_a_; }
@@ -397,24 +401,14 @@ void print_model::print_page(bool leave) {
     feed(last + 1);
     ++lines_;
   }
-  if (leave) {
-    page_mode_ = false;
-    page_dirty_ = false;
-    page_ = bitmap();
-    base_.reset();
-    x_ = 0;
-  }
+  if (leave) drop_page();
 }
 
 void print_model::leave_page_mode() {
   if (!page_mode_) return;
   if (page_dirty_ || line_pending()) notes_.push_back("page mode left with ESC S: unprinted page data discarded");
   items_.clear();
-  page_mode_ = false;
-  page_dirty_ = false;
-  page_ = bitmap();
-  base_.reset();
-  x_ = 0;
+  drop_page();
 }
 
 void print_model::cancel_page() {

@@ -131,6 +131,7 @@ class print_model {
   std::optional<int> base_;      // logical baseline of the current line
 
   void load_code_table();
+  void drop_page();              // back to standard mode without the page, line at its start
   bitmap char_cell(std::uint8_t byte);
   int line_width() const;        // room for the line: area width, or the page's logical width
   void add_item(bitmap img);

@@ -1,6 +1,5 @@
 // The common part of the C++ API: creating a control by ProgID, calling its members by name,
 // routing its events, and the message-queue hooks for the application's event loop.
-#include <atomic>
 #include <vector>
 
 #include "client_impl.h"
@@ -14,24 +13,10 @@ using platform::Variant;
 
 // The sink attached to a control's connection point: it answers every event id and hands the
 // event to the router of its owner.
-class event_sink final : public platform::dispatch {
+class event_sink final : public platform::ref_counted<platform::dispatch>, private platform::module_object {
  public:
-  explicit event_sink(event_router router) : router_(std::move(router)) { platform::module_add_object(); }
+  explicit event_sink(event_router router) : router_(std::move(router)) {}
 
-  std::uint32_t add_ref() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  std::uint32_t release() override {
-    const std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
-  hresult query_interface(const platform::guid& iid, void** out) override {
-    if (out == nullptr) return platform::kEPointer;
-    *out = nullptr;
-    if (iid != platform::unknown::kIid && iid != platform::dispatch::kIid) return platform::kENoInterface;
-    *out = static_cast<platform::dispatch*>(this);
-    add_ref();
-    return platform::kSOk;
-  }
   hresult get_ids_of_names(std::string_view, long&) override { return platform::kDispEUnknownName; }
   hresult invoke(long dispid, platform::invoke_kind, std::span<const Variant> args, Variant*) override {
     if (!router_) return platform::kSOk;
@@ -49,10 +34,9 @@ class event_sink final : public platform::dispatch {
   void disconnect() { router_ = nullptr; }
 
  private:
-  ~event_sink() { platform::module_remove_object(); }
+  ~event_sink() override = default;
 
   event_router router_;
-  std::atomic<std::uint32_t> refs_{1};
 };
 
 Variant to_variant(const argument& arg) {

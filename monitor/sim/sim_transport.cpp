@@ -1,15 +1,9 @@
 // The "sim:" transport: a virtual printer running in this process, one per URI, shared by every
 // channel opened on it, with the printer's link faults turned into transport results.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,6 +12,8 @@
 #include <vector>
 
 #include "monitor/sim.h"
+#include "monitor/uri_text.h"
+#include "platform/replace_file.h"
 
 namespace monitor {
 namespace {
@@ -34,28 +30,10 @@ constexpr std::size_t kSlowPiece = 16;
 // Largest fault value accepted (microseconds per byte, or bytes per write).
 constexpr int kMaxFaultValue = 1000000;
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::string in_quotes(std::string_view text) { return "'" + std::string(text) + "'"; }
-
-// A whole number within [low, high], decimal or 0x hexadecimal.
-std::optional<int> parse_number(std::string_view text, int low, int high) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
-  if (value < low || value > high) return {};
-  return value;
-}
+using uri_text::lower;
+using uri_text::number_form;
+using uri_text::parse_number;
+using uri_text::in_quotes;
 
 // A point in time `timeout_ms` from now; a negative time-out never passes.
 class deadline {
@@ -94,7 +72,8 @@ std::string read_fault(std::string_view item, sim_settings& out) {
   }
   int value = 0;
   if (split != std::string_view::npos) {
-    const std::optional<int> number = parse_number(item.substr(split + 1), 0, kMaxFaultValue);
+    const std::optional<int> number =
+        parse_number(item.substr(split + 1), 0, kMaxFaultValue, number_form::decimal_or_hex);
     if (!number) return "fault value in " + in_quotes(item) + " is not a number from 0 to 1000000";
     value = *number;
   }
@@ -109,7 +88,7 @@ std::string read_settings(const device_uri& uri, sim_settings& out) {
       if (value.empty()) return "model needs a name";
       out.config.model_name = value;
     } else if (key == "id") {
-      const std::optional<int> id = parse_number(value, 0, 255);
+      const std::optional<int> id = parse_number(value, 0, 255, number_form::decimal_or_hex);
       if (!id) return "id " + in_quotes(value) + " is not a byte (0 to 255, or 0x00 to 0xFF)";
       out.config.model_id = static_cast<std::uint8_t>(*id);
     } else if (key == "capture" || key == "render") {
@@ -119,13 +98,7 @@ std::string read_settings(const device_uri& uri, sim_settings& out) {
       }
       (key == "capture" ? out.capture : out.render) = value;
     } else if (key == "fault") {
-      std::size_t start = 0;
-      while (start <= value.size()) {
-        std::size_t end = value.find(',', start);
-        if (end == std::string::npos) end = value.size();
-        const std::string_view item = std::string_view(value).substr(start, end - start);
-        start = end + 1;
-        if (item.empty()) continue;
+      for (const std::string_view item : uri_text::split_items(value, ",")) {
         if (std::string error = read_fault(item, out); !error.empty()) return error;
       }
     } else {
@@ -133,27 +106,6 @@ std::string read_settings(const device_uri& uri, sim_settings& out) {
     }
   }
   return {};
-}
-
-// Writes `bytes` to `path` through a temporary file and a rename, so readers never see a part.
-bool write_file_atomically(const std::string& path, std::string_view bytes, std::string& error) {
-  const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      error = "cannot write " + temporary + ": " + std::strerror(errno);
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = "cannot rename " + temporary + " to " + path + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
 }
 
 // One virtual printer and the channels open on it.
@@ -241,10 +193,13 @@ void channel_closed(const std::string& key) {
     render_path = entry.render;
   }
   // Closing cannot fail, so a file that cannot be written is reported on the error stream.
-  std::string error;
-  if (!capture_path.empty() && !write_file_atomically(capture_path, printer->capture(), error)) {
-    std::fprintf(stderr, "monitor: sim capture: %s\n", error.c_str());
+  // Each file is replaced whole, so readers never see a part.
+  std::error_code failure;
+  if (!capture_path.empty() && !platform::replace_file(capture_path, printer->capture(), failure)) {
+    std::fprintf(stderr, "monitor: sim capture: cannot write %s: %s\n", capture_path.c_str(),
+                 failure.message().c_str());
   }
+  std::string error;
   if (!render_path.empty() && !printer->write_png(render_path, &error)) {
     std::fprintf(stderr, "monitor: sim render: %s\n", error.c_str());
   }
@@ -277,11 +232,15 @@ class sim_transport final : public transport {
       if (r.status == vprinter::link_status::down) {
         return {link_down("write to " + name_ + ": the virtual printer is disconnected"), done};
       }
+      // A full receive buffer holds the write back, as a full TCP send buffer or serial flow
+      // control would: the bytes are offered again until the write time-out, which then ends
+      // the write as any other time-out, with the count taken so far.
       if (r.status == vprinter::link_status::busy) {
         if (until.expired()) {
-          return {fail(kResultBusy, EBUSY,
-                       "write to " + name_ + ": the printer's buffer stayed full (busy) after " +
-                           std::to_string(done) + " of " + std::to_string(bytes.size()) + " bytes"),
+          return {fail(kResultTimeout, 0,
+                       "write to " + name_ + ": the printer's buffer stayed full (busy); it took " +
+                           std::to_string(done) + " of " + std::to_string(bytes.size()) + " bytes within " +
+                           std::to_string(timeout_ms) + " ms"),
                   done};
         }
         std::this_thread::sleep_for(until.left(kBusyPoll));
@@ -360,14 +319,7 @@ std::string merge_fault_options(std::string_view text) {
   std::string out(text.substr(0, question + 1));
   std::string faults;
   std::string others;
-  std::string_view query = text.substr(question + 1);
-  std::size_t start = 0;
-  while (start <= query.size()) {
-    std::size_t end = query.find_first_of("+&", start);
-    if (end == std::string_view::npos) end = query.size();
-    const std::string_view item = query.substr(start, end - start);
-    start = end + 1;
-    if (item.empty()) continue;
+  for (const std::string_view item : uri_text::split_items(text.substr(question + 1), "+&")) {
     const std::size_t equals = item.find('=');
     if (equals != std::string_view::npos && lower(item.substr(0, equals)) == "fault") {
       if (!faults.empty()) faults += ',';

@@ -1,16 +1,14 @@
 // Shared by the monitor's tests: the server library registered in a private registry, ports
-// configured there, calls on its objects by name, a raw TCP peer on loopback, and a socat
-// pseudo-terminal pair for serial ports.
+// configured there, calls on its objects by name, a raw TCP peer on loopback, and a
+// pseudo-terminal of its own (the socat pair, serial ends and child programs come from
+// platform/testing).
 #pragma once
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,7 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,13 +26,16 @@
 #include "monitor/transport.h"
 #include "platform/com.h"
 #include "platform/registry.h"
+#include "platform/testing/pty_pair.h"
+#include "platform/testing/scoped_process.h"
 #include "platform/testing/temp_dir.h"
-
-extern char** environ;
 
 namespace monitor_test {
 
 using platform::Variant;
+using platform::testing::scoped_process;
+using platform::testing::serial_end;
+using platform::testing::socat_pty_pair;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -266,119 +266,6 @@ class tcp_peer {
   int port_ = 0;
 };
 
-// A program found on PATH.
-inline std::optional<std::filesystem::path> find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    const std::filesystem::path candidate = std::filesystem::path(dirs.substr(start, end - start)) / name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return std::nullopt;
-}
-
-// A child process, ended (SIGTERM, then SIGKILL after 2 s) when the object goes.
-class child_process {
- public:
-  // Starts `argv` with stdout into a pipe (when `capture_stdout`) and stderr into `log`.
-  child_process(const std::vector<std::string>& argv, const std::filesystem::path& log, bool capture_stdout) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    int out[2] = {-1, -1};
-    if (capture_stdout && ::pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (capture_stdout) {
-      posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    } else {
-      posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
-    }
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (capture_stdout) {
-      ::close(out[1]);
-      stdout_ = out[0];
-    }
-  }
-  ~child_process() {
-    stop();
-    if (stdout_ >= 0) ::close(stdout_);
-  }
-  child_process(const child_process&) = delete;
-  child_process& operator=(const child_process&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  // The first line the child writes to stdout, within `timeout_ms`.
-  std::string first_line(int timeout_ms) {
-    std::string line;
-    const auto end = steady_clock::now() + milliseconds(timeout_ms);
-    while (stdout_ >= 0 && steady_clock::now() < end) {
-      pollfd entry{stdout_, POLLIN, 0};
-      if (::poll(&entry, 1, 20) != 1) continue;
-      char c = 0;
-      if (::read(stdout_, &c, 1) != 1) break;
-      if (c == '\n') return line;
-      line += c;
-    }
-    return line;
-  }
-  void stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    const auto end = steady_clock::now() + milliseconds(2000);
-    while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-      if (steady_clock::now() >= end) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        break;
-      }
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int stdout_ = -1;
-};
-
-// Two linked pseudo-terminals made by socat: bytes written to one arrive at the other.
-class pty_pair {
- public:
-  pty_pair(const std::filesystem::path& socat, const std::filesystem::path& dir)
-      : a_(dir / "ptyA"),
-        b_(dir / "ptyB"),
-        socat_({socat.string(), "-d", "-d", "pty,raw,echo=0,link=" + a_.string(),
-                "pty,raw,echo=0,link=" + b_.string()},
-               dir / "socat.log", false) {
-    // socat makes the links once both terminals exist; wait for them, 5 s at most.
-    const auto end = steady_clock::now() + milliseconds(5000);
-    while (socat_.started() && steady_clock::now() < end) {
-      if (std::filesystem::exists(a_) && std::filesystem::exists(b_)) {
-        ready_ = true;
-        break;
-      }
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-  }
-  bool ready() const { return ready_; }
-  const std::filesystem::path& a() const { return a_; }
-  const std::filesystem::path& b() const { return b_; }
-
- private:
-  std::filesystem::path a_;
-  std::filesystem::path b_;
-  child_process socat_;
-  bool ready_ = false;
-};
-
 // One pseudo-terminal made by this process: its slave side stands for a serial port.
 class pseudo_terminal {
  public:
@@ -399,37 +286,6 @@ class pseudo_terminal {
  private:
   int master_;
   std::string path_;
-};
-
-// The printer's end of a serial line: raw reads and writes on a pseudo-terminal.
-class serial_end {
- public:
-  explicit serial_end(const std::filesystem::path& path)
-      : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
-  ~serial_end() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  serial_end(const serial_end&) = delete;
-  serial_end& operator=(const serial_end&) = delete;
-
-  int fd() const { return fd_; }
-  bool send(std::string_view data) { return ::write(fd_, data.data(), data.size()) == static_cast<ssize_t>(data.size()); }
-  // Exactly `count` bytes within 1 s (fewer when they do not come).
-  std::string receive(std::size_t count) {
-    std::string out;
-    const auto end = steady_clock::now() + milliseconds(1000);
-    while (fd_ >= 0 && out.size() < count && steady_clock::now() < end) {
-      pollfd entry{fd_, POLLIN, 0};
-      if (::poll(&entry, 1, 20) != 1) continue;
-      char buffer[64];
-      const ssize_t n = ::read(fd_, buffer, std::min(sizeof buffer, count - out.size()));
-      if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
-  }
-
- private:
-  int fd_;
 };
 
 }  // namespace monitor_test

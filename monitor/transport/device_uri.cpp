@@ -8,30 +8,17 @@
 #include <charconv>
 
 #include "monitor/transport.h"
+#include "monitor/uri_text.h"
 #include "transport_private.h"
 
 namespace monitor {
 namespace {
 
+using uri_text::lower;
+using uri_text::parse_number;
+using uri_text::in_quotes;
+
 constexpr int kDefaultRawPort = 9100;
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
-
-// A whole decimal number within [low, high], or nothing.
-std::optional<int> parse_number(std::string_view text, int low, int high) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
-  if (value < low || value > high) return {};
-  return value;
-}
 
 // Undoes %XX escapes; false on a broken escape or an escaped NUL.
 bool percent_decode(std::string_view text, std::string& out) {
@@ -73,25 +60,19 @@ using option_map = std::map<std::string, std::string>;
 
 // Splits "key=value" items joined by '+' or '&'. Returns an error message or "".
 std::string parse_options(std::string_view query, option_map& options) {
-  std::size_t start = 0;
-  while (start <= query.size()) {
-    std::size_t end = query.find_first_of("+&", start);
-    if (end == std::string_view::npos) end = query.size();
-    const std::string_view item = query.substr(start, end - start);
-    start = end + 1;
-    if (item.empty()) continue;
+  for (const std::string_view item : uri_text::split_items(query, "+&")) {
     const std::size_t equals = item.find('=');
     std::string key;
     std::string value;
-    if (equals == std::string_view::npos) return "option " + quoted(item) + " has no value";
+    if (equals == std::string_view::npos) return "option " + in_quotes(item) + " has no value";
     if (!percent_decode(item.substr(0, equals), key) || key.empty()) {
-      return "option " + quoted(item) + " has a bad name";
+      return "option " + in_quotes(item) + " has a bad name";
     }
     if (!percent_decode(item.substr(equals + 1), value)) {
-      return "option " + quoted(item) + " has a bad %-escape";
+      return "option " + in_quotes(item) + " has a bad %-escape";
     }
     key = lower(key);
-    if (!options.emplace(key, value).second) return "option " + quoted(key) + " is given twice";
+    if (!options.emplace(key, value).second) return "option " + in_quotes(key) + " is given twice";
   }
   return {};
 }
@@ -103,7 +84,7 @@ std::string check_host(std::string_view host, bool bracketed) {
     in6_addr address{};
     const std::string text(host);
     if (inet_pton(AF_INET6, text.c_str(), &address) != 1) {
-      return quoted(host) + " is not an IPv6 address";
+      return in_quotes(host) + " is not an IPv6 address";
     }
     return {};
   }
@@ -115,7 +96,7 @@ std::string check_host(std::string_view host, bool bracketed) {
     in_addr address{};
     const std::string text(host);
     if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
-      return quoted(host) + " is not an IPv4 address";
+      return in_quotes(host) + " is not an IPv4 address";
     }
     return {};
   }
@@ -123,7 +104,7 @@ std::string check_host(std::string_view host, bool bracketed) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '.' || c == '_';
   });
   if (!name_ok || host.front() == '.' || host.front() == '-') {
-    return quoted(host) + " is not a valid host name";
+    return in_quotes(host) + " is not a valid host name";
   }
   return {};
 }
@@ -146,7 +127,7 @@ std::string parse_socket(std::string_view body, device_uri& uri) {
     bracketed = true;
     const std::string_view rest = authority.substr(close + 1);
     if (!rest.empty()) {
-      if (rest.front() != ':') return "unexpected " + quoted(rest) + " after the IPv6 address";
+      if (rest.front() != ':') return "unexpected " + in_quotes(rest) + " after the IPv6 address";
       port_text = rest.substr(1);
       has_port = true;
     }
@@ -166,11 +147,11 @@ std::string parse_socket(std::string_view body, device_uri& uri) {
   uri.port = kDefaultRawPort;
   if (has_port) {
     const std::optional<int> port = parse_number(port_text, 1, 65535);
-    if (!port) return "the port " + quoted(port_text) + " is not a number from 1 to 65535";
+    if (!port) return "the port " + in_quotes(port_text) + " is not a number from 1 to 65535";
     uri.port = *port;
   }
   if (!uri.options.empty()) {
-    return "option " + quoted(uri.options.begin()->first) + " is unknown (socket takes none)";
+    return "option " + in_quotes(uri.options.begin()->first) + " is unknown (socket takes none)";
   }
   return {};
 }
@@ -181,14 +162,14 @@ std::string parse_path(std::string_view body, device_uri& uri) {
     body.remove_prefix(2);
     if (!body.empty() && body.front() != '/') {
       const std::string_view host = body.substr(0, body.find('/'));
-      return "a host (" + quoted(host) + ") is not allowed here; write " + uri.scheme +
+      return "a host (" + in_quotes(host) + ") is not allowed here; write " + uri.scheme +
              ":/path";
     }
   }
   if (body.empty()) return "the path is missing (expected " + uri.scheme + ":/path)";
-  if (!percent_decode(body, uri.path)) return "the path " + quoted(body) + " has a bad %-escape";
+  if (!percent_decode(body, uri.path)) return "the path " + in_quotes(body) + " has a bad %-escape";
   if (uri.path.front() != '/') {
-    return "the path " + quoted(uri.path) + " is not absolute (expected " + uri.scheme +
+    return "the path " + in_quotes(uri.path) + " is not absolute (expected " + uri.scheme +
            ":/path)";
   }
   return {};
@@ -234,27 +215,27 @@ std::string parse_serial(std::string_view body, device_uri& uri) {
     if (key == "baud") {
       const std::optional<int> rate = parse_number(text, 1, 1 << 30);
       if (!rate || detail::find_baud_rate(*rate) == nullptr) {
-        return "baud " + quoted(value) + " is not a standard rate (such as 9600 or 115200)";
+        return "baud " + in_quotes(value) + " is not a standard rate (such as 9600 or 115200)";
       }
       line.baud = *rate;
     } else if (key == "bits") {
       const std::optional<int> bits = parse_number(text, 7, 8);
-      if (!bits) return "bits " + quoted(value) + " must be 7 or 8";
+      if (!bits) return "bits " + in_quotes(value) + " must be 7 or 8";
       line.data_bits = *bits;
     } else if (key == "parity") {
       const std::optional<int> parity = find_choice(kParityChoices, text);
-      if (!parity) return "parity " + quoted(value) + " must be none, even or odd";
+      if (!parity) return "parity " + in_quotes(value) + " must be none, even or odd";
       line.parity = static_cast<serial_parity>(*parity);
     } else if (key == "stop") {
       const std::optional<int> stop = parse_number(text, 1, 2);
-      if (!stop) return "stop " + quoted(value) + " must be 1 or 2";
+      if (!stop) return "stop " + in_quotes(value) + " must be 1 or 2";
       line.stop_bits = *stop;
     } else if (key == "flow") {
       const std::optional<int> flow = find_choice(kFlowChoices, text);
-      if (!flow) return "flow " + quoted(value) + " must be none, hard or soft";
+      if (!flow) return "flow " + in_quotes(value) + " must be none, hard or soft";
       line.flow = static_cast<serial_flow>(*flow);
     } else {
-      return "option " + quoted(key) + " is unknown (serial takes baud, bits, parity, stop, flow)";
+      return "option " + in_quotes(key) + " is unknown (serial takes baud, bits, parity, stop, flow)";
     }
   }
   uri.options.clear();  // all of them live on in `serial`
@@ -264,14 +245,14 @@ std::string parse_serial(std::string_view body, device_uri& uri) {
 std::string parse_plain_path(std::string_view body, device_uri& uri) {
   if (std::string error = parse_path(body, uri); !error.empty()) return error;
   if (!uri.options.empty()) {
-    return "option " + quoted(uri.options.begin()->first) + " is unknown (" + uri.scheme +
+    return "option " + in_quotes(uri.options.begin()->first) + " is unknown (" + uri.scheme +
            " takes none)";
   }
   return {};
 }
 
 std::string parse_other(std::string_view body, device_uri& uri) {
-  if (!percent_decode(body, uri.path)) return "the text " + quoted(body) + " has a bad %-escape";
+  if (!percent_decode(body, uri.path)) return "the text " + in_quotes(body) + " has a bad %-escape";
   return {};
 }
 
@@ -309,7 +290,7 @@ std::string option_text(const option_map& options, char separator) {
 
 uri_parse_result parse_device_uri(std::string_view text) {
   const auto failed = [&](const std::string& why) {
-    return uri_parse_result{std::nullopt, "bad device URI " + quoted(text) + ": " + why};
+    return uri_parse_result{std::nullopt, "bad device URI " + in_quotes(text) + ": " + why};
   };
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos || !valid_scheme(text.substr(0, colon))) {
@@ -335,7 +316,7 @@ uri_parse_result parse_device_uri(std::string_view text) {
   } else if (detail::is_registered_scheme(uri.scheme)) {
     error = parse_other(body, uri);
   } else {
-    error = "unknown scheme " + quoted(uri.scheme) +
+    error = "unknown scheme " + in_quotes(uri.scheme) +
             " (known: socket, serial, usblp, parallel, file, sim)";
   }
   if (!error.empty()) return failed(error);

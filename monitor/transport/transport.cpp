@@ -1,13 +1,13 @@
 // The transport base, the exact and answer reads built on any transport, and the table of
 // transports by URI scheme with the built-in kinds registered on first use.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <mutex>
 #include <utility>
 
 #include "fd_transport.h"
 #include "monitor/transport.h"
+#include "monitor/uri_text.h"
 #include "transport_private.h"
 
 namespace monitor {
@@ -93,8 +93,7 @@ read_result read_answer(transport& t, std::size_t max, int timeout_ms, int gap_m
 }
 
 void register_transport(std::string scheme, transport_factory factory) {
-  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  scheme = uri_text::lower(scheme);
   scheme_table& table = schemes();
   std::lock_guard lock(table.mutex);
   if (factory) {

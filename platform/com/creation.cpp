@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <atomic>
 
 #include "platform/registry.h"
 #include "process_state.h"
@@ -14,13 +13,6 @@ namespace {
 thread_local std::string t_last_error;
 
 void fail_with(std::string text) { t_last_error = std::move(text); }
-
-bool same_text_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-           return lower(x) == lower(y);
-         });
-}
 
 // Default value of HKEY_CLASSES_ROOT\<path>; false when the key or value is missing.
 bool read_classes_default(const std::string& path, std::string& out) {
@@ -42,24 +34,10 @@ hresult read_prog_id_clsid(const std::string& prog_id, guid& clsid, bool& found)
 }
 
 // A factory that makes objects with a create_function.
-class function_factory final : public class_factory {
+class function_factory final : public ref_counted<class_factory>, private module_object {
  public:
-  explicit function_factory(create_function create) : create_(create) { module_add_object(); }
+  explicit function_factory(create_function create) : create_(create) {}
 
-  std::uint32_t add_ref() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  std::uint32_t release() override {
-    const std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
-  hresult query_interface(const guid& iid, void** out) override {
-    if (out == nullptr) return kEPointer;
-    *out = nullptr;
-    if (iid != unknown::kIid && iid != class_factory::kIid) return kENoInterface;
-    *out = static_cast<class_factory*>(this);
-    add_ref();
-    return kSOk;
-  }
   hresult create_instance(unknown* outer, const guid& iid, void** out) override {
     if (out == nullptr) return kEPointer;
     *out = nullptr;
@@ -81,10 +59,9 @@ class function_factory final : public class_factory {
   }
 
  private:
-  ~function_factory() { module_remove_object(); }
+  ~function_factory() override = default;
 
   create_function create_;
-  std::atomic<std::uint32_t> refs_{1};
 };
 
 // The class object that a registration in this process offers, if any.
@@ -162,7 +139,7 @@ hresult clsid_from_prog_id(std::string_view prog_id, guid& clsid) {
     auto& s = com_detail::state();
     const std::lock_guard lock(s.mutex);
     for (const auto& entry : s.classes) {
-      if (!entry.prog_id.empty() && same_text_ignoring_case(entry.prog_id, name)) {
+      if (!entry.prog_id.empty() && equal_ignoring_case(entry.prog_id, name)) {
         clsid = entry.clsid;
         return kSOk;
       }
@@ -174,7 +151,7 @@ hresult clsid_from_prog_id(std::string_view prog_id, guid& clsid) {
   // A version-independent ProgID may name its current version instead of a CLSID.
   std::string current;
   if (read_classes_default(name + "\\CurVer", current) && !current.empty() &&
-      !same_text_ignoring_case(current, name)) {
+      !equal_ignoring_case(current, name)) {
     hr = read_prog_id_clsid(current, clsid, found);
     if (found) return hr;
   }

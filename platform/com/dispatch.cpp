@@ -57,15 +57,15 @@ std::string hresult_text(hresult hr) {
   return hex;
 }
 
-// --- dispatch table helpers ------------------------------------------------------------------
-
-bool dispatch_detail::same_name(std::string_view a, std::string_view b) {
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
 }
+
+// --- dispatch table helpers ------------------------------------------------------------------
 
 void dispatch_detail::note_bad_argument(std::size_t index, const Variant& arg,
                                         std::string_view wanted) {

@@ -28,15 +28,6 @@ std::string this_library_path() {
   return ec ? std::string(info.dli_fname) : path.lexically_normal().string();
 }
 
-bool same_text_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // Writes the default value and the named string values of HKEY_CLASSES_ROOT\<path>.
 long write_key(const std::string& path, std::string_view default_value,
                std::initializer_list<std::pair<std::string_view, std::string_view>> values = {}) {
@@ -66,7 +57,7 @@ long delete_prog_id(const std::string& prog_id, const std::string& clsid_text) {
   std::string named;
   if (registry_key::open(registry_root::classes_root, prog_id + "\\CLSID", clsid_key) ==
           kErrorSuccess &&
-      clsid_key.query_string("", named) == kErrorSuccess && !same_text_ignoring_case(named, clsid_text)) {
+      clsid_key.query_string("", named) == kErrorSuccess && !equal_ignoring_case(named, clsid_text)) {
     return kErrorSuccess;  // another class owns this name now
   }
   rc = root.delete_tree(prog_id);
@@ -167,10 +158,10 @@ hresult server_get_class_object(std::span<const server_class> classes, const gui
   return kClassEClassNotAvailable;
 }
 
-// The exported entry points call these; nothing may escape through a C export.
-hresult register_server(std::span<const server_class> classes) {
+// Runs a step of an exported entry point; nothing may escape through a C export.
+static hresult at_export(hresult (*step)(std::span<const server_class>), std::span<const server_class> classes) {
   try {
-    return register_classes(classes);
+    return step(classes);
   } catch (const std::bad_alloc&) {
     return kEOutOfMemory;
   } catch (const std::exception& e) {
@@ -179,15 +170,8 @@ hresult register_server(std::span<const server_class> classes) {
   }
 }
 
-hresult unregister_server(std::span<const server_class> classes) {
-  try {
-    return unregister_classes(classes);
-  } catch (const std::bad_alloc&) {
-    return kEOutOfMemory;
-  } catch (const std::exception& e) {
-    set_error_info(e.what());
-    return kEFail;
-  }
-}
+hresult register_server(std::span<const server_class> classes) { return at_export(register_classes, classes); }
+
+hresult unregister_server(std::span<const server_class> classes) { return at_export(unregister_classes, classes); }
 
 }  // namespace platform

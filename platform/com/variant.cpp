@@ -18,15 +18,6 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // Reads a whole string as a number (surrounding blanks allowed); false when it is not one.
 bool parse_number(std::string_view text, double& out) {
   text = trim(text);
@@ -108,8 +99,8 @@ hresult Variant::as_bool(bool& out) const {
     case variant_type::double_value: out = std::get<double>(value_) != 0; return kSOk;
     case variant_type::string: {
       const std::string_view text = trim(std::get<std::string>(value_));
-      if (equals_ignoring_case(text, kTrueText)) { out = true; return kSOk; }
-      if (equals_ignoring_case(text, kFalseText)) { out = false; return kSOk; }
+      if (equal_ignoring_case(text, kTrueText)) { out = true; return kSOk; }
+      if (equal_ignoring_case(text, kFalseText)) { out = false; return kSOk; }
       double number = 0;
       if (!parse_number(text, number)) return kDispETypeMismatch;
       out = number != 0;

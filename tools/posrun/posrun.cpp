@@ -2,7 +2,6 @@
 // execution of script lines and the two output forms (readable lines, JSON lines).
 #include "posrun.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +17,7 @@
 namespace posrun {
 namespace {
 
+using platform::equal_ignoring_case;
 using platform::hresult;
 using platform::Variant;
 
@@ -69,11 +69,12 @@ struct device_class_row {
 constexpr event_row kPrinterEvents[] = {
     {1, "DirectIOEvent"}, {2, "ErrorEvent"}, {3, "OutputCompleteEvent"}, {4, "StatusUpdateEvent"}};
 constexpr event_row kDisplayEvents[] = {{1, "DirectIOEvent"}, {2, "StatusUpdateEvent"}};
+constexpr event_row kDrawerEvents[] = {{1, "DirectIOEvent"}, {2, "StatusUpdateEvent"}};
 
 constexpr device_class_row kDeviceClasses[] = {
     {"POSPrinter", "CONTROLObject.KorvanePOSPrinter.1", kPrinterEvents},
     {"LineDisplay", "CONTROLObject.KorvaneLineControl.1", kDisplayEvents},
-    {"CashDrawer", "", {}},
+    {"CashDrawer", "CONTROLObject.KorvaneCashDrawer.1", kDrawerEvents},
 };
 
 // Methods with by-reference parameters: one letter per parameter, '.' by value, 'L' a long cell,
@@ -83,15 +84,6 @@ struct by_reference_row {
   std::string_view params;
 };
 constexpr by_reference_row kByReference[] = {{"DirectIO", ".LS"}};
-
-bool same_word(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 // Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one.
 std::size_t utf8_sequence(std::string_view s) {
@@ -274,27 +266,13 @@ class reporter {
 
 // The sink on the control's connection point: prints every event and gives the answers that
 // `respond` set, writing them into the event's last by-reference long argument.
-class event_printer final : public platform::dispatch {
+class event_printer final : public platform::ref_counted<platform::dispatch> {
  public:
   event_printer(reporter& report, std::span<const event_row> events) : report_(report), events_(events) {}
 
-  std::uint32_t add_ref() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  std::uint32_t release() override {
-    const std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
-  hresult query_interface(const platform::guid& iid, void** out) override {
-    if (out == nullptr) return platform::kEPointer;
-    *out = nullptr;
-    if (iid != platform::unknown::kIid && iid != platform::dispatch::kIid) return platform::kENoInterface;
-    *out = static_cast<platform::dispatch*>(this);
-    add_ref();
-    return platform::kSOk;
-  }
   hresult get_ids_of_names(std::string_view name, long& dispid) override {
     for (const event_row& row : events_) {
-      if (same_word(row.name, name)) {
+      if (equal_ignoring_case(row.name, name)) {
         dispid = row.dispid;
         return platform::kSOk;
       }
@@ -325,12 +303,11 @@ class event_printer final : public platform::dispatch {
   void respond(const std::string& event, std::int32_t response) { responses_[event] = response; }
 
  private:
-  ~event_printer() = default;
+  ~event_printer() override = default;
 
   reporter& report_;
   std::span<const event_row> events_;
   std::map<std::string, std::int32_t> responses_;
-  std::atomic<std::uint32_t> refs_{1};
 };
 
 // Sets OPOS_REGISTRY_DIR for the run and puts the previous value back afterwards.
@@ -432,7 +409,7 @@ class session {
   void call(int line, const statement& s) {
     std::string_view params;
     for (const by_reference_row& row : kByReference) {
-      if (same_word(row.member, s.member)) params = row.params;
+      if (equal_ignoring_case(row.member, s.member)) params = row.params;
     }
     // Cells for the by-reference parameters, initialised from the script's arguments.
     std::vector<std::int32_t> longs(s.args.size());
@@ -566,7 +543,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   }
   const device_class_row* device = nullptr;
   for (const device_class_row& row : kDeviceClasses) {
-    if (same_word(row.name, o.device_class)) device = &row;
+    if (equal_ignoring_case(row.name, o.device_class)) device = &row;
   }
   if (device == nullptr) {
     err << "posrun: unknown device class " << o.device_class << " (POSPrinter, LineDisplay or CashDrawer)\n";

@@ -3,8 +3,12 @@
 
 #include <cstdint>
 
+#include "platform/com.h"
+
 namespace posrun {
 namespace {
+
+using platform::equal_ignoring_case;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_name_start(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
@@ -19,15 +23,6 @@ int hex_digit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool same_word(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 enum class token_kind { end, name, number, text, equals, comma };
@@ -184,7 +179,7 @@ bool parse_line(std::string_view line, statement& out, std::string& error) {
   }
   const std::string& head = tokens[0].text;
 
-  if (same_word(head, "wait")) {
+  if (equal_ignoring_case(head, "wait")) {
     if (tokens.size() != 2 || tokens[1].kind != token_kind::number || tokens[1].number < 0) {
       error = "wait takes one time in milliseconds";
       return false;
@@ -193,9 +188,9 @@ bool parse_line(std::string_view line, statement& out, std::string& error) {
     out.wait_ms = static_cast<std::uint32_t>(tokens[1].number);
     return true;
   }
-  if (same_word(head, "respond")) {
-    if (tokens.size() != 3 || tokens[1].kind != token_kind::name || !same_word(tokens[1].text, "ErrorEvent") ||
-        tokens[2].kind != token_kind::number) {
+  if (equal_ignoring_case(head, "respond")) {
+    if (tokens.size() != 3 || tokens[1].kind != token_kind::name ||
+        !equal_ignoring_case(tokens[1].text, "ErrorEvent") || tokens[2].kind != token_kind::number) {
       error = "respond takes ErrorEvent and a number";
       return false;
     }

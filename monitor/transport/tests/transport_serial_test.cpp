@@ -1,110 +1,27 @@
 // The serial transport over a pseudo-terminal pair made by socat: line settings, bytes both ways,
 // read time-out, exclusive use, the port's own settings restored, and a port that vanishes.
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#include "platform/testing/pty_pair.h"
 #include "platform/testing/temp_dir.h"
 #include "sys.h"
 #include "transport_private.h"
-
-extern char** environ;
 
 namespace monitor {
 namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
-
-// The socat program on PATH, if any.
-std::optional<std::filesystem::path> find_socat() {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    const std::filesystem::path candidate =
-        std::filesystem::path(dirs.substr(start, end - start)) / "socat";
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return std::nullopt;
-}
-
-// Two linked pseudo-terminals, `a` and `b`: bytes written to one arrive at the other.
-class pty_pair {
- public:
-  pty_pair(const std::filesystem::path& socat, const std::filesystem::path& dir)
-      : a_(dir / "a"), b_(dir / "b") {
-    const std::string log = (dir / "socat.log").string();
-    const std::string left = "pty,raw,echo=0,link=" + a_.string();
-    const std::string right = "pty,raw,echo=0,link=" + b_.string();
-    std::vector<char*> argv = {const_cast<char*>("socat"), const_cast<char*>("-d"),
-                               const_cast<char*>("-d"), const_cast<char*>(left.c_str()),
-                               const_cast<char*>(right.c_str()), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (posix_spawn(&pid_, socat.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-
-    // socat makes the links once both terminals exist; wait for them, 5 s at most.
-    const auto end = steady_clock::now() + milliseconds(5000);
-    while (pid_ > 0 && steady_clock::now() < end) {
-      if (std::filesystem::exists(a_) && std::filesystem::exists(b_)) {
-        ready_ = true;
-        break;
-      }
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-  }
-  ~pty_pair() { stop(); }
-  pty_pair(const pty_pair&) = delete;
-  pty_pair& operator=(const pty_pair&) = delete;
-
-  bool ready() const { return ready_; }
-  const std::filesystem::path& a() const { return a_; }
-  const std::filesystem::path& b() const { return b_; }
-
-  // Ends socat (the "cable" is pulled); waits 2 s at most before killing it.
-  void stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    const auto end = steady_clock::now() + milliseconds(2000);
-    while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-      if (steady_clock::now() >= end) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        break;
-      }
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    pid_ = -1;
-  }
-
- private:
-  std::filesystem::path a_;
-  std::filesystem::path b_;
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
 
 // Real system calls that remember every line setting asked for.
 class recording_sys final : public detail::sys_api {
@@ -129,11 +46,8 @@ termios settings_of(const std::filesystem::path& port) {
 class TransportSerialTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::optional<std::filesystem::path> socat = find_socat();
-    if (!socat) {
-      GTEST_SKIP() << "socat is not installed; the serial tests need its pseudo-terminals";
-    }
-    pair_.emplace(*socat, dir_.path());
+    pair_.emplace(dir_.path());
+    if (!pair_->skip_reason().empty()) GTEST_SKIP() << pair_->skip_reason();
     ASSERT_TRUE(pair_->ready()) << "socat made no pseudo-terminals within 5 s";
   }
 
@@ -153,7 +67,7 @@ class TransportSerialTest : public ::testing::Test {
   }
 
   platform::testing::temp_dir dir_;
-  std::optional<pty_pair> pair_;
+  std::optional<platform::testing::socat_pty_pair> pair_;
 };
 
 TEST_F(TransportSerialTest, BytesTravelBothWaysWithEachLineSetting) {

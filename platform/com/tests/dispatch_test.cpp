@@ -208,6 +208,57 @@ TEST(DispatchTableTest, ObjectsCountReferencesAndOfferTheirInterfaces) {
   EXPECT_TRUE(destroyed);
 }
 
+// A hand-written sink on ref_counted alone: it counts references but not the library's objects.
+class bare_sink final : public platform::ref_counted<dispatch> {
+ public:
+  explicit bare_sink(bool* destroyed) : destroyed_(destroyed) {}
+  hresult get_ids_of_names(std::string_view, long&) override { return platform::kDispEUnknownName; }
+  hresult invoke(long, invoke_kind, std::span<const Variant>, Variant*) override { return platform::kSOk; }
+
+ private:
+  ~bare_sink() override { *destroyed_ = true; }
+  bool* destroyed_;
+};
+
+// A factory that also counts itself among the library's live objects.
+class counted_factory final : public platform::ref_counted<platform::class_factory>, private platform::module_object {
+ public:
+  hresult create_instance(platform::unknown*, const platform::guid&, void**) override { return platform::kENotImpl; }
+  hresult lock_server(bool) override { return platform::kSOk; }
+};
+
+TEST(RefCountedTest, CountsReferencesAndOffersOnlyItsInterfaces) {
+  ASSERT_EQ(platform::server_can_unload_now(), platform::kSOk);
+  bool destroyed = false;
+  auto* sink = new bare_sink(&destroyed);
+  EXPECT_EQ(platform::server_can_unload_now(), platform::kSOk) << "ref_counted alone counts no module object";
+  EXPECT_EQ(sink->add_ref(), 2u);
+
+  void* raw = nullptr;
+  EXPECT_EQ(sink->query_interface(platform::unknown::kIid, &raw), platform::kSOk);
+  EXPECT_EQ(raw, static_cast<dispatch*>(sink));
+  EXPECT_EQ(sink->query_interface(dispatch::kIid, &raw), platform::kSOk);
+  EXPECT_EQ(raw, static_cast<dispatch*>(sink));
+  EXPECT_EQ(sink->query_interface(platform::class_factory::kIid, &raw), platform::kENoInterface);
+  EXPECT_EQ(raw, nullptr);
+  EXPECT_EQ(sink->query_interface(dispatch::kIid, nullptr), platform::kEPointer);
+  // Two references from construction and add_ref, two from the successful lookups.
+  EXPECT_EQ(sink->release(), 3u);
+  EXPECT_EQ(sink->release(), 2u);
+  EXPECT_EQ(sink->release(), 1u);
+  EXPECT_FALSE(destroyed);
+  EXPECT_EQ(sink->release(), 0u);
+  EXPECT_TRUE(destroyed);
+
+  {
+    const auto factory = com_ptr<platform::class_factory>::adopt(new counted_factory());
+    EXPECT_EQ(platform::server_can_unload_now(), platform::kSFalse) << "module_object counts the factory";
+    EXPECT_EQ(factory.as<platform::unknown>().get(), static_cast<platform::unknown*>(factory.get()));
+    EXPECT_FALSE(factory.as<dispatch>());
+  }
+  EXPECT_EQ(platform::server_can_unload_now(), platform::kSOk);
+}
+
 TEST(DispatchClientTest, CacheLooksEachNameUpOnce) {
   auto object = platform::make_object<meter>();
   platform::dispid_cache cache;

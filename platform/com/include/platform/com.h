@@ -2,6 +2,7 @@
 // dispatch by member name, event sinks, class factories, creation and in-process servers.
 #pragma once
 
+#include <atomic>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -181,6 +182,72 @@ class dispatch : public unknown {
   ~dispatch() = default;
 };
 
+namespace com_detail {
+
+// What an interface in ref_counted's list answers to: I::interface_type when it names one (a
+// mix-in implementing an interface), else I itself.
+template <class I>
+struct interface_of {
+  using type = I;
+};
+template <class I>
+  requires requires { typename I::interface_type; }
+struct interface_of<I> {
+  using type = typename I::interface_type;
+};
+
+}  // namespace com_detail
+
+// Reference counting and interface lookup for an object that implements `First` and `Rest`
+// (interfaces, or mix-ins naming theirs as interface_type). query_interface answers unknown with
+// `First` and each listed interface with itself. Objects start with one reference (adopt it
+// into a com_ptr) and delete themselves when the last one goes; the count is thread-safe.
+template <class First, class... Rest>
+class ref_counted : public First, public Rest... {
+ public:
+  ref_counted(const ref_counted&) = delete;
+  ref_counted& operator=(const ref_counted&) = delete;
+
+  std::uint32_t add_ref() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  std::uint32_t release() override {
+    const std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+  }
+  hresult query_interface(const guid& iid, void** out) override {
+    if (out == nullptr) return kEPointer;
+    *out = nullptr;
+    if (iid == platform::unknown::kIid) {
+      *out = interface_pointer<First>();
+    } else {
+      [[maybe_unused]] const bool offered = (offer<First>(iid, out) || ... || offer<Rest>(iid, out));
+    }
+    if (*out == nullptr) return kENoInterface;
+    add_ref();
+    return kSOk;
+  }
+
+ protected:
+  ref_counted() = default;
+  virtual ~ref_counted() = default;
+
+ private:
+  // This object as the interface that I implements.
+  template <class I>
+  typename com_detail::interface_of<I>::type* interface_pointer() {
+    return static_cast<I*>(this);
+  }
+  // Answers `iid` with the interface that I implements.
+  template <class I>
+  bool offer(const guid& iid, void** out) {
+    if (iid != com_detail::interface_of<I>::type::kIid) return false;
+    *out = interface_pointer<I>();
+    return true;
+  }
+
+  std::atomic<std::uint32_t> refs_{1};
+};
+
 // ---------------------------------------------------------------------------------------------
 // Variant
 
@@ -276,6 +343,10 @@ class Variant {
 
 // ---------------------------------------------------------------------------------------------
 // Calling members by name
+
+// True when `a` and `b` are the same text but for the case of ASCII letters, as member names,
+// ProgIDs and CLSID texts compare.
+bool equal_ignoring_case(std::string_view a, std::string_view b);
 
 // Outcome of a call: its result code and the value the member returned (empty when none).
 struct call_result {
@@ -488,6 +559,16 @@ hresult server_can_unload_now();
 void module_add_object();
 void module_remove_object();
 void module_lock(bool lock);
+
+// Counts its object among this library's live objects from construction to destruction, so the
+// library stays loaded while the object lives; a base of the objects a library hands out.
+class module_object {
+ protected:
+  module_object() { module_add_object(); }
+  ~module_object() { module_remove_object(); }
+  module_object(const module_object&) = delete;
+  module_object& operator=(const module_object&) = delete;
+};
 
 // Signatures of the exports of an in-process server library.
 using dll_register_server_fn = hresult (*)();

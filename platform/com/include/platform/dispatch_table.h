@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,8 +34,6 @@ struct dispatch_member {
 
 namespace dispatch_detail {
 
-// Case-insensitive (ASCII) equality of member names.
-bool same_name(std::string_view a, std::string_view b);
 // Records which argument failed to convert, as the call's error info.
 void note_bad_argument(std::size_t index, const Variant& arg, std::string_view wanted);
 
@@ -219,18 +216,6 @@ hresult thunk(typename handler_traits<decltype(F)>::owner& self, [[maybe_unused]
   }
 }
 
-// What an interface in dispatch_object's list answers to: Interface::interface_type when it
-// names one (a mix-in implementing an interface), else the class itself.
-template <class I>
-struct interface_of {
-  using type = I;
-};
-template <class I>
-  requires requires { typename I::interface_type; }
-struct interface_of<I> {
-  using type = typename I::interface_type;
-};
-
 }  // namespace dispatch_detail
 
 // Row builders: dispatch_method<&T::Claim>("Claim", 2). The handler is a member function of T or
@@ -263,33 +248,14 @@ constexpr auto dispatch_put(std::string_view name, long dispid) {
 // A failure thrown by a handler ends at invoke: com_error gives its code, anything else
 // kDispEException; the text becomes the call's error info.
 template <class T, class... Extra>
-class dispatch_object : public dispatch, public Extra... {
+class dispatch_object : public ref_counted<dispatch, Extra...>, private module_object {
  public:
   dispatch_object(const dispatch_object&) = delete;
   dispatch_object& operator=(const dispatch_object&) = delete;
 
-  std::uint32_t add_ref() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  std::uint32_t release() override {
-    const std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
-  hresult query_interface(const guid& iid, void** out) override {
-    if (out == nullptr) return kEPointer;
-    *out = nullptr;
-    if (iid == platform::unknown::kIid || iid == platform::dispatch::kIid) {
-      *out = static_cast<dispatch*>(this);
-    } else {
-      [[maybe_unused]] const bool offered = (offer<Extra>(iid, out) || ...);
-    }
-    if (*out == nullptr) return kENoInterface;
-    add_ref();
-    return kSOk;
-  }
-
   hresult get_ids_of_names(std::string_view name, long& dispid) override {
     for (const auto& row : T::dispatch_members()) {
-      if (dispatch_detail::same_name(row.name, name)) {
+      if (equal_ignoring_case(row.name, name)) {
         dispid = row.dispid;
         return kSOk;
       }
@@ -337,20 +303,7 @@ class dispatch_object : public dispatch, public Extra... {
   }
 
  protected:
-  dispatch_object() { module_add_object(); }
-  virtual ~dispatch_object() { module_remove_object(); }
-
- private:
-  // Answers `iid` with the interface that the mix-in I implements.
-  template <class I>
-  bool offer(const guid& iid, void** out) {
-    using answered = typename dispatch_detail::interface_of<I>::type;
-    if (iid != answered::kIid) return false;
-    *out = static_cast<answered*>(static_cast<I*>(this));
-    return true;
-  }
-
-  std::atomic<std::uint32_t> refs_{1};
+  dispatch_object() = default;
 };
 
 // Implements connection_point over an event_sinks list; mix it into dispatch_object's Extra
