@@ -220,6 +220,15 @@ display_state virtual_printer::display() const {
   return impl_->m.display.state;
 }
 
+std::vector<std::string> virtual_printer::display_text() const { return detail::display_text_lines(display()); }
+
+bool virtual_printer::write_display_png(const std::filesystem::path& path, std::string* error) const {
+  const display_state shown = display();
+  const auto font = detail::cell_font::for_cell(impl_->m.cfg().font_dir, impl_->m.cfg().font_a.width,
+                                                impl_->m.cfg().font_a.height);
+  return vprinter::write_png(detail::render_display(shown, *font), path, error);
+}
+
 printer_state virtual_printer::state() const {
   std::lock_guard lock(impl_->mutex);
   const auto& m = impl_->m;

@@ -1,6 +1,8 @@
 // The Devsvc in-process server: its four classes and the library exports DllRegisterServer,
 // DllUnregisterServer, DllGetClassObject and DllCanUnloadNow.
 #include "core/module.h"
+#include "display/line_display.h"
+#include "drawer/cash_drawer.h"
 #include "platform/dispatch_table.h"
 #include "platform/registry.h"
 #include "printer/vx40_printer.h"
@@ -23,12 +25,12 @@ constexpr platform::server_class kClasses[] = {
      .prog_id = "Korvane.LineDisplay.VX40.1",
      .description = "Korvane - Line Display Service Driver",
      .threading_model = "Apartment",
-     .create = &devsvc::CreatePendingLineDisplay},
+     .create = &platform::create_object<devsvc::CLineDisplay>},
     {.clsid = platform::guid::literal("{33FD71E3-2C9C-4949-B9F1-D5358B093679}"),
      .prog_id = "Korvane.CashDrawer.VX40.1",
      .description = "Korvane - Cash Drawer Service Driver",
      .threading_model = "Apartment",
-     .create = &devsvc::CreatePendingCashDrawer},
+     .create = &platform::create_object<devsvc::CCashDrawer>},
 };
 
 }  // namespace

@@ -31,27 +31,11 @@ struct ColorPrinterTag {
   static constexpr long kOpenServiceDispid = 7;
   static constexpr const char* kName = "CVX40CPrinter";
 };
-struct LineDisplayTag {
-  static constexpr long kOpenServiceDispid = 6;
-  static constexpr const char* kName = "CLineDisplay";
-};
-struct CashDrawerTag {
-  static constexpr long kOpenServiceDispid = 8;
-  static constexpr const char* kName = "CCashDrawer";
-};
 
 }  // namespace
 
 platform::hresult CreatePendingColorPrinter(const platform::guid& iid, void** out) {
   return platform::create_object<CPendingService<ColorPrinterTag>>(iid, out);
-}
-
-platform::hresult CreatePendingLineDisplay(const platform::guid& iid, void** out) {
-  return platform::create_object<CPendingService<LineDisplayTag>>(iid, out);
-}
-
-platform::hresult CreatePendingCashDrawer(const platform::guid& iid, void** out) {
-  return platform::create_object<CPendingService<CashDrawerTag>>(iid, out);
 }
 
 }  // namespace devsvc

@@ -3,7 +3,9 @@
 #include "display_model.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 
+#include "platform/testing/temp_dir.h"
 #include "test_util.h"
 
 namespace vprinter {
@@ -95,6 +97,69 @@ TEST(VprinterDisplay, BothPeripheralsSelectedGetTheSameText) {
   EXPECT_EQ(p.display().lines[0].substr(0, 4), "both");
   EXPECT_EQ(p.display().cursor_row, 1);  // the line feed moved the display's cursor too
   EXPECT_GT(p.paper().count(), 0);
+}
+
+// --- the screen as text and as an image --------------------------------------------------------
+
+TEST(VprinterDisplay, TextLinesAreDecodedInTheCodeTable) {
+  struct Case {
+    const char* name;
+    std::string table;  // ESC t n, or nothing
+    std::string first_row;
+  };
+  const Case cases[] = {
+      {"table 1 is the ANSI table", bytes("1B 74 01"), "Caf\u00E9 \u20AC"},
+      {"table 0 is PC437", bytes("1B 74 00"), "Caf\u0398 \u00C7"},
+      {"another table reads as PC437", bytes("1B 74 05"), "Caf\u0398 \u00C7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    virtual_printer p;
+    talk(p, kSelect + bytes("1B 40") + c.table + "Caf" + bytes("E9 20 80") + kBack);
+    const std::vector<std::string> text = p.display_text();
+    ASSERT_EQ(text.size(), 2u);
+    EXPECT_EQ(text[0], std::string(c.first_row) + std::string(14, ' '));
+    EXPECT_EQ(text[1], std::string(20, ' '));
+  }
+}
+
+TEST(VprinterDisplay, RenderDrawsEachCharacterInItsCellInsideAFrame) {
+  const auto font = detail::cell_font::built_in(12, 24);
+  display_state blank;
+  blank.lines.assign(2, std::string(20, ' '));
+  const bitmap empty = detail::render_display(blank, *font);
+  const int margin = 12 + 2;
+  EXPECT_EQ(empty.width(), 20 * 12 + 2 * margin);
+  EXPECT_EQ(empty.height(), 2 * 24 + 2 * margin);
+  EXPECT_EQ(empty.count(2, 2, empty.width() - 2, empty.height() - 2), 0) << "nothing inside the frame";
+  EXPECT_EQ(empty.count(0, 0, empty.width(), 2), 2 * empty.width()) << "the frame's top";
+
+  display_state shown = blank;
+  shown.lines[1][5] = 'A';
+  const bitmap image = detail::render_display(shown, *font);
+  const int x0 = margin + 5 * 12;
+  const int y0 = margin + 24;
+  const int ink = image.count(x0, y0, x0 + 12, y0 + 24);
+  EXPECT_GT(ink, 0);
+  EXPECT_EQ(image.count(), empty.count() + ink) << "all ink of the A is in its cell";
+}
+
+TEST(VprinterDisplay, WritesTheScreenAsPng) {
+  platform::testing::temp_dir dir;
+  virtual_printer p;
+  talk(p, kSelect + bytes("1B 40") + "Total 2.50" + kBack);
+  std::string error;
+  ASSERT_TRUE(p.write_display_png(dir.path() / "display.png", &error)) << error;
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_file(&img, (dir.path() / "display.png").c_str()));
+  img.format = PNG_FORMAT_GRAY;
+  std::vector<unsigned char> grey(PNG_IMAGE_SIZE(img));
+  ASSERT_TRUE(png_image_finish_read(&img, nullptr, grey.data(), 0, nullptr));
+  EXPECT_EQ(img.width, 20u * 12u + 2u * 14u);
+  EXPECT_EQ(img.height, 2u * 24u + 2u * 14u);
+  EXPECT_FALSE(p.write_display_png(dir.path() / "no" / "such" / "dir.png", &error));
+  EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

@@ -176,6 +176,11 @@ class virtual_printer {
   bool write_png(const std::filesystem::path& path, std::string* error = nullptr) const;
   // The customer display.
   display_state display() const;
+  // The customer display's rows as UTF-8 text, decoded in its current code table.
+  std::vector<std::string> display_text() const;
+  // Draws the customer display's screen into a PNG file (the printer's font, framed); on failure
+  // returns false and says why in `error`.
+  bool write_display_png(const std::filesystem::path& path, std::string* error = nullptr) const;
   // Current print modes and memories.
   printer_state state() const;
 
