@@ -63,6 +63,8 @@ class CServiceDevice {
   static std::int32_t NewOutputID();
 
   std::size_t pending_event_count() const { return pending_events_.size(); }
+  // Drops every queued event of every type without delivering it (ClearOutput).
+  void ClearPendingEvents() { pending_events_.clear(); }
 
  protected:
   // Remembers the control object's dispatch without taking a reference.

@@ -109,6 +109,7 @@ std::int32_t CMonitorDriver::SetAsync(bool async, std::int32_t open_read_timeout
 }
 
 std::int32_t CMonitorDriver::SetReadTimeOut(std::int32_t ms) {
+  read_timeout_ms_ = ms;
   const Variant value(ms);
   return Invoke(object_, "ReadTimeOut", platform::invoke_kind::property_put,
                 std::span<const Variant>(&value, 1)).hr;

@@ -80,6 +80,10 @@ class CMonitorDriver {
   // Sets the channel's ReadTimeOut / WriteTimeOut property, in milliseconds.
   std::int32_t SetReadTimeOut(std::int32_t ms);
   std::int32_t SetWriteTimeOut(std::int32_t ms);
+  // The read time-out this client last gave the channel (SetAsync or SetReadTimeOut), in
+  // milliseconds; 0 before it set one. Lets a caller that raises it for one exchange put back
+  // what was in force.
+  std::int32_t read_timeout_ms() const { return read_timeout_ms_; }
 
   // Writes `bytes` (one character per byte) with WriteIO in `mode`. A failed first attempt is
   // retried once, 100 ms later, with the bytes not yet written. `written` receives the total
@@ -114,6 +118,7 @@ class CMonitorDriver {
   platform::dispatch* object_ = nullptr;
   bool auto_release_ = false;
   std::uint32_t pump_flag_ = 0;
+  std::int32_t read_timeout_ms_ = 0;
 };
 
 }  // namespace devsvc

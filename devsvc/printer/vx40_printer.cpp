@@ -1,5 +1,4 @@
-// CVX40Printer: dispatch table, open, claim with the printer's initialisation, release, close,
-// status polls and their decoding, and the output entry point.
+// CVX40Printer: dispatch table, open, claim with the printer's initialisation, release and close.
 #include "printer/vx40_printer.h"
 
 #include <array>
@@ -7,7 +6,6 @@
 
 #include "core/device_keys.h"
 #include "core/opos.h"
-#include "platform/messages.h"
 #include "printer/esc_engineer.h"
 
 namespace devsvc {
@@ -15,10 +13,6 @@ namespace {
 
 using platform::dispatch_method;
 
-// Chunked writes pump messages this long after each chunk in asynchronous mode.
-constexpr std::uint32_t kChunkPumpMs = 100;
-// The status poll pumps messages this long between two attempts in asynchronous mode.
-constexpr std::uint32_t kStatusPumpMs = 15;
 // Time-outs of the claim when the fixed key holds none.
 constexpr std::int32_t kClaimReadTimeoutMs = 3500;
 constexpr std::int32_t kClaimWriteTimeoutMs = 1500;
@@ -30,12 +24,6 @@ constexpr std::size_t kMachineTypeChars = 63;
 constexpr std::size_t kCommPortChars = 31;
 constexpr std::size_t kIniSetChars = 255;
 constexpr std::size_t kDatFileChars = 64;
-
-// Real-time status requests.
-constexpr std::string_view kOfflineStatusRequest = "\x10\x04\x02";       // DLE EOT 2
-constexpr std::string_view kPaperStatusRequest = "\x1D\x72\x31";         // GS r 1
-constexpr std::string_view kPrinterStatusRequest = "\x10\x04\x01";       // DLE EOT 1
-constexpr std::string_view kCauseStatusRequest = "\x10\x04\x02\x10\x04\x04";  // DLE EOT 2, DLE EOT 4
 
 // One write of the claim's initialisation: its bytes, whether its failure ends the claim, and
 // whether the printer's identity byte is read after it.
@@ -49,7 +37,7 @@ constexpr std::string_view kSelectPrinter = "\x1B\x3D\x01";  // ESC = 1
 constexpr std::string_view kClearAutoStatus{"\x1D\x61\x00", 3};  // GS a 0
 constexpr std::string_view kIdentityRequest = "\x1D\x49\x31";  // GS I 1
 
-// Fails a member that the print path brings; the control sees the automation failure.
+// Fails a member that this build does not offer yet; the control sees the automation failure.
 [[noreturn]] void NotYetAvailable(std::string_view member) {
   throw platform::com_error(platform::kENotImpl,
                             std::string(member) + " is not available in this build of the service object");
@@ -310,223 +298,6 @@ std::int32_t CVX40Printer::CheckState() {
   return ResultCode;
 }
 
-void CVX40Printer::SetPrinterState(std::int32_t code) {
-  switch (code) {
-    case OPOS_S_CLOSED:
-    case OPOS_S_BUSY:
-    case OPOS_S_ERROR:
-      State = code;
-      break;
-    case OPOS_S_IDLE:
-      State = code;
-      if (FlagWhenIdle) FireStatusUpdate(PTR_SUE_IDLE);
-      break;
-    case PTR_SUE_COVER_OPEN:
-    case PTR_SUE_COVER_OK:
-      CoverOpen = code == PTR_SUE_COVER_OPEN;
-      FireStatusUpdate(code);
-      break;
-    case PTR_SUE_REC_EMPTY:
-      if (!RecEmpty) {
-        RecEmpty = true;
-        FireStatusUpdate(code);
-      }
-      break;
-    case PTR_SUE_REC_NEAREMPTY:
-      RecNearEnd = true;
-      FireStatusUpdate(code);
-      break;
-    case PTR_SUE_REC_PAPEROK:
-      RecEmpty = false;
-      RecNearEnd = false;
-      FireStatusUpdate(code);
-      break;
-    case OPOS_SUE_POWER_ONLINE:
-    case OPOS_SUE_POWER_OFF:
-    case OPOS_SUE_POWER_OFFLINE:
-    case OPOS_SUE_POWER_OFF_OFFLINE:
-      PowerState = code;
-      if (PowerNotify == OPOS_PN_ENABLED) FireStatusUpdate(code);
-      break;
-    default:
-      break;
-  }
-}
-
-std::int32_t CVX40Printer::Query(std::string_view request, std::int32_t mode, std::span<char> answer,
-                                 std::int32_t& received) {
-  received = 0;
-  std::int32_t written = 0;
-  const std::int32_t result = channel_.Write(request, written, mode);
-  if (result != kChannelOk) return result;
-  return channel_.Read(answer, received);
-}
-
-void CVX40Printer::ReadExtendedStatus(std::uint8_t& status) {
-  if (!extended_status_) return;
-  char answer = 0;
-  std::int32_t received = 0;
-  // No answer at all to the printer-status request: the printer is off or gone.
-  if (Query(kPrinterStatusRequest, kWriteModeStatus, std::span<char>(&answer, 1), received) != kChannelOk ||
-      received != 1) {
-    status = kPaperNoStatusAnswer;
-    return;
-  }
-  const std::uint8_t printer = static_cast<std::uint8_t>(answer) & 0x9F;
-  if ((printer & 0x08) == 0) return;
-  status = kPaperOffline;
-
-  std::int32_t written = 0;
-  const std::int32_t sent = channel_.Write(kCauseStatusRequest, written, kWriteModeStatus);
-  if (sent == kChannelTimeout) {
-    status = kPaperNoAnswer;
-    return;
-  }
-  if (sent != kChannelOk) {
-    status = kPaperRequestFailed;
-    return;
-  }
-  std::array<char, 2> causes{};
-  std::int32_t read = 0;
-  const std::int32_t answered = channel_.Read(causes, read);
-  // Unread bytes keep the fill byte, which would read as conditions: a short answer is no answer.
-  if (answered != kChannelOk || read != 2) {
-    status = answered == kChannelTimeout || answered == kChannelOk ? kPaperNoAnswer : kPaperRequestFailed;
-    return;
-  }
-  const auto a = static_cast<std::uint8_t>(causes[0]);
-  const auto b = static_cast<std::uint8_t>(causes[1]);
-  if ((a & 0x04) != 0) {
-    status = kPaperCoverOpen;
-  } else if ((b & 0x60) == 0x60) {
-    status = kPaperEnd;
-  } else if ((b & 0x0C) == 0x0C) {
-    status = kPaperNearEnd;
-  } else if ((a & 0x40) != 0) {
-    status = kPaperPrinterError;
-  }
-}
-
-std::uint8_t CVX40Printer::PollAfterWrite() {
-  std::uint8_t status = kPaperOk;
-  char answer = 0;
-  std::int32_t received = 0;
-  if (Query(kOfflineStatusRequest, kWriteModeStatus, std::span<char>(&answer, 1), received) == kChannelOk &&
-      received == 1) {
-    if ((static_cast<std::uint8_t>(answer) & 0x04) != 0) return kPaperCoverOpen;
-    if (CoverOpen) SetPrinterState(PTR_SUE_COVER_OK);
-  }
-
-  const std::uint64_t started = platform::tick_count_ms();
-  std::int32_t result = kChannelOk;
-  for (;;) {
-    std::int32_t written = 0;
-    result = channel_.WriteRead(kPaperStatusRequest, written, std::span<char>(&answer, 1), received);
-    if (result == kChannelOk && received != 1) result = kChannelTimeout;
-    if (result != kChannelTimeout) break;
-    status = kPaperNoAnswer;
-    ReadExtendedStatus(status);
-    if (status != kPaperNoAnswer) return status;
-    if (static_cast<std::int64_t>(platform::tick_count_ms() - started) > current_read_timeout_ms_) {
-      return kPaperNoAnswer;
-    }
-    if (AsyncMode) PumpMessages(kStatusPumpMs);
-  }
-  if (result == kChannelOk) {
-    const auto paper = static_cast<std::uint8_t>(answer);
-    if ((paper & 0x03) == 0x03) {
-      status = kPaperNearEnd;
-    } else if ((paper & 0x0C) == 0x0C) {
-      status = kPaperEnd;
-    }
-  }
-  return status;
-}
-
-std::int32_t CVX40Printer::DecodeWriteResult(std::int32_t result, bool poll) {
-  ResultCode = OPOS_SUCCESS;
-  ResultCodeExtended = 0;
-  std::uint8_t status = kPaperOk;
-  if (result == kChannelTimeout) {
-    ResultCode = OPOS_E_TIMEOUT;
-    ReadExtendedStatus(status);
-  } else if (result == kChannelBusy) {
-    return ResultCode = OPOS_E_BUSY;
-  } else if (result != kChannelOk) {
-    return ResultCode = OPOS_E_FAILURE;
-  } else if (poll) {
-    status = PollAfterWrite();
-  }
-
-  switch (status) {
-    case kPaperCoverOpen:
-      ResultCode = OPOS_E_EXTENDED;
-      ResultCodeExtended = OPOS_EPTR_COVER_OPEN;
-      SetPrinterState(PTR_SUE_COVER_OPEN);
-      SetPrinterState(OPOS_PS_OFFLINE);
-      break;
-    case kPaperNearEnd:
-      SetPrinterState(PTR_SUE_REC_NEAREMPTY);
-      if (PowerState != OPOS_PS_ONLINE) SetPrinterState(OPOS_PS_ONLINE);
-      break;
-    case kPaperPrinterError:
-      ResultCode = OPOS_E_FAILURE;
-      break;
-    case kPaperEnd:
-      ResultCode = OPOS_E_EXTENDED;
-      ResultCodeExtended = OPOS_EPTR_REC_EMPTY;
-      SetPrinterState(PTR_SUE_REC_EMPTY);
-      SetPrinterState(OPOS_PS_OFFLINE);
-      break;
-    case kPaperRequestFailed:
-      ResultCode = OPOS_E_FAILURE;
-      break;
-    case kPaperNoStatusAnswer:
-      ResultCode = OPOS_E_FAILURE;
-      SetPrinterState(OPOS_PS_OFF_OFFLINE);
-      break;
-    case kPaperNoAnswer:
-      ResultCode = OPOS_E_TIMEOUT;
-      break;
-    default:
-      if (CoverOpen) SetPrinterState(PTR_SUE_COVER_OK);
-      if (RecEmpty || RecNearEnd) SetPrinterState(PTR_SUE_REC_PAPEROK);
-      if (PowerState != OPOS_PS_ONLINE) SetPrinterState(OPOS_PS_ONLINE);
-      break;
-  }
-  return ResultCode;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Output
-
-std::int32_t CVX40Printer::Submit(std::string& bytes, std::int32_t chunk_bytes, std::int32_t kind) {
-  // Requests go out at once, synchronously; queued asynchronous output arrives with the print path.
-  SetPrinterState(OPOS_S_BUSY);
-  std::int32_t result = OPOS_SUCCESS;
-  switch (kind & 0xFF) {
-    case kOutputDirectRead: {
-      std::int32_t read = 0;
-      result = channel_.Read(bytes, read) == kChannelOk ? OPOS_SUCCESS : OPOS_E_FAILURE;
-      bytes.resize(static_cast<std::size_t>(read));
-      break;
-    }
-    case kOutputDirectWrite: {
-      std::int32_t written = 0;
-      result = channel_.Write(bytes, written, kWriteModeStatus) == kChannelOk ? OPOS_SUCCESS : OPOS_E_FAILURE;
-      break;
-    }
-    default: {
-      std::int32_t written = 0;
-      const std::int32_t sent = channel_.WriteChunked(bytes, written, chunk_bytes, kChunkPumpMs);
-      result = DecodeWriteResult(sent, true);
-      break;
-    }
-  }
-  SetPrinterState(OPOS_S_IDLE);
-  return result;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Members that answer 106 on this receipt-only printer
 
@@ -539,12 +310,9 @@ std::int32_t CVX40Printer::PrintTwoNormal(std::int32_t, const std::string&, cons
 }
 
 // ---------------------------------------------------------------------------------------------
-// Members of the print path, health check and direct I/O, which this build does not offer yet
+// Members that bitmaps, bar codes, rotation and transactions bring, which this build does not
+// offer yet
 
-std::int32_t CVX40Printer::CheckHealth(std::int32_t) { NotYetAvailable("CheckHealth"); }
-std::int32_t CVX40Printer::ClearOutput() { NotYetAvailable("ClearOutput"); }
-std::int32_t CVX40Printer::DirectIO(std::int32_t, std::int32_t&, std::string&) { NotYetAvailable("DirectIO"); }
-std::int32_t CVX40Printer::CutPaper(std::int32_t) { NotYetAvailable("CutPaper"); }
 std::int32_t CVX40Printer::PrintBarCode(std::int32_t, const std::string&, std::int32_t, std::int32_t,
                                         std::int32_t, std::int32_t, std::int32_t) {
   NotYetAvailable("PrintBarCode");
@@ -552,14 +320,11 @@ std::int32_t CVX40Printer::PrintBarCode(std::int32_t, const std::string&, std::i
 std::int32_t CVX40Printer::PrintBitmap(std::int32_t, const std::string&, std::int32_t, std::int32_t) {
   NotYetAvailable("PrintBitmap");
 }
-std::int32_t CVX40Printer::PrintImmediate(std::int32_t, const std::string&) { NotYetAvailable("PrintImmediate"); }
-std::int32_t CVX40Printer::PrintNormal(std::int32_t, const std::string&) { NotYetAvailable("PrintNormal"); }
 std::int32_t CVX40Printer::RotatePrint(std::int32_t, std::int32_t) { NotYetAvailable("RotatePrint"); }
 std::int32_t CVX40Printer::SetBitmap(std::int32_t, std::int32_t, const std::string&, std::int32_t, std::int32_t) {
   NotYetAvailable("SetBitmap");
 }
 std::int32_t CVX40Printer::SetLogo(std::int32_t, const std::string&) { NotYetAvailable("SetLogo"); }
 std::int32_t CVX40Printer::TransactionPrint(std::int32_t, std::int32_t) { NotYetAvailable("TransactionPrint"); }
-std::int32_t CVX40Printer::ValidateData(std::int32_t, const std::string&) { NotYetAvailable("ValidateData"); }
 
 }  // namespace devsvc

@@ -1,8 +1,9 @@
-// CVX40Printer: the POS printer service object: its dispatch interface, open, claim, release and
-// close, the numeric and string properties, status decoding after writes and the state routine.
+// CVX40Printer: the POS printer service object: dispatch interface, life cycle, properties, the
+// print data path with its output queue, status decoding, health check and direct I/O.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,19 +14,10 @@
 #include "printer/line_properties.h"
 #include "printer/logo_file.h"
 #include "printer/metrics_file.h"
+#include "printer/print_data.h"
+#include "printer/status_bytes.h"
 
 namespace devsvc {
-
-// Internal status of the printer polls (PaperStatusCode).
-inline constexpr std::uint8_t kPaperOk = 0;
-inline constexpr std::uint8_t kPaperCoverOpen = 4;
-inline constexpr std::uint8_t kPaperOffline = 8;
-inline constexpr std::uint8_t kPaperNearEnd = 12;
-inline constexpr std::uint8_t kPaperPrinterError = 64;
-inline constexpr std::uint8_t kPaperEnd = 96;
-inline constexpr std::uint8_t kPaperRequestFailed = 253;
-inline constexpr std::uint8_t kPaperNoAnswer = 254;
-inline constexpr std::uint8_t kPaperNoStatusAnswer = 255;
 
 // Output kinds (low byte of a request's kind word).
 inline constexpr std::int32_t kOutputPrint = 0;
@@ -33,6 +25,19 @@ inline constexpr std::int32_t kOutputBuffered = 1;
 inline constexpr std::int32_t kOutputInternal = 2;
 inline constexpr std::int32_t kOutputDirectWrite = 3;
 inline constexpr std::int32_t kOutputDirectRead = 4;
+// Flag bits of a request's kind word.
+inline constexpr std::int32_t kOutputKindMask = 0xFF;
+inline constexpr std::int32_t kOutputChunkSet = 0x100;  // the request carries its own chunk size
+inline constexpr std::int32_t kOutputRaster = 0x200;    // the data is a raster image
+inline constexpr std::int32_t kOutputMerge = 0x400;     // append to a last request of kind 1
+
+// One queued piece of output (OutputRequest); the data is freed with the request.
+struct OutputRequest {
+  std::string data;             // bytes to write; for a direct read, the buffer to read into
+  std::int32_t id = 0;          // output identifier
+  std::int32_t kind = 0;        // OutputKind in the low byte, flag bits above
+  std::int32_t chunk_bytes = 0;  // 0: 512
+};
 
 // Answer of the printer to GS I 1 that identifies this model.
 inline constexpr std::uint8_t kPrinterIdentity = 0x20;
@@ -89,12 +94,39 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // the printer's status after a successful write when `poll` is set, and reports what it found.
   std::int32_t DecodeWriteResult(std::int32_t result, bool poll);
 
-  // The single entry point for output: sends `bytes` now, with the chunk size (0: 512) and the
-  // kind word given, and decodes the result. For a direct read (kind 4) `bytes` is the buffer
-  // that receives the answer. Blocks for the transfer; pumps messages in asynchronous mode.
+  // The single entry point for output, with the chunk size (0: 512) and the kind word. In
+  // synchronous mode, outside transactions and rotation, sends `bytes` now (State 3 meanwhile)
+  // and decodes the result; for a direct read (kind 4) `bytes` is the buffer that receives the
+  // answer and is cut to what arrived. Otherwise queues an OutputRequest for the worker and
+  // returns 0. Blocks for a synchronous transfer.
   std::int32_t Submit(std::string& bytes, std::int32_t chunk_bytes, std::int32_t kind);
 
+  // The poll tick: the output worker. Sends the first queued request when the device is claimed
+  // and idle, outside transactions and rotation, and reports it (output complete, direct I/O or
+  // error event). One request per tick. Pumps messages in asynchronous mode.
+  void PollTick() override;
+
  private:
+  // Decodes the binary conversion and translates the escape sequences of `data` (UTF-8 text
+  // goes to the CharacterSet code page); the OPOS result and the printer text ("<NID>" for NUL).
+  prepared_text PrepareText(std::string_view data) const;
+  // The printer state the translator needs.
+  translate_context TranslateContext() const;
+  // Appends a request to the output queue (or merges it into the last one); false when no request
+  // could be made.
+  bool Queue(std::string bytes, std::int32_t chunk_bytes, std::int32_t kind);
+  // Sends one request as the worker does; the OPOS result (ResultCode and ResultCodeExtended
+  // are set). A direct read leaves what arrived in the request's data.
+  std::int32_t SendRequest(OutputRequest& request);
+  // Reports a failed request (its result and extended code) with the error event and acts on
+  // the application's answer: 12 clears the output; 11 drops the request.
+  void ReportFailedRequest(std::int32_t result, std::int32_t extended);
+  // Stores a method's result in ResultCode (ResultCodeExtended is kept only with 114) and
+  // returns it.
+  std::int32_t StoreResult(std::int32_t result);
+  // True while a transaction is open or the receipt is rotated: output is collected, not sent.
+  bool Collecting() const;
+
   // Poll after write: DLE EOT 2, then GS r 1 until it answers (or the read time-out passes).
   std::uint8_t PollAfterWrite();
   // Extended status read (DLE EOT 1, then DLE EOT 2 and 4 when off line); leaves `status` alone
@@ -127,6 +159,13 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // Tables of the numeric properties (defined with the property accessors).
   struct NumberRow;
   static std::span<const NumberRow> NumberProperties();
+
+  // The escape-sequence translator and the output queue (oldest first).
+  CEscParser parser_ = CEscParser::for_printer();
+  std::deque<OutputRequest> queue_;
+  // Set while the worker sends a request, so that a tick nested in its message pumping does
+  // not start another.
+  bool worker_busy_ = false;
 
   // Configuration files and the font in use.
   CMetricsFile metrics_;

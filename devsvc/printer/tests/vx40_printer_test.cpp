@@ -5,132 +5,25 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "core/opos.h"
 #include "monitor/sim.h"
-#include "platform/com.h"
-#include "platform/registry.h"
-#include "platform/testing/temp_dir.h"
+#include "printer/tests/printer_fixture.h"
 #include "testing/harness.h"
 
 namespace devsvc {
 namespace {
 
-using platform::Variant;
 using testing::call_log;
-using testing::hex;
+using test::kClaimSequence;
+using test::kPort;
+using test::kStatusPoll;
+using test::printer_object;
+using test::same_bytes;
 
-constexpr const char* kProgId = "Korvane.POSPrinter.VX40.1";
-constexpr const char* kPort = "VPRN1";
-
-// What a healthy printer receives at claim: select the printer, automatic status off, initialise
-// twice, identity request, automatic status off, no paper-end signals, code page 1252, font A.
-const std::string kClaimSequence(
-    "\x1B\x3D\x01"
-    "\x1D\x61\x00"
-    "\x1B\x40"
-    "\x1B\x40"
-    "\x1D\x49\x31"
-    "\x1D\x61\x00"
-    "\x1B\x63\x33\x00"
-    "\x1B\x74\x10"
-    "\x1B\x4D\x00",
-    26);
-// The status poll after a synchronous write: DLE EOT 2, then GS r 1.
-const std::string kStatusPoll("\x10\x04\x02\x1D\x72\x31", 6);
-
-// Compares printer bytes and shows both in hex when they differ.
-::testing::AssertionResult same_bytes(const std::string& got, const std::string& want) {
-  if (got == want) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "\n  got  " << hex(got) << "\n  want " << hex(want);
-}
-
-// One printer service object with its recording control.
-class printer_object {
- public:
-  printer_object() {
-    const platform::hresult hr = platform::create_instance(kProgId, object_);
-    EXPECT_TRUE(platform::succeeded(hr)) << platform::hresult_text(hr) << " " << platform::com_last_error();
-  }
-
-  // Calls a member whose result is a long; -999 when the call itself fails.
-  template <class... A>
-  std::int32_t call(std::string_view name, A&&... args) {
-    const platform::call_result r = platform::call(object_.get(), name, std::forward<A>(args)...);
-    EXPECT_TRUE(r.ok()) << name << ": " << platform::hresult_text(r.hr);
-    return r.ok() ? r.value.long_or(-999) : -999;
-  }
-  std::int32_t open(const std::string& device = "VX40Device") {
-    return call("OpenService", "POSPrinter", device, Variant(static_cast<platform::dispatch*>(control.get())));
-  }
-  std::int32_t number(std::int32_t index) { return call("GetPropertyNumber", index); }
-  std::string text(std::int32_t index) {
-    return platform::call(object_.get(), "GetPropertyString", index).value.string_or("<failed>");
-  }
-  void set(std::int32_t index, std::int32_t value) {
-    EXPECT_TRUE(platform::call(object_.get(), "SetPropertyNumber", index, value).ok());
-  }
-  void set_text(std::int32_t index, const std::string& value) {
-    EXPECT_TRUE(platform::call(object_.get(), "SetPropertyString", index, value).ok());
-  }
-  std::int32_t result_code() { return number(PIDX_ResultCode); }
-  // Opens, claims and enables; the test fails when any step does.
-  void open_claim_enable() {
-    ASSERT_EQ(open(), OPOS_SUCCESS);
-    ASSERT_EQ(call("Claim", 1000), OPOS_SUCCESS);
-    set(PIDX_DeviceEnabled, 1);
-    ASSERT_EQ(number(PIDX_DeviceEnabled), 1);
-  }
-  void reset() { object_.reset(); }
-
-  platform::com_ptr<testing::test_control> control = platform::make_object<testing::test_control>();
-
- private:
-  platform::com_ptr<platform::dispatch> object_;
-};
-
-class PrinterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    uri_ = "sim:" + testing::unique_sim_name();
-    testing::set_port(kPort, uri_);
-    key_.comm_port = kPort;
-    key_.ini_set = testing::environment::example_metrics().string();
-    key_.dat_file = testing::environment::example_logo().string();
-    testing::write_printer_key(key_);
-    printer_ = monitor::sim_printer(uri_);
-    ASSERT_NE(printer_, nullptr);
-  }
-
-  // The printer at another sim URI (a fresh printer with the given options).
-  void use_printer(const std::string& options) {
-    uri_ = "sim:" + testing::unique_sim_name() + options;
-    testing::set_port(kPort, uri_);
-    printer_ = monitor::sim_printer(uri_);
-    ASSERT_NE(printer_, nullptr);
-  }
-  // What the printer received after the claim sequence.
-  std::string after_claim() const {
-    const std::string all = printer_->capture();
-    return all.size() >= kClaimSequence.size() ? all.substr(kClaimSequence.size()) : all;
-  }
-  // Writes a metrics file and points the device key at it.
-  void use_metrics(const std::string& text) {
-    const std::filesystem::path file = dir_ / "metrics.ini";
-    std::ofstream(file) << text;
-    key_.ini_set = file.string();
-    testing::write_printer_key(key_);
-  }
-
-  testing::environment env_;
-  platform::testing::temp_dir dir_;
-  testing::printer_key key_;
-  std::string uri_;
-  vprinter::virtual_printer* printer_ = nullptr;
-};
+class PrinterTest : public test::printer_fixture {};
 
 // ---------------------------------------------------------------------------------------------
 // Open, claim, release, close
@@ -210,6 +103,8 @@ TEST_F(PrinterTest, ClaimFailuresLeaveTheObjectUnclaimedAndDisconnected) {
     call_log events;       // with PowerNotify enabled
   };
   const std::string up_to_identity = kClaimSequence.substr(0, 13);
+  const std::string kPrinterStatus("\x10\x04\x01", 3);          // DLE EOT 1
+  const std::string kCauses("\x10\x04\x02\x10\x04\x04", 6);  // DLE EOT 2, DLE EOT 4
   const Case cases[] = {
       {"identity byte 0x21", "?id=0x21", OPOS_E_NOHARDWARE, up_to_identity, {}},
       {"printer that never answers", "?fault=mute", OPOS_E_NOHARDWARE, up_to_identity, {}},
@@ -217,8 +112,20 @@ TEST_F(PrinterTest, ClaimFailuresLeaveTheObjectUnclaimedAndDisconnected) {
       // write fails, and so does the extended status request, which reports the printer off.
       {"write time-out", "?fault=short_write=1", OPOS_E_FAILURE, std::string("\x1B\x3D\x10\x04", 4),
        {"SOStatusUpdate 2004"}},
-      // A full receive buffer is reported busy by the channel, not as a time-out.
-      {"busy printer", "?fault=busy", OPOS_E_FAILURE, "", {}},
+      // A full receive buffer holds the first write back until it times out: off line (108),
+      // and the printer, which still answers real-time requests, is asked why. On line it says
+      // nothing more.
+      {"busy printer", "?fault=busy", OPOS_E_OFFLINE, kPrinterStatus, {}},
+      {"busy, cover open", "?fault=busy,cover_open", OPOS_E_OFFLINE, kPrinterStatus + kCauses,
+       {"SOStatusUpdate 11", "SOStatusUpdate 2003"}},
+      {"busy, paper out", "?fault=busy,paper_out", OPOS_E_OFFLINE, kPrinterStatus + kCauses,
+       {"SOStatusUpdate 24"}},
+      {"busy, off line with paper near end", "?fault=busy,offline,paper_near_end", OPOS_E_OFFLINE,
+       kPrinterStatus + kCauses, {"SOStatusUpdate 25"}},
+      {"busy, printer error", "?fault=busy,cutter_error", OPOS_E_OFFLINE, kPrinterStatus + kCauses,
+       {"SOStatusUpdate 2003"}},
+      {"busy, off line without cause", "?fault=busy,offline", OPOS_E_OFFLINE, kPrinterStatus + kCauses, {}},
+      {"busy and silent", "?fault=busy,mute", OPOS_E_FAILURE, kPrinterStatus, {"SOStatusUpdate 2004"}},
   };
   testing::set_fixed_dword("TimeOutRead", 200);
   testing::set_fixed_dword("TimeOutWrite", 200);
