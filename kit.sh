@@ -50,14 +50,24 @@ run_tests() {
 demo() {
   build release
   local bin="$here/build/release"
-  local reg
-  reg="$(mktemp -d "${TMPDIR:-/tmp}/poskit-demo.XXXXXX")"
-  export OPOS_REGISTRY_DIR="$reg"
-  say "registry in $reg, loaded from examples/registry/poskit.reg"
-  "$bin/tools/oposreg/oposreg" import "$here/examples/registry/poskit.reg"
-  say "the printer's OPOS device key and its port"
-  "$bin/tools/oposreg/oposreg" export 'HKEY_LOCAL_MACHINE\SOFTWARE\OLEforRetail\ServiceOPOS\POSPrinter'
-  "$bin/tools/oposreg/oposreg" query 'HKEY_LOCAL_MACHINE\SOFTWARE\Quorel\Ports\SIM'
+  local out
+  out="$(mktemp -d "${TMPDIR:-/tmp}/poskit-demo.XXXXXX")"
+  export OPOS_REGISTRY_DIR="$out/registry"
+  local oposreg="$bin/tools/oposreg/oposreg"
+  local device='HKLM\SOFTWARE\OLEforRetail\ServiceOPOS\POSPrinter\VX40Device'
+  say "registry in $OPOS_REGISTRY_DIR, from examples/registry/poskit.reg"
+  "$oposreg" import "$here/examples/registry/poskit.reg"
+  "$oposreg" set "$device" IniSet REG_SZ "$here/examples/metrics/VX40.INI"
+  "$oposreg" set "$device" DATFile REG_SZ "$out/VX40LOGO.DAT"
+  cp "$here/examples/metrics/VX40LOGO.DAT" "$out/VX40LOGO.DAT"
+  "$oposreg" set 'HKLM\SOFTWARE\Quorel\Ports\VPRINTER' Transport REG_SZ \
+    "sim:?render=$out/receipt.png&capture=$out/receipt.bin"
+  for lib in monitor/libQuorelMonitor.so devsvc/libDevsvc.so controls/ptrctl/libPtrctl.so; do
+    "$bin/tools/regsvr/regsvr" "$bin/$lib" >/dev/null
+  done
+  say "printing examples/scripts/receipt.posrun on the in-process virtual printer"
+  "$bin/tools/posrun/posrun" "$here/examples/scripts/receipt.posrun"
+  say "the receipt: $out/receipt.png (printer bytes in $out/receipt.bin)"
 }
 
 case "${1:-}" in
