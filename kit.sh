@@ -35,7 +35,11 @@ install_missing() {
 build() {
   local preset="$1"
   local launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    # Paths relative to the checkout, so that a fresh clone elsewhere reuses the cache.
+    export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1
+  fi
   say "configuring and building ($preset)"
   cmake --preset "$preset" "${launcher[@]}" >/dev/null
   cmake --build --preset "$preset"
