@@ -1,4 +1,5 @@
-// Bar code encoders for EAN / UPC, Code 39, ITF and Code 128, following the printer's data rules.
+// Bar code encoders for EAN / UPC, Code 39, ITF, CODABAR, Code 93 and Code 128, following the
+// printer's data rules.
 #include "barcode.h"
 
 #include <algorithm>
@@ -54,6 +55,27 @@ constexpr std::array<std::string_view, 107> kCode128 = {
     "121142", "121241", "114212", "124112", "124211", "411212", "421112", "421211", "212141",
     "214121", "412121", "111143", "111341", "131141", "114113", "114311", "411113", "411311",
     "113141", "114131", "311141", "411131", "211412", "211214", "211232", "2331112"};
+
+// CODABAR patterns: four bars and three spaces, bar first; 1 = wide.
+struct codabar_row {
+  char c;
+  std::string_view pattern;
+};
+constexpr codabar_row kCodabar[] = {
+    {'0', "0000011"}, {'1', "0000110"}, {'2', "0001001"}, {'3', "1100000"}, {'4', "0010010"},
+    {'5', "1000010"}, {'6', "0100001"}, {'7', "0100100"}, {'8', "0110000"}, {'9', "1001000"},
+    {'-', "0001100"}, {'$', "0011000"}, {':', "1000101"}, {'/', "1010001"}, {'.', "1010100"},
+    {'+', "0010101"}, {'A', "0011010"}, {'B', "0101001"}, {'C', "0001011"}, {'D', "0001110"},
+};
+
+// Code 93 patterns: six element widths (bar first, nine modules) per value 0 to 46, then the
+// start / stop character.
+constexpr std::array<std::string_view, 48> kCode93 = {
+    "131112", "111213", "111312", "111411", "121113", "121212", "121311", "111114", "131211", "141111",
+    "211113", "211212", "211311", "221112", "221211", "231111", "112113", "112212", "112311", "122112",
+    "132111", "111123", "111222", "111321", "121122", "131121", "212112", "212211", "211122", "211221",
+    "221121", "222111", "112122", "112221", "122121", "123111", "121131", "311112", "311211", "321111",
+    "112131", "113121", "211131", "121221", "312111", "311121", "122211", "111141"};
 
 // Narrow and wide bar widths in dots for each module width 1 to 6 (two-width symbologies).
 constexpr int kNarrowWide[7][2] = {{1, 3}, {1, 3}, {2, 5}, {3, 8}, {4, 10}, {5, 13}, {6, 15}};
@@ -274,6 +296,7 @@ barcode_symbol encode_itf(std::string_view data) {
   s.widths.insert(s.widths.end(), {2, 1, 1});
   s.ok = true;
   s.text = d;
+  if (d.size() != data.size()) s.note = "odd number of digits: the last one is not printed";
   return s;
 }
 
@@ -339,24 +362,79 @@ barcode_symbol encode_code128(std::string_view data) {
   return s;
 }
 
-// Symbologies printed as their text only: their data rules are still checked.
-barcode_symbol text_only(symbology sym, std::string_view data) {
-  if (sym == symbology::codabar) {
-    auto start_stop = [](char c) { return (c >= 'A' && c <= 'D') || (c >= 'a' && c <= 'd'); };
-    if (data.size() < 2 || !start_stop(data.front()) || !start_stop(data.back()))
-      return refuse("CODABAR needs start and stop characters A-D");
-    for (char c : data.substr(1, data.size() - 2))
-      if (!((c >= '0' && c <= '9') || std::string_view("$+-./:").find(c) != std::string_view::npos))
-        return refuse("character not in CODABAR");
-  } else {
-    for (char c : data)
-      if (static_cast<unsigned char>(c) > 127) return refuse("byte not in CODE93");
-    if (data.empty()) return refuse("no data");
+// CODABAR: start and stop characters A-D (either case) around digits and $+-./: symbols.
+barcode_symbol encode_codabar(std::string_view data) {
+  auto start_stop = [](char c) { return (c >= 'A' && c <= 'D') || (c >= 'a' && c <= 'd'); };
+  if (data.size() < 2 || !start_stop(data.front()) || !start_stop(data.back()))
+    return refuse("CODABAR needs start and stop characters A-D");
+  barcode_symbol s;
+  s.two_width = true;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    char c = data[i];
+    if (c >= 'a' && c <= 'd') c = static_cast<char>(c - 'a' + 'A');
+    if ((i != 0 && i + 1 != data.size()) && start_stop(c)) return refuse("start or stop character inside CODABAR data");
+    const auto p = codabar_pattern(c);
+    if (p.empty()) return refuse(std::string("character not in CODABAR: ") + c);
+    if (i != 0) s.widths.push_back(1);  // narrow gap between characters
+    for (char w : p) s.widths.push_back(w == '1' ? 2 : 1);
+    s.text += c;
+  }
+  s.ok = true;
+  return s;
+}
+
+// Code 93 values of the printable characters; 43-46 are the shift characters ($) (%) (/) (+).
+constexpr std::string_view kCode93Chars = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-. $/+%";
+constexpr int kCode93ShiftDollar = 43, kCode93ShiftPercent = 44, kCode93ShiftSlash = 45, kCode93ShiftPlus = 46;
+
+// Full ASCII: the values that stand for byte `c` (one, or a shift and a letter).
+std::vector<int> code93_values(unsigned char c) {
+  const auto direct = kCode93Chars.find(static_cast<char>(c));
+  if (direct != std::string_view::npos && c != 0) return {static_cast<int>(direct)};
+  auto letter = [](char l) { return static_cast<int>(kCode93Chars.find(l)); };
+  if (c == 0) return {kCode93ShiftPercent, letter('U')};
+  if (c <= 26) return {kCode93ShiftDollar, letter(static_cast<char>('A' + c - 1))};
+  if (c <= 31) return {kCode93ShiftPercent, letter(static_cast<char>('A' + c - 27))};
+  if (c >= 'a' && c <= 'z') return {kCode93ShiftPlus, letter(static_cast<char>(c - 'a' + 'A'))};
+  if (c >= '!' && c <= ',') return {kCode93ShiftSlash, letter(static_cast<char>('A' + c - '!'))};
+  if (c == ':') return {kCode93ShiftSlash, letter('Z')};
+  if (c >= ';' && c <= '?') return {kCode93ShiftPercent, letter(static_cast<char>('F' + c - ';'))};
+  if (c >= '[' && c <= '_') return {kCode93ShiftPercent, letter(static_cast<char>('K' + c - '['))};
+  if (c == '@') return {kCode93ShiftPercent, letter('V')};
+  if (c == '`') return {kCode93ShiftPercent, letter('W')};
+  if (c >= '{' && c <= 127) return {kCode93ShiftPercent, letter(static_cast<char>('P' + c - '{'))};
+  return {};
+}
+
+// Code 93 (full ASCII, bytes 0-127) with its two check characters C and K.
+barcode_symbol encode_code93(std::string_view data) {
+  if (data.empty()) return refuse("no data");
+  std::vector<int> values;
+  std::string text;
+  for (char ch : data) {
+    const auto c = static_cast<unsigned char>(ch);
+    const auto v = c < 128 ? code93_values(c) : std::vector<int>{};
+    if (v.empty()) return refuse("byte not in CODE93");
+    values.insert(values.end(), v.begin(), v.end());
+    text += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : ' ';  // control characters show as blanks
+  }
+  // C weighs the values 1 to 20 from the right, K 1 to 15 with C included.
+  for (int limit : {20, 15}) {
+    int sum = 0;
+    const auto n = values.size();
+    for (std::size_t i = 0; i < n; ++i) sum += values[n - 1 - i] * static_cast<int>(i % static_cast<std::size_t>(limit) + 1);
+    values.push_back(sum % 47);
   }
   barcode_symbol s;
+  auto add = [&](std::string_view p) {
+    for (char w : p) s.widths.push_back(static_cast<std::uint8_t>(w - '0'));
+  };
+  add(code93_pattern(-1));
+  for (int v : values) add(code93_pattern(v));
+  add(code93_pattern(-1));
+  s.widths.push_back(1);  // the terminating bar
   s.ok = true;
-  s.drawn = false;
-  s.text = std::string(data);
+  s.text = std::move(text);
   return s;
 }
 
@@ -386,8 +464,8 @@ barcode_symbol encode_barcode(symbology s, std::string_view data) {
     case symbology::code39: return encode_code39(data);
     case symbology::itf: return encode_itf(data);
     case symbology::code128: return encode_code128(data);
-    case symbology::codabar:
-    case symbology::code93: return text_only(s, data);
+    case symbology::codabar: return encode_codabar(data);
+    case symbology::code93: return encode_code93(data);
   }
   return refuse("unknown symbology");
 }
@@ -409,6 +487,17 @@ std::string_view code39_pattern(char c) {
   for (const auto& row : kCode39)
     if (row.c == c) return row.pattern;
   return {};
+}
+
+std::string_view codabar_pattern(char c) {
+  for (const auto& row : kCodabar)
+    if (row.c == c) return row.pattern;
+  return {};
+}
+
+std::string_view code93_pattern(int value) {
+  if (value == -1) return kCode93[47];
+  return value >= 0 && value <= 46 ? kCode93[static_cast<std::size_t>(value)] : std::string_view{};
 }
 
 std::string_view ean_l_pattern(int d) { return d >= 0 && d <= 9 ? kEanL[static_cast<std::size_t>(d)] : std::string_view{}; }

@@ -23,7 +23,6 @@ struct barcode_symbol {
   bool two_width = false;          // widths are 1 narrow / 2 wide rather than modules
   std::vector<std::uint8_t> widths;  // alternating bar, space, bar, ... (never empty when ok)
   std::string text;                // human-readable interpretation
-  bool drawn = true;               // false for symbologies printed as text only
 };
 
 // Encodes `data` as the printer would for GS k; refuses data that breaks the symbology's rules.
@@ -36,6 +35,10 @@ std::vector<int> barcode_widths_in_dots(const barcode_symbol& symbol, int module
 std::string_view code128_pattern(int value);
 // The Code 39 pattern of `c` as 9 digits 0 narrow / 1 wide, or empty for other characters.
 std::string_view code39_pattern(char c);
+// The CODABAR pattern of `c` (upper case) as 7 digits 0 narrow / 1 wide, or empty.
+std::string_view codabar_pattern(char c);
+// The Code 93 element widths of value 0-46, or of the start / stop character for -1.
+std::string_view code93_pattern(int value);
 // The EAN / UPC left-hand odd-parity pattern of digit `d` as 7 modules ('1' bar).
 std::string_view ean_l_pattern(int d);
 

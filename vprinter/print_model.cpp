@@ -71,6 +71,7 @@ void print_model::initialise() {
   modes.area_h = cfg_.page_length_dots;
   for (int t = 8; t <= 256; t += 8) modes.tabs.push_back(t);
   items_.clear();
+  line_upside_down_ = false;
   drop_page();
 }
 
@@ -79,6 +80,8 @@ void print_model::drop_page() {
   page_dirty_ = false;
   page_ = bitmap();
   base_.reset();
+  last_base_.reset();
+  base_set_ = false;
   x_ = 0;
 }
 
@@ -91,6 +94,12 @@ int print_model::hdots(int units) const {
 int print_model::vdots(int units) const {
   return modes.motion_y <= 0 ? units : (units * cfg_.dpi + modes.motion_y / 2) / modes.motion_y;
 }
+
+bool print_model::sideways() const { return page_mode_ && (modes.direction & 1) != 0; }
+
+int print_model::along_dots(int units) const { return sideways() ? vdots(units) : hdots(units); }
+
+int print_model::across_dots(int units) const { return sideways() ? hdots(units) : vdots(units); }
 
 void print_model::load_code_table() {
   if (code_points_table_ == modes.code_table) return;
@@ -147,6 +156,7 @@ void print_model::add_item(bitmap img) {
     // The line is full: it is printed and the item starts the next one.
     line_feed();
   }
+  if (items_.empty()) line_upside_down_ = modes.upside_down;
   const int w = img.width();
   items_.push_back({x_, std::move(img)});
   x_ += w;
@@ -181,8 +191,9 @@ void print_model::blit_standard(const bitmap& line, int height) {
   blit(paper_, line, 0, y_);
 }
 
-void print_model::draw_on_page(const bitmap& line, int top) {
+int print_model::draw_on_page(const bitmap& line, int top) {
   const int dx = modes.area_w, dy = modes.area_h;
+  int clipped = 0;
   for (int v = 0; v < line.height(); ++v)
     for (int u = 0; u < line.width(); ++u) {
       if (!line.get(u, v)) continue;
@@ -194,9 +205,13 @@ void print_model::draw_on_page(const bitmap& line, int top) {
         case 3: px = dx - 1 - lv; py = lu; break;
         default: break;
       }
-      if (px < 0 || py < 0 || px >= dx || py >= dy) continue;
+      if (px < 0 || py < 0 || px >= dx || py >= dy) {
+        ++clipped;
+        continue;
+      }
       page_.set(modes.area_x + px, modes.area_y + py);
     }
+  return clipped;
 }
 
 int print_model::flush_line() {
@@ -212,8 +227,13 @@ int print_model::flush_line() {
   }
   if (page_mode_) {
     bitmap line = compose_line(logical_width());
+    // A line reached by feeding never reaches above the top of the area or the baseline of the
+    // line before it (as in standard mode, where the feed is at least the line's height); a
+    // position set by GS $ or GS \ is taken as it is.
     if (!base_) base_ = height;
-    draw_on_page(line, *base_ - height);
+    else if (!base_set_) base_ = std::max(*base_, last_base_.value_or(0) + height);
+    if (draw_on_page(line, *base_ - height) > 0) notes_.push_back("page data outside the print area not printed");
+    last_base_ = base_;
     page_dirty_ = true;
   } else {
     // Alignment moves the whole line within the print area; upside-down turns the line.
@@ -222,7 +242,7 @@ int print_model::flush_line() {
     if (modes.alignment == 2) offset = std::max(0, modes.area_width - content);
     for (auto& it : items_) it.x += offset;
     bitmap line = compose_line(modes.area_width);
-    if (modes.upside_down) line = rotated_180(line);
+    if (line_upside_down_) line = rotated_180(line);
     bitmap placed(cfg_.paper_width_dots, height);
     blit(placed, line, modes.left_margin, 0);
     blit_standard(placed, height);
@@ -242,6 +262,7 @@ void print_model::line_feed() {
   if (page_mode_) {
     const int h = flush_line();
     base_ = (base_ ? *base_ : h) + modes.line_spacing;
+    base_set_ = false;
     return;
   }
   const int h = flush_line();
@@ -252,6 +273,7 @@ void print_model::print_and_feed(int dots) {
   if (page_mode_) {
     flush_line();
     base_ = base_.value_or(0) + dots;
+    base_set_ = false;
     return;
   }
   // A printed line is never overprinted by the next one, whatever the feed asked.
@@ -263,6 +285,7 @@ void print_model::print_and_feed_lines(int lines) {
   if (page_mode_) {
     flush_line();
     base_ = base_.value_or(0) + lines * modes.line_spacing;
+    base_set_ = false;
     return;
   }
   const int h = flush_line();
@@ -308,6 +331,7 @@ void print_model::image(const bitmap& img, int scale_x, int scale_y) {
     line_feed();
   }
   const int h = big.height();
+  line_upside_down_ = modes.upside_down;
   items_.push_back({0, std::move(big)});
   flush_line();
   feed(h);
@@ -321,7 +345,6 @@ void print_model::barcode(const barcode_symbol& symbol) {
   for (int w : widths) bars_w += w;
   const cell_font& f = font(modes.hri_font);
   const int text_w = static_cast<int>(symbol.text.size()) * f.cell_width();
-  if (!symbol.drawn) bars_w = std::max(text_w, 11 * modes.barcode_module * static_cast<int>(symbol.text.size()));
   if (bars_w > line_width()) {
     notes_.push_back("bar code wider than the print area: not printed");
     return;
@@ -334,24 +357,12 @@ void print_model::barcode(const barcode_symbol& symbol) {
   bitmap out(width, bars_h + (above ? hri_h : 0) + (below ? hri_h : 0));
   const int top = above ? hri_h : 0;
   const int left = (width - bars_w) / 2;
-  if (symbol.drawn) {
-    int x = left;
-    for (std::size_t i = 0; i < widths.size(); ++i) {
-      if (i % 2 == 0)
-        for (int dx = 0; dx < widths[i]; ++dx)
-          for (int y = 0; y < bars_h; ++y) out.set(x + dx, top + y);
-      x += widths[i];
-    }
-  } else {
-    // Symbologies without bar patterns show a framed box where the bars would be.
-    for (int x = left; x < left + bars_w; ++x) {
-      out.set(x, top);
-      out.set(x, top + bars_h - 1);
-    }
-    for (int y = top; y < top + bars_h; ++y) {
-      out.set(left, y);
-      out.set(left + bars_w - 1, y);
-    }
+  int x = left;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    if (i % 2 == 0)
+      for (int dx = 0; dx < widths[i]; ++dx)
+        for (int y = 0; y < bars_h; ++y) out.set(x + dx, top + y);
+    x += widths[i];
   }
   auto put_text = [&](int y0) {
     load_code_table();
@@ -383,6 +394,8 @@ void print_model::enter_page_mode() {
   page_dirty_ = false;
   page_ = bitmap(cfg_.paper_width_dots, modes.area_y + modes.area_h);
   base_.reset();
+  last_base_.reset();
+  base_set_ = false;
   x_ = 0;
 }
 
@@ -435,6 +448,8 @@ void print_model::set_print_area(int x, int y, int w, int h) {
   if (page_mode_) {
     page_.grow_to(modes.area_y + modes.area_h);
     base_.reset();
+    last_base_.reset();
+    base_set_ = false;
   }
 }
 
@@ -442,6 +457,8 @@ void print_model::set_direction(int d) {
   if (page_mode_) flush_line();
   modes.direction = d & 3;
   base_.reset();
+  last_base_.reset();
+  base_set_ = false;
   x_ = 0;
 }
 
@@ -451,6 +468,7 @@ void print_model::set_page_y(int dots) {
   flush_line();
   x_ = x;
   base_ = dots;
+  base_set_ = true;
 }
 
 void print_model::move_page_y(int dots) {
@@ -459,6 +477,7 @@ void print_model::move_page_y(int dots) {
   flush_line();
   x_ = x;
   base_ = base_.value_or(0) + dots;
+  base_set_ = true;
 }
 
 bitmap print_model::paper_image() const {

@@ -91,6 +91,11 @@ class print_model {
   // Horizontal and vertical motion units converted to dots.
   int hdots(int units) const;
   int vdots(int units) const;
+  // Motion units along a line (character spacing, ESC $, ESC \) and across lines (feeds, line
+  // spacing, GS $, GS \) converted to dots: in page mode with the lines running up or down the
+  // paper (ESC T 1, 3) the horizontal and vertical units swap roles.
+  int along_dots(int units) const;
+  int across_dots(int units) const;
   // True when the line buffer holds something not printed yet.
   bool line_pending() const { return !items_.empty(); }
   // True when the page buffer holds data that has not been printed.
@@ -129,6 +134,9 @@ class print_model {
   bool page_dirty_ = false;
   bitmap page_;                  // physical page: paper width x (area y + area h)
   std::optional<int> base_;      // logical baseline of the current line
+  bool base_set_ = false;        // base_ was placed by GS $ / GS \ rather than by a feed
+  std::optional<int> last_base_;  // baseline of the last line put on the page
+  bool line_upside_down_ = false;  // ESC { as it stood when the line buffer's first item came
 
   void load_code_table();
   void drop_page();              // back to standard mode without the page, line at its start
@@ -139,7 +147,10 @@ class print_model {
   void feed(int dots);
   bitmap compose_line(int width) const;
   void blit_standard(const bitmap& line, int height);
-  void draw_on_page(const bitmap& line, int top);
+  // Puts a composed line on the page in the current direction; returns the dots that fell
+  // outside the print area.
+  int draw_on_page(const bitmap& line, int top);
+  bool sideways() const;         // page mode with lines running up or down the paper
   int logical_width() const;
   int logical_height() const;
 };

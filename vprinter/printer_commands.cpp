@@ -160,6 +160,7 @@ void on_lf(machine& m, std::string_view) {
 void on_ff(machine& m, std::string_view) {
   if (m.print.page_mode()) m.print.print_page(true);
   else m.note(kind::ignored, "FF in standard mode");
+  flush_notes(m);
 }
 void on_can(machine& m, std::string_view) {
   if (m.awaiting_setup_reply) m.setup_handshake(0x18);
@@ -180,8 +181,9 @@ void on_select_peripheral(machine& m, std::string_view b) { m.select_peripheral(
 void on_esc_ff(machine& m, std::string_view) {
   if (m.print.page_mode()) m.print.print_page(false);
   else m.note(kind::ignored, "ESC FF in standard mode");
+  flush_notes(m);
 }
-void on_char_spacing(machine& m, std::string_view b) { m.print.modes.char_spacing = m.print.hdots(u8(b, 2)); }
+void on_char_spacing(machine& m, std::string_view b) { m.print.modes.char_spacing = m.print.along_dots(u8(b, 2)); }
 void on_print_mode(machine& m, std::string_view b) {
   const int n = u8(b, 2);
   auto& md = m.print.modes;
@@ -191,8 +193,8 @@ void on_print_mode(machine& m, std::string_view b) {
   md.width_scale = (n & 0x20) ? 2 : 1;
   md.underline = (n & 0x80) ? 1 : 0;
 }
-void on_abs_x(machine& m, std::string_view b) { m.print.set_x(m.print.hdots(u16(b, 2))); }
-void on_rel_x(machine& m, std::string_view b) { m.print.move_x(m.print.hdots(s16(b, 2))); }
+void on_abs_x(machine& m, std::string_view b) { m.print.set_x(m.print.along_dots(u16(b, 2))); }
+void on_rel_x(machine& m, std::string_view b) { m.print.move_x(m.print.along_dots(s16(b, 2))); }
 void on_bit_image(machine& m, std::string_view b) {
   const int mode = u8(b, 2), n = u16(b, 3);
   const bool dots24 = mode == 32 || mode == 33;
@@ -218,7 +220,7 @@ void on_underline(machine& m, std::string_view b) {
   else m.note(kind::ignored, "ESC - with n out of range");
 }
 void on_default_spacing(machine& m, std::string_view) { m.print.modes.line_spacing = m.cfg().line_spacing_dots; }
-void on_line_spacing(machine& m, std::string_view b) { m.print.modes.line_spacing = m.print.vdots(u8(b, 2)); }
+void on_line_spacing(machine& m, std::string_view b) { m.print.modes.line_spacing = m.print.across_dots(u8(b, 2)); }
 void on_initialise(machine& m, std::string_view) {
   if (m.print.page_has_data() || m.print.line_pending())
     m.note(kind::note, "ESC @ discarded data that was not printed");
@@ -235,7 +237,7 @@ void on_tabs(machine& m, std::string_view b) {
 }
 void on_bold(machine& m, std::string_view b) { m.print.modes.bold = (u8(b, 2) & 1) != 0; }
 void on_feed_units(machine& m, std::string_view b) {
-  m.print.print_and_feed(m.print.vdots(u8(b, 2)));
+  m.print.print_and_feed(m.print.across_dots(u8(b, 2)));
   flush_notes(m);
 }
 void on_page_mode(machine& m, std::string_view) { m.print.enter_page_mode(); }
@@ -253,6 +255,7 @@ void on_direction(machine& m, std::string_view b) {
   const int n = digit_param(u8(b, 2));
   if (n <= 3) m.print.set_direction(n);
   else m.note(kind::ignored, "ESC T with n out of range");
+  flush_notes(m);
 }
 void on_rotate(machine& m, std::string_view b) {
   const int n = digit_param(u8(b, 2));
@@ -293,7 +296,14 @@ void on_peripheral_status(machine& m, std::string_view) {
 void on_paper_status_old(machine& m, std::string_view) {
   m.answer_byte(status_byte(status_kind::paper_gs_r, m.current_condition()));
 }
-void on_upside_down(machine& m, std::string_view b) { m.print.modes.upside_down = (u8(b, 2) & 1) != 0; }
+// Upside-down printing turns whole lines, so in standard mode it can only change between lines.
+void on_upside_down(machine& m, std::string_view b) {
+  if (!m.print.page_mode() && m.print.line_pending()) {
+    m.note(kind::ignored, "ESC { in the middle of a line");
+    return;
+  }
+  m.print.modes.upside_down = (u8(b, 2) & 1) != 0;
+}
 void on_setup(machine& m, std::string_view b) {
   if (b[2] == ' ') {
     if (b[3] == 'a' || b[3] == 'm') m.send_setup_block(b[3]);
@@ -310,8 +320,14 @@ void on_char_size(machine& m, std::string_view b) {
   m.print.modes.width_scale = ((n >> 4) & 7) + 1;
   m.print.modes.height_scale = (n & 7) + 1;
 }
-void on_abs_y(machine& m, std::string_view b) { m.print.set_page_y(m.print.vdots(u16(b, 2))); }
-void on_rel_y(machine& m, std::string_view b) { m.print.move_page_y(m.print.vdots(s16(b, 2))); }
+void on_abs_y(machine& m, std::string_view b) {
+  m.print.set_page_y(m.print.across_dots(u16(b, 2)));
+  flush_notes(m);
+}
+void on_rel_y(machine& m, std::string_view b) {
+  m.print.move_page_y(m.print.across_dots(s16(b, 2)));
+  flush_notes(m);
+}
 
 void on_test_print(machine& m, std::string_view b) {
   const int paper = digit_param(u8(b, 5)), pattern = digit_param(u8(b, 6));
@@ -521,7 +537,6 @@ void on_barcode(machine& m, std::string_view b) {
     return;
   }
   if (!symbol.note.empty()) m.note(kind::note, std::string(symbology_name(sym)) + ": " + symbol.note);
-  if (!symbol.drawn) m.note(kind::note, std::string(symbology_name(sym)) + " printed as text only");
   m.print.barcode(symbol);
   flush_notes(m);
 }

@@ -109,6 +109,78 @@ TEST(VprinterBarcodeEncode, Ean8AndUpcEHaveTheirModuleCounts) {
   EXPECT_EQ(six.text, e.text);  // the same number given both ways
 }
 
+TEST(VprinterBarcodeTables, CodabarAndCode93PatternsAreDistinct) {
+  std::set<std::string_view> seen;
+  for (char c : std::string("0123456789-$:/.+ABCD")) {
+    auto p = codabar_pattern(c);
+    ASSERT_EQ(p.size(), 7u) << c;
+    EXPECT_TRUE(seen.insert(p).second) << c;
+  }
+  EXPECT_TRUE(codabar_pattern('E').empty());
+  seen.clear();
+  for (int v = -1; v <= 46; ++v) {
+    auto p = code93_pattern(v);
+    ASSERT_EQ(p.size(), 6u) << v;
+    int modules = 0;
+    for (char w : p) modules += w - '0';
+    EXPECT_EQ(modules, 9) << v;
+    EXPECT_TRUE(seen.insert(p).second) << v;
+  }
+  EXPECT_TRUE(code93_pattern(47).empty());
+}
+
+TEST(VprinterBarcodeEncode, OtherSymbologiesDecodeBack) {
+  struct other_case {
+    const char* name;
+    symbology sym;
+    std::string data;
+    std::string decoded;  // as the symbology's decoder reads it
+  };
+  const other_case cases[] = {
+      {"EAN-8 with check digit computed", symbology::ean8, "9638507", "96385074"},
+      {"UPC-E from eleven UPC-A digits", symbology::upc_e, "01200000345", "01234505"},
+      {"UPC-E in number system 1", symbology::upc_e, "1123456", "11234562"},
+      {"ITF pairs of digits", symbology::itf, "1234567890", "1234567890"},
+      {"CODABAR with its start and stop", symbology::codabar, "A40156B", "A40156B"},
+      {"CODABAR with lower-case start and stop", symbology::codabar, "c12-3/4d", "C12-3/4D"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto s = encode_barcode(c.sym, c.data);
+    ASSERT_TRUE(s.ok) << s.error;
+    const auto w = as_ints(s);
+    std::string got;
+    switch (c.sym) {
+      case symbology::ean8: got = decode_ean8(w); break;
+      case symbology::upc_e: got = decode_upce(w); break;
+      case symbology::itf: got = decode_itf(w); break;
+      default: got = decode_codabar(w); break;
+    }
+    EXPECT_EQ(got, c.decoded);
+  }
+}
+
+TEST(VprinterBarcodeEncode, Code93TakesFullAsciiWithTwoCheckCharacters) {
+  struct c93_case {
+    const char* name;
+    std::string data;
+    std::vector<int> values;  // data values as the decoder reads them, shifts included
+  };
+  const c93_case cases[] = {
+      {"upper case, digits and symbols", "CODE 93-$", {12, 24, 13, 14, 38, 9, 3, 36, 39}},
+      {"lower case through the (+) shift", "Ab", {10, 46, 11}},
+      {"control and punctuation through shifts", std::string("\x01!\x00", 3), {43, 10, 45, 10, 44, 30}},
+      {"twenty-one values: the C weights start again", std::string(21, '1'), std::vector<int>(21, 1)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto s = encode_barcode(symbology::code93, c.data);
+    ASSERT_TRUE(s.ok) << s.error;
+    EXPECT_EQ(decode_code93(as_ints(s)), c.values);
+  }
+  EXPECT_FALSE(encode_barcode(symbology::code93, "\x80").ok);
+}
+
 TEST(VprinterBarcodeEncode, Code39DecodesBackWithStartAndStop) {
   auto s = encode_barcode(symbology::code39, "HELLO-39");
   ASSERT_TRUE(s.ok);
@@ -161,6 +233,9 @@ TEST(VprinterBarcodeEncode, DataRulesRefuseBadData) {
       {"Code 128 set C value above 99", symbology::code128, std::string("{C\x64", 3)},
       {"ITF with a letter", symbology::itf, "12A4"},
       {"CODABAR without start character", symbology::codabar, "1234A"},
+      {"CODABAR with a start character inside", symbology::codabar, "A12B34A"},
+      {"CODABAR with a letter", symbology::codabar, "A12E4A"},
+      {"Code 93 without data", symbology::code93, ""},
   };
   for (const auto& c : cases) {
     auto s = encode_barcode(c.sym, c.data);
@@ -173,6 +248,7 @@ TEST(VprinterBarcodeEncode, ItfDropsAnOddLastDigitAndWidensBars) {
   auto s = encode_barcode(symbology::itf, "12345");
   ASSERT_TRUE(s.ok);
   EXPECT_EQ(s.text, "1234");
+  EXPECT_FALSE(s.note.empty());
   // Start (4 narrow), two pairs of ten elements, stop (wide, narrow, narrow).
   EXPECT_EQ(s.widths.size(), 4u + 20u + 3u);
   auto dots = barcode_widths_in_dots(s, 2);

@@ -93,6 +93,13 @@ inline std::vector<int> runs_along_row(const bitmap& b, int y) {
   return out;
 }
 
+// Widths of the black and white runs down column `x`, starting at the first black dot.
+inline std::vector<int> runs_along_column(const bitmap& b, int x) {
+  bitmap column(b.height(), 1);
+  for (int y = 0; y < b.height(); ++y) column.set(y, 0, b.get(x, y));
+  return runs_along_row(column, 0);
+}
+
 // The first row from `from` down whose dots are mostly in bar-like runs (a row through bars).
 inline int first_row_with_runs(const bitmap& b, int from, int min_runs) {
   for (int y = from; y < b.height(); ++y)
