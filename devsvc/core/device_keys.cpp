@@ -44,4 +44,13 @@ std::uint32_t ReadMachineDword(std::string_view key_path, std::string_view name)
   return ReadRegistryDword(key, name);
 }
 
+std::string ReadMachineString(std::string_view key_path, std::string_view name, std::size_t max_chars) {
+  platform::registry_key key;
+  if (platform::registry_key::open(platform::registry_root::local_machine, key_path, key) !=
+      platform::kErrorSuccess) {
+    return {};
+  }
+  return ReadRegistryString(key, name, max_chars);
+}
+
 }  // namespace devsvc

@@ -31,5 +31,8 @@ std::uint32_t ReadRegistryDword(const platform::registry_key& key, std::string_v
                                 std::uint32_t fallback = 0);
 // Reads DWORD value `name` of HKEY_LOCAL_MACHINE\`key_path`; missing key or value gives 0.
 std::uint32_t ReadMachineDword(std::string_view key_path, std::string_view name);
+// Reads string value `name` of HKEY_LOCAL_MACHINE\`key_path` as ReadRegistryString does; missing
+// key or value gives an empty string.
+std::string ReadMachineString(std::string_view key_path, std::string_view name, std::size_t max_chars);
 
 }  // namespace devsvc

@@ -26,6 +26,7 @@ inline constexpr std::int32_t OPOS_E_EXTENDED = 114;
 // Printer extended result codes (ResultCodeExtended with OPOS_E_EXTENDED).
 inline constexpr std::int32_t OPOS_EPTR_COVER_OPEN = 201;
 inline constexpr std::int32_t OPOS_EPTR_REC_EMPTY = 203;
+inline constexpr std::int32_t OPOS_EPTR_BADFORMAT = 207;
 
 // Device states (State).
 inline constexpr std::int32_t OPOS_S_CLOSED = 1;
@@ -77,6 +78,29 @@ inline constexpr std::int32_t PTR_MM_TWIPS = 2;
 inline constexpr std::int32_t PTR_MM_ENGLISH = 3;
 inline constexpr std::int32_t PTR_MM_METRIC = 4;
 inline constexpr std::int32_t PTR_CCS_ASCII = 998;
+
+// Bitmaps (PrintBitmap, SetBitmap) and logos (SetLogo).
+inline constexpr std::int32_t PTR_BM_ASIS = -11;
+inline constexpr std::int32_t PTR_BM_LEFT = -1;
+inline constexpr std::int32_t PTR_BM_CENTER = -2;
+inline constexpr std::int32_t PTR_BM_RIGHT = -3;
+inline constexpr std::int32_t PTR_L_TOP = 1;
+inline constexpr std::int32_t PTR_L_BOTTOM = 2;
+
+// Bar codes: text position and the symbologies the printer serves.
+inline constexpr std::int32_t PTR_BC_TEXT_NONE = -11;
+inline constexpr std::int32_t PTR_BC_TEXT_ABOVE = -12;
+inline constexpr std::int32_t PTR_BC_TEXT_BELOW = -13;
+inline constexpr std::int32_t PTR_BCS_UPCA = 101;
+inline constexpr std::int32_t PTR_BCS_UPCE = 102;
+inline constexpr std::int32_t PTR_BCS_JAN8 = 103;
+inline constexpr std::int32_t PTR_BCS_JAN13 = 104;
+inline constexpr std::int32_t PTR_BCS_TF = 105;
+inline constexpr std::int32_t PTR_BCS_ITF = 106;
+inline constexpr std::int32_t PTR_BCS_Codabar = 107;
+inline constexpr std::int32_t PTR_BCS_Code39 = 108;
+inline constexpr std::int32_t PTR_BCS_Code93 = 109;
+inline constexpr std::int32_t PTR_BCS_Code128 = 110;
 
 // Common property indexes (GetPropertyNumber, SetPropertyNumber).
 inline constexpr std::int32_t PIDX_Claimed = 1;

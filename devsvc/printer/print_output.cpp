@@ -161,9 +161,15 @@ bool CVX40Printer::Queue(std::string bytes, std::int32_t chunk_bytes, std::int32
     }
     if (AsyncMode) {
       if (Collecting()) {
-        // Collected parts go out as direct writes; the first one names the job.
-        if (queue_.empty()) OutputID = request.id;
-        request.kind |= kOutputInternal;
+        // The first collected part names the job; the parts report nothing of their own (the
+        // end of the turn or transaction gives the last one the job's output-complete event).
+        // Buffered text stays buffered so that the next part merges into it, and direct I/O
+        // keeps its kind.
+        if (!collected_job_named_) {
+          OutputID = request.id;
+          collected_job_named_ = true;
+        }
+        if ((request.kind & kOutputKindMask) == kOutputPrint) request.kind |= kOutputInternal;
       } else if ((request.kind & kOutputKindMask) != kOutputInternal) {
         OutputID = request.id;
       }
@@ -245,6 +251,7 @@ void CVX40Printer::PollTick() {
   if (saved_read_timeout_ms_ != 0) {
     current_read_timeout_ms_ = saved_read_timeout_ms_;
     saved_read_timeout_ms_ = 0;
+    channel_.SetReadTimeOut(current_read_timeout_ms_);
   }
   ResultCode = result;
   ResultCodeExtended = extended;

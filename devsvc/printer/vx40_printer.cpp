@@ -37,12 +37,6 @@ constexpr std::string_view kSelectPrinter = "\x1B\x3D\x01";  // ESC = 1
 constexpr std::string_view kClearAutoStatus{"\x1D\x61\x00", 3};  // GS a 0
 constexpr std::string_view kIdentityRequest = "\x1D\x49\x31";  // GS I 1
 
-// Fails a member that this build does not offer yet; the control sees the automation failure.
-[[noreturn]] void NotYetAvailable(std::string_view member) {
-  throw platform::com_error(platform::kENotImpl,
-                            std::string(member) + " is not available in this build of the service object");
-}
-
 }  // namespace
 
 std::span<const platform::dispatch_member<CVX40Printer>> CVX40Printer::dispatch_members() {
@@ -308,23 +302,5 @@ std::int32_t CVX40Printer::EndRemoval() { return Illegal(); }
 std::int32_t CVX40Printer::PrintTwoNormal(std::int32_t, const std::string&, const std::string&) {
   return Illegal();
 }
-
-// ---------------------------------------------------------------------------------------------
-// Members that bitmaps, bar codes, rotation and transactions bring, which this build does not
-// offer yet
-
-std::int32_t CVX40Printer::PrintBarCode(std::int32_t, const std::string&, std::int32_t, std::int32_t,
-                                        std::int32_t, std::int32_t, std::int32_t) {
-  NotYetAvailable("PrintBarCode");
-}
-std::int32_t CVX40Printer::PrintBitmap(std::int32_t, const std::string&, std::int32_t, std::int32_t) {
-  NotYetAvailable("PrintBitmap");
-}
-std::int32_t CVX40Printer::RotatePrint(std::int32_t, std::int32_t) { NotYetAvailable("RotatePrint"); }
-std::int32_t CVX40Printer::SetBitmap(std::int32_t, std::int32_t, const std::string&, std::int32_t, std::int32_t) {
-  NotYetAvailable("SetBitmap");
-}
-std::int32_t CVX40Printer::SetLogo(std::int32_t, const std::string&) { NotYetAvailable("SetLogo"); }
-std::int32_t CVX40Printer::TransactionPrint(std::int32_t, std::int32_t) { NotYetAvailable("TransactionPrint"); }
 
 }  // namespace devsvc

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -156,6 +157,21 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // Sets ResultCode 106 with ResultCodeExtended 0 and returns it.
   std::int32_t Illegal();
 
+  // Submits the alignment of a bitmap or bar code as an internal request: ESC a 0, 1, 2 for
+  // -1, -2, -3, otherwise ESC \ with a distance in MapMode units from the left margin.
+  std::int32_t SubmitAlignment(std::int32_t alignment);
+  // An image transfer keeps the printer silent for a while: the extended status read is off and
+  // the read time-out 15 s until EndSlowTransfer restores both.
+  void BeginSlowTransfer();
+  void EndSlowTransfer();
+  // SetBitmap's record of a stored bitmap in the per-user key and its stored image file, the
+  // removal of one, and the transfer of every recorded image to the printer; OPOS results.
+  std::int32_t RecordStoredBitmap(std::int32_t number, std::int32_t alignment, const std::string& file_name);
+  std::int32_t RemoveStoredBitmap(std::int32_t number);
+  std::int32_t DefineStoredImages();
+  // RotatePrint back to normal: releases the collected page and switches the turn off.
+  std::int32_t EndRotation();
+
   // Tables of the numeric properties (defined with the property accessors).
   struct NumberRow;
   static std::span<const NumberRow> NumberProperties();
@@ -178,6 +194,11 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   std::int32_t saved_read_timeout_ms_ = 0;
   std::int32_t transaction_state_ = 12;
   std::int32_t rotation_state_ = 1;
+  // Set once the output collected in asynchronous mode has its output identifier (the first
+  // collected request's); cleared when the turn or transaction ends.
+  bool collected_job_named_ = false;
+  // The normal receipt's line values, kept while the receipt is turned right.
+  std::optional<line_values> saved_line_values_;
 
   // Printer properties.
   std::int32_t CharacterSet = 0;

@@ -81,6 +81,10 @@ void set_fixed_dword(std::string_view name, std::uint32_t value) {
   create_key(registry_root::local_machine, kFixedKey).set_dword(name, value);
 }
 
+void set_fixed_string(std::string_view name, std::string_view value) {
+  create_key(registry_root::local_machine, kFixedKey).set_string(name, value);
+}
+
 std::string unique_sim_name() {
   static std::atomic<int> counter{0};
   return "devsvc_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);

@@ -40,6 +40,8 @@ struct printer_key {
 void write_printer_key(const printer_key& key);
 // Writes a DWORD under the printer's fixed key (TimeOutRead, TimeOutWrite, TimeOutLoopMsg).
 void set_fixed_dword(std::string_view name, std::uint32_t value);
+// Writes a string under the printer's fixed key (RootPath).
+void set_fixed_string(std::string_view name, std::string_view value);
 
 // A fresh name for a sim printer, so each test gets a printer of its own.
 std::string unique_sim_name();
