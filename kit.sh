@@ -64,6 +64,7 @@ demo() {
   "$oposreg" set "$device" IniSet REG_SZ "$here/examples/metrics/VX40.INI"
   "$oposreg" set "$device" DATFile REG_SZ "$out/VX40LOGO.DAT"
   cp "$here/examples/metrics/VX40LOGO.DAT" "$out/VX40LOGO.DAT"
+  "$oposreg" set "$device" RootPath REG_SZ "$out/images/"
   "$oposreg" set 'HKLM\SOFTWARE\Quorel\Ports\VPRINTER' Transport REG_SZ \
     "sim:?render=$out/receipt.png&capture=$out/receipt.bin"
   for lib in monitor/libQuorelMonitor.so devsvc/libDevsvc.so controls/ptrctl/libPtrctl.so; do
