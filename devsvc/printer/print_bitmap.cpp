@@ -132,7 +132,8 @@ std::int32_t CVX40Printer::SubmitAlignment(std::int32_t alignment) {
 
 void CVX40Printer::BeginSlowTransfer() {
   extended_status_ = false;
-  saved_read_timeout_ms_ = current_read_timeout_ms_;
+  // A time-out saved before and not yet restored is the one to go back to.
+  if (saved_read_timeout_ms_ == 0) saved_read_timeout_ms_ = current_read_timeout_ms_;
   current_read_timeout_ms_ = kImageReadTimeoutMs;
   channel_.SetReadTimeOut(kImageReadTimeoutMs);
 }
@@ -167,19 +168,17 @@ std::int32_t CVX40Printer::PrintBitmap(std::int32_t station, const std::string& 
   const std::int32_t aligned = SubmitAlignment(alignment);
   if (aligned != OPOS_SUCCESS) return StoreResult(aligned);
 
-  BeginSlowTransfer();
   std::string data = raster_header(metrics_.raster_mode(), bitmap.row_bytes(), bitmap.height()) + bitmap.image();
+  // Sent now, the image goes out under the long time-out; queued, it carries the raster flag and
+  // whoever sends it later does the same.
+  const bool now = !AsyncMode && !Collecting();
+  if (now) BeginSlowTransfer();
   // 24 dot rows per chunk.
   const std::int32_t result = Submit(data, bitmap.row_bytes() * 24, kOutputPrint);
+  if (now) EndSlowTransfer();
   if (result == OPOS_SUCCESS) {
     std::string left(ESCEngineer::command(ESCEngineer::kAlignLeft));
     Submit(left, 0, kOutputInternal);
-  }
-  // Asynchronously the worker restores the time-out after the image; synchronously it is done.
-  if (!AsyncMode) {
-    EndSlowTransfer();
-  } else {
-    channel_.SetReadTimeOut(current_read_timeout_ms_);
   }
   return StoreResult(result);
 }

@@ -216,12 +216,10 @@ void CVX40Printer::PollTick() {
 
   OutputRequest request = std::move(queue_.front());
   queue_.pop_front();
-  if ((request.kind & kOutputRaster) != 0) {
-    // A raster image keeps the printer silent for a while: a time-out then means nothing.
-    request.kind &= ~kOutputRaster;
-    extended_status_ = false;
-  }
-  request.kind &= ~kOutputChunkSet;
+  // A raster image keeps the printer silent for a while: it is sent with the long read time-out
+  // and without the extended status read, which the end of the tick restores.
+  if ((request.kind & kOutputRaster) != 0) BeginSlowTransfer();
+  request.kind &= ~(kOutputChunkSet | kOutputRaster);
 
   const std::int32_t result = SendRequest(request);
   const std::int32_t extended = ResultCodeExtended;
@@ -248,11 +246,7 @@ void CVX40Printer::PollTick() {
   if (queue_.empty()) SetPrinterState(OPOS_S_IDLE);
   State = OPOS_S_IDLE;
   extended_status_ = true;
-  if (saved_read_timeout_ms_ != 0) {
-    current_read_timeout_ms_ = saved_read_timeout_ms_;
-    saved_read_timeout_ms_ = 0;
-    channel_.SetReadTimeOut(current_read_timeout_ms_);
-  }
+  if (saved_read_timeout_ms_ != 0) EndSlowTransfer();
   ResultCode = result;
   ResultCodeExtended = extended;
   worker_busy_ = false;

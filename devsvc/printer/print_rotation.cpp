@@ -153,13 +153,14 @@ std::int32_t CVX40Printer::TransactionPrint(std::int32_t station, std::int32_t c
   for (std::size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
     OutputRequest request = std::move(queue_.front());
     queue_.pop_front();
-    // A raster image keeps the printer silent for a while: a time-out then means nothing.
-    if ((request.kind & kOutputRaster) != 0) extended_status_ = false;
+    // A raster image keeps the printer silent for a while.
+    const bool raster = (request.kind & kOutputRaster) != 0;
+    if (raster) BeginSlowTransfer();
     request.kind &= ~(kOutputChunkSet | kOutputRaster);
     std::int32_t written = 0;
     const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes, kChunkPumpMs);
     result = DecodeWriteResult(sent, true);
-    extended_status_ = true;
+    if (raster) EndSlowTransfer();
     if (result != OPOS_SUCCESS) {
       const std::int32_t extended = ResultCodeExtended;
       ClearOutput();
