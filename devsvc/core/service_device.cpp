@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "core/binary_conversion.h"
 #include "core/module.h"
 #include "core/opos.h"
 #include "platform/messages.h"
@@ -129,6 +130,40 @@ std::int32_t CServiceDevice::Disconnect() {
 }
 
 std::int32_t CServiceDevice::NewOutputID() { return NextOutputID(); }
+
+std::int32_t CServiceDevice::Illegal() {
+  ResultCode = OPOS_E_ILLEGAL;
+  ResultCodeExtended = 0;
+  return ResultCode;
+}
+
+bool CServiceDevice::SetCommonProperty(std::int32_t index, std::int32_t number) {
+  switch (index) {
+    case PIDX_DeviceEnabled:
+      if (Claimed) {
+        DeviceEnabled = number != 0;
+      } else {
+        ResultCode = OPOS_E_NOTCLAIMED;
+      }
+      return true;
+    case PIDX_BinaryConversion:
+      if (is_binary_conversion(number)) {
+        BinaryConversion = number;
+      } else {
+        Illegal();
+      }
+      return true;
+    case PIDX_PowerNotify:
+      if (!DeviceEnabled && (number == OPOS_PN_DISABLED || number == OPOS_PN_ENABLED)) {
+        PowerNotify = number;
+      } else {
+        Illegal();
+      }
+      return true;
+    default:
+      return false;
+  }
+}
 
 void CServiceDevice::FireStatusUpdate(std::int32_t code) {
   Fire(PendingEvent{kPendingStatusUpdate, code, 0, {}});

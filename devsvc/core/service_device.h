@@ -56,6 +56,12 @@ class CServiceDevice {
   // returns the error response the control left in the cell (`response` when it left none).
   std::int32_t FireError(std::int32_t result_code, std::int32_t result_code_extended,
                          std::int32_t locus, std::int32_t response);
+  // Sets ResultCode 106 (OPOS_E_ILLEGAL) with ResultCodeExtended 0 and returns it.
+  std::int32_t Illegal();
+  // The number properties every device sets alike: DeviceEnabled (needs a claim; 103 without),
+  // BinaryConversion (0 to 2) and PowerNotify (0 or 1, only while disabled; 106 otherwise).
+  // False for any other index, which the device handles itself.
+  bool SetCommonProperty(std::int32_t index, std::int32_t number);
   // Sets FreezeEvents; clearing it delivers the events queued at that moment, oldest first. A
   // callback that fails stops the delivery and leaves that event and the later ones queued.
   void SetFreezeEvents(bool freeze);

@@ -142,29 +142,12 @@ void CLineDisplay::SetPropertyNumber(std::int32_t index, std::int32_t number) {
     Illegal();
     return;
   }
+  if (SetCommonProperty(index, number)) {
+    // A disabled display shows no marquee.
+    if (index == PIDX_DeviceEnabled && !DeviceEnabled) StopMarquee();
+    return;
+  }
   switch (index) {
-    case PIDX_DeviceEnabled:
-      if (!Claimed) {
-        ResultCode = OPOS_E_NOTCLAIMED;
-        return;
-      }
-      DeviceEnabled = number != 0;
-      if (!DeviceEnabled) StopMarquee();
-      return;
-    case PIDX_BinaryConversion:
-      if (number < 0 || number > 2) {
-        Illegal();
-      } else {
-        BinaryConversion = number;
-      }
-      return;
-    case PIDX_PowerNotify:
-      if (DeviceEnabled || (number != OPOS_PN_DISABLED && number != OPOS_PN_ENABLED)) {
-        Illegal();
-      } else {
-        PowerNotify = number;
-      }
-      return;
     case PIDXDisp_CharacterSet:
       SetCharacterSet(number);
       return;

@@ -94,12 +94,6 @@ CLineDisplay::CLineDisplay() = default;
 // The base part leaves the printer connection when the control never closed.
 CLineDisplay::~CLineDisplay() = default;
 
-std::int32_t CLineDisplay::Illegal() {
-  ResultCode = OPOS_E_ILLEGAL;
-  ResultCodeExtended = 0;
-  return ResultCode;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Output
 

@@ -130,8 +130,6 @@ class CLineDisplay final : public platform::dispatch_object<CLineDisplay>, publi
   void MakeCurrent(WindowEntry* entry);
   // Forgets the configuration, the windows and the screen (at close).
   void ResetDevice();
-  // Sets ResultCode 106 with ResultCodeExtended 0 and returns it.
-  std::int32_t Illegal();
 
   struct NumberRow;
   static std::span<const NumberRow> NumberProperties();

@@ -102,12 +102,6 @@ CCashDrawer::CCashDrawer() = default;
 // The base part leaves the poll timer and the connection when the control never closed.
 CCashDrawer::~CCashDrawer() = default;
 
-std::int32_t CCashDrawer::Illegal() {
-  ResultCode = OPOS_E_ILLEGAL;
-  ResultCodeExtended = 0;
-  return ResultCode;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Open and close
 
@@ -491,30 +485,10 @@ void CCashDrawer::SetPropertyNumber(std::int32_t index, std::int32_t number) {
   if (!Opened) return;
   ResultCode = OPOS_SUCCESS;
   ResultCodeExtended = 0;
+  if (SetCommonProperty(index, number)) return;
   switch (index) {
-    case PIDX_DeviceEnabled:
-      if (Claimed) {
-        DeviceEnabled = number != 0;
-      } else {
-        ResultCode = OPOS_E_NOTCLAIMED;
-      }
-      break;
     case PIDX_FreezeEvents:
       SetFreezeEvents(number != 0);
-      break;
-    case PIDX_BinaryConversion:
-      if (is_binary_conversion(number)) {
-        BinaryConversion = number;
-      } else {
-        Illegal();
-      }
-      break;
-    case PIDX_PowerNotify:
-      if (!DeviceEnabled && (number == OPOS_PN_DISABLED || number == OPOS_PN_ENABLED)) {
-        PowerNotify = number;
-      } else {
-        Illegal();
-      }
       break;
     default:
       Illegal();

@@ -83,8 +83,6 @@ class CCashDrawer final : public platform::dispatch_object<CCashDrawer>, public 
   // Brackets an operation that talks to the printer: false (ResultCode 113) when another one runs.
   bool EnterExclusive();
   void LeaveExclusive();
-  // Sets ResultCode 106 with ResultCodeExtended 0 and returns it.
-  std::int32_t Illegal();
 
   std::int32_t DrawerOpened = 0;
   bool polling_allowed_ = false;

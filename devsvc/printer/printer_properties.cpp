@@ -118,30 +118,10 @@ void CVX40Printer::SetPropertyNumber(std::int32_t index, std::int32_t number) {
   if (!Opened) return;
   ResultCode = OPOS_SUCCESS;
   ResultCodeExtended = 0;
+  if (SetCommonProperty(index, number)) return;
   switch (index) {
-    case PIDX_DeviceEnabled:
-      if (Claimed) {
-        DeviceEnabled = number != 0;
-      } else {
-        ResultCode = OPOS_E_NOTCLAIMED;
-      }
-      break;
     case PIDX_FreezeEvents:
       SetFreezeEvents(number != 0);
-      break;
-    case PIDX_BinaryConversion:
-      if (number >= 0 && number <= 2) {
-        BinaryConversion = number;
-      } else {
-        Illegal();
-      }
-      break;
-    case PIDX_PowerNotify:
-      if (!DeviceEnabled && (number == OPOS_PN_DISABLED || number == OPOS_PN_ENABLED)) {
-        PowerNotify = number;
-      } else {
-        Illegal();
-      }
       break;
     case PIDXPtr_AsyncMode:
       if (Claimed) {

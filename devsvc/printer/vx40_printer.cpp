@@ -77,12 +77,6 @@ CVX40Printer::CVX40Printer() = default;
 // The base part leaves the poll timer and the connection when the control never closed.
 CVX40Printer::~CVX40Printer() = default;
 
-std::int32_t CVX40Printer::Illegal() {
-  ResultCode = OPOS_E_ILLEGAL;
-  ResultCodeExtended = 0;
-  return ResultCode;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Open and close
 

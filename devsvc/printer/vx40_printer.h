@@ -154,9 +154,6 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   std::int32_t ToMapUnits(std::int32_t dots) const;
   std::int32_t ToDots(std::int32_t units) const;
 
-  // Sets ResultCode 106 with ResultCodeExtended 0 and returns it.
-  std::int32_t Illegal();
-
   // Submits the alignment of a bitmap or bar code as an internal request: ESC a 0, 1, 2 for
   // -1, -2, -3, otherwise ESC \ with a distance in MapMode units from the left margin.
   std::int32_t SubmitAlignment(std::int32_t alignment);
