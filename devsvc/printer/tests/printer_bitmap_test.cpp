@@ -47,7 +47,7 @@ constexpr colour kWhite{0xFF, 0xFF, 0xFF, 0};
 // A 1-bit BMP as a painting program writes it: `rows` holds the rows top first, each at least
 // (width + 7) / 8 bytes; the rest of the stride is filled with 0xA5 so that a reader taking
 // padding as image shows. A positive height writes the rows bottom first.
-struct bmp_spec {
+struct bmp_layout {
   std::int32_t width = 8;
   std::int32_t height = 1;
   std::vector<bytes> rows;
@@ -55,35 +55,35 @@ struct bmp_spec {
   std::uint32_t info_size = 40;
 };
 
-bytes make_bmp(const bmp_spec& spec) {
-  const std::size_t stride = (static_cast<std::size_t>(spec.width) + 31) / 32 * 4;
-  const std::size_t height = static_cast<std::size_t>(spec.height < 0 ? -spec.height : spec.height);
-  const std::size_t offset = 14 + spec.info_size + 4 * spec.palette.size();
+bytes make_bmp(const bmp_layout& layout) {
+  const std::size_t stride = (static_cast<std::size_t>(layout.width) + 31) / 32 * 4;
+  const std::size_t height = static_cast<std::size_t>(layout.height < 0 ? -layout.height : layout.height);
+  const std::size_t offset = 14 + layout.info_size + 4 * layout.palette.size();
   bytes b(offset + stride * height, 0);
   b[0] = 'B';
   b[1] = 'M';
   put32(b, 2, static_cast<std::uint32_t>(b.size()));
   put32(b, kOffBits, static_cast<std::uint32_t>(offset));
-  put32(b, kInfoSize, spec.info_size);
-  put32(b, kWidth, static_cast<std::uint32_t>(spec.width));
-  put32(b, kHeight, static_cast<std::uint32_t>(spec.height));
+  put32(b, kInfoSize, layout.info_size);
+  put32(b, kWidth, static_cast<std::uint32_t>(layout.width));
+  put32(b, kHeight, static_cast<std::uint32_t>(layout.height));
   put16(b, 26, 1);
   put16(b, kBitCount, 1);
   put32(b, 34, static_cast<std::uint32_t>(stride * height));
-  put32(b, kClrUsed, static_cast<std::uint32_t>(spec.palette.size()));
-  for (std::size_t i = 0; i < spec.palette.size(); ++i) {
-    const colour& c = spec.palette[i];
-    const std::size_t at = 14 + spec.info_size + 4 * i;
+  put32(b, kClrUsed, static_cast<std::uint32_t>(layout.palette.size()));
+  for (std::size_t i = 0; i < layout.palette.size(); ++i) {
+    const colour& c = layout.palette[i];
+    const std::size_t at = 14 + layout.info_size + 4 * i;
     b[at] = c.blue;
     b[at + 1] = c.green;
     b[at + 2] = c.red;
     b[at + 3] = c.reserved;
   }
   for (std::size_t r = 0; r < height; ++r) {
-    const std::size_t file_row = spec.height > 0 ? height - 1 - r : r;
+    const std::size_t file_row = layout.height > 0 ? height - 1 - r : r;
     std::uint8_t* const row = b.data() + offset + file_row * stride;
     std::memset(row, 0xA5, stride);
-    if (r < spec.rows.size()) std::memcpy(row, spec.rows[r].data(), std::min(stride, spec.rows[r].size()));
+    if (r < layout.rows.size()) std::memcpy(row, layout.rows[r].data(), std::min(stride, layout.rows[r].size()));
   }
   return b;
 }
@@ -109,24 +109,24 @@ void expect_empty(const CPrinterBitmap& bitmap) {
 
 // 9 x 10 dots (white first, so bits are dots as written): the top row, the left column and the
 // bottom-right dot, with junk in the bits beyond the width that must not reach the image.
-bmp_spec nine_by_ten() {
-  bmp_spec spec;
-  spec.width = 9;
-  spec.height = 10;
-  spec.palette = {kWhite, kBlack};
-  spec.rows.assign(10, bytes{0x80, 0x7F});
-  spec.rows[0] = {0xFF, 0xFF};
-  spec.rows[9] = {0x80, 0xFF};
-  return spec;
+bmp_layout nine_by_ten() {
+  bmp_layout layout;
+  layout.width = 9;
+  layout.height = 10;
+  layout.palette = {kWhite, kBlack};
+  layout.rows.assign(10, bytes{0x80, 0x7F});
+  layout.rows[0] = {0xFF, 0xFF};
+  layout.rows[9] = {0x80, 0xFF};
+  return layout;
 }
 
 TEST(PrinterBitmap, HundredByFiftyImageHasThirteenRowBytesAndMaskedLastByte) {
-  bmp_spec spec;
-  spec.width = 100;
-  spec.height = 50;
-  spec.rows.assign(50, bytes(16, 0x00));  // black first: all bits clear is all black
+  bmp_layout layout;
+  layout.width = 100;
+  layout.height = 50;
+  layout.rows.assign(50, bytes(16, 0x00));  // black first: all bits clear is all black
   CPrinterBitmap bitmap;
-  ASSERT_EQ(bitmap.load(make_bmp(spec)), kBitmapOk);
+  ASSERT_EQ(bitmap.load(make_bmp(layout)), kBitmapOk);
   EXPECT_EQ(bitmap.width(), 100);
   EXPECT_EQ(bitmap.height(), 50);
   EXPECT_EQ(bitmap.row_bytes(), 13);
@@ -143,13 +143,13 @@ TEST(PrinterBitmap, HundredByFiftyImageHasThirteenRowBytesAndMaskedLastByte) {
 TEST(PrinterBitmap, RowsComeOutTopFirstForBothRowOrders) {
   for (const std::int32_t height : {3, -3}) {
     SCOPED_TRACE(height);
-    bmp_spec spec;
-    spec.width = 16;
-    spec.height = height;
-    spec.palette = {kWhite, kBlack};
-    spec.rows = {{0x01, 0x02}, {0x03, 0x04}, {0x05, 0x06}};
+    bmp_layout layout;
+    layout.width = 16;
+    layout.height = height;
+    layout.palette = {kWhite, kBlack};
+    layout.rows = {{0x01, 0x02}, {0x03, 0x04}, {0x05, 0x06}};
     CPrinterBitmap bitmap;
-    ASSERT_EQ(bitmap.load(make_bmp(spec)), kBitmapOk);
+    ASSERT_EQ(bitmap.load(make_bmp(layout)), kBitmapOk);
     EXPECT_EQ(bitmap.height(), 3);
     EXPECT_EQ(bitmap.header().height, height);
     EXPECT_EQ(hex(bitmap.image()), "01 02 03 04 05 06");
@@ -171,12 +171,12 @@ TEST(PrinterBitmap, FirstPaletteColourDecidesInversion) {
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
-    bmp_spec spec;
-    spec.width = 12;
-    spec.palette = {r.first, kWhite};
-    spec.rows = {{0x0F, 0xFF}};  // the last 4 bits lie beyond the width
+    bmp_layout layout;
+    layout.width = 12;
+    layout.palette = {r.first, kWhite};
+    layout.rows = {{0x0F, 0xFF}};  // the last 4 bits lie beyond the width
     CPrinterBitmap bitmap;
-    ASSERT_EQ(bitmap.load(make_bmp(spec)), kBitmapOk);
+    ASSERT_EQ(bitmap.load(make_bmp(layout)), kBitmapOk);
     EXPECT_EQ(hex(bitmap.image()), r.image);
   }
 }
@@ -185,11 +185,11 @@ TEST(PrinterBitmap, FirstPaletteColourDecidesInversion) {
 TEST(PrinterBitmap, AcceptsLargerInformationHeaders) {
   for (const std::uint32_t info_size : {108u, 124u}) {
     SCOPED_TRACE(info_size);
-    bmp_spec spec;
-    spec.info_size = info_size;
-    spec.rows = {{0x0F}};
+    bmp_layout layout;
+    layout.info_size = info_size;
+    layout.rows = {{0x0F}};
     CPrinterBitmap bitmap;
-    ASSERT_EQ(bitmap.load(make_bmp(spec)), kBitmapOk);
+    ASSERT_EQ(bitmap.load(make_bmp(layout)), kBitmapOk);
     EXPECT_EQ(hex(bitmap.image()), "F0");
     EXPECT_EQ(bitmap.header().size, 40u);
   }
@@ -240,19 +240,19 @@ TEST(PrinterBitmap, TwentyFourBitFileIsBadFormat) {
 
 // 32 dots wide gives a 4-byte stride, so 212000 rows are exactly the largest pixel data.
 TEST(PrinterBitmap, PixelDataLimit) {
-  bmp_spec spec;
-  spec.width = 32;
-  spec.height = 212000;
+  bmp_layout layout;
+  layout.width = 32;
+  layout.height = 212000;
   CPrinterBitmap bitmap;
-  ASSERT_EQ(bitmap.load(make_bmp(spec)), kBitmapOk);
+  ASSERT_EQ(bitmap.load(make_bmp(layout)), kBitmapOk);
   EXPECT_EQ(bitmap.image().size(), 848000u);
 
-  spec.height = 212001;
-  EXPECT_EQ(bitmap.load(make_bmp(spec)), kBitmapTooLarge);
+  layout.height = 212001;
+  EXPECT_EQ(bitmap.load(make_bmp(layout)), kBitmapTooLarge);
   expect_empty(bitmap);
 
-  spec.height = -212001;
-  EXPECT_EQ(bitmap.load(make_bmp(spec)), kBitmapTooLarge);
+  layout.height = -212001;
+  EXPECT_EQ(bitmap.load(make_bmp(layout)), kBitmapTooLarge);
 }
 
 // Headers whose pixel data is far beyond the limit (some of it wrapping to a small number in 32
@@ -284,10 +284,10 @@ TEST(PrinterBitmap, HugeHeadersAreTooLarge) {
 // Every size and offset is checked against the file before use: no crash, no over-read (the
 // sanitizer build catches one), the object left empty.
 TEST(PrinterBitmap, MalformedHeadersAreBadFormat) {
-  bmp_spec spec;
-  spec.width = 16;
-  spec.height = 2;
-  const bytes good = make_bmp(spec);  // headers and palette 62 bytes, pixels 2 x 4
+  bmp_layout layout;
+  layout.width = 16;
+  layout.height = 2;
+  const bytes good = make_bmp(layout);  // headers and palette 62 bytes, pixels 2 x 4
   struct row {
     const char* name;
     std::size_t at;         // where to write `value`; SIZE_MAX for none
@@ -373,15 +373,15 @@ TEST(PrinterBitmap, ColumnFormOfNineByTen) {
 
 // One dot per byte column in the first row, an exact 8-row group: no padding in either way.
 TEST(PrinterBitmap, ColumnFormOfSixteenByEight) {
-  bmp_spec spec;
-  spec.width = 16;
-  spec.height = -8;
-  spec.palette = {kWhite, kBlack};
-  spec.rows.assign(8, bytes{0x00, 0x00});
-  spec.rows[0] = {0x40, 0x00};  // dot column 1, top row
-  spec.rows[7] = {0x00, 0x01};  // dot column 15, bottom row
+  bmp_layout layout;
+  layout.width = 16;
+  layout.height = -8;
+  layout.palette = {kWhite, kBlack};
+  layout.rows.assign(8, bytes{0x00, 0x00});
+  layout.rows[0] = {0x40, 0x00};  // dot column 1, top row
+  layout.rows[7] = {0x00, 0x01};  // dot column 15, bottom row
   CPrinterBitmap bitmap;
-  ASSERT_EQ(bitmap.load(make_bmp(spec)), kBitmapOk);
+  ASSERT_EQ(bitmap.load(make_bmp(layout)), kBitmapOk);
   EXPECT_EQ(hex(bitmap.column_form()), "00 80 00 00 00 00 00 00 00 00 00 00 00 00 00 01");
 }
 
@@ -413,10 +413,10 @@ TEST(PrinterBitmap, StoredImageRoundTrip) {
 
 // A top-down bitmap keeps its negative height in the stored header; y comes from its size.
 TEST(PrinterBitmap, StoredImageOfTopDownBitmap) {
-  bmp_spec spec = nine_by_ten();
-  spec.height = -10;
+  bmp_layout layout = nine_by_ten();
+  layout.height = -10;
   CPrinterBitmap bitmap;
-  ASSERT_EQ(bitmap.load(make_bmp(spec)), kBitmapOk);
+  ASSERT_EQ(bitmap.load(make_bmp(layout)), kBitmapOk);
   platform::testing::temp_dir dir;
   std::error_code error;
   ASSERT_TRUE(bitmap.save_stored(dir / "IMG1.dat", error)) << error.message();
