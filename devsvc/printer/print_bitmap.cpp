@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -22,8 +21,6 @@ namespace {
 
 // The printer answers slowly while it takes an image: read time-out meanwhile.
 constexpr std::int32_t kImageReadTimeoutMs = 15000;
-// Chunked writes of image data pump messages this long after each chunk.
-constexpr std::uint32_t kChunkPumpMs = 100;
 // The printer prepares its image memory after the first image header; the fixed key's
 // StoredImagePauseMs shortens or lengthens the wait (a printer that needs none takes 0).
 constexpr std::string_view kStoredImagePauseValue = "StoredImagePauseMs";
@@ -193,7 +190,6 @@ std::int32_t CVX40Printer::SetBitmap(std::int32_t number, std::int32_t station, 
   ResultCode = OPOS_SUCCESS;
   ResultCodeExtended = 0;
   if (transaction_state_ == PTR_TP_TRANSACTION || rotation_state_ != PTR_RP_NORMAL || AsyncMode) return Illegal();
-  if (State == OPOS_S_BUSY) return StoreResult(OPOS_E_BUSY);
   const bool aligned = alignment == PTR_BM_LEFT || alignment == PTR_BM_CENTER || alignment == PTR_BM_RIGHT;
   if (station != PTR_S_RECEIPT || number < 1 || number > kStoredSlots ||
       !(file_name.empty() || (width == PTR_BM_ASIS && aligned))) {
@@ -296,7 +292,7 @@ std::int32_t CVX40Printer::DefineStoredImages() {
     const std::string size = image_size(image.row_bytes, image.stored_rows);
     if (DecodeWriteResult(channel_.Write(size, written, kWriteModeData), false) != OPOS_SUCCESS) return ResultCode;
     if (std::exchange(first, false) && pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-    const std::int32_t sent = channel_.WriteChunked(image.data, written, image.row_bytes * 24, kChunkPumpMs);
+    const std::int32_t sent = channel_.WriteChunked(image.data, written, image.row_bytes * 24, kOutputChunkPumpMs);
     if (DecodeWriteResult(sent, false) != OPOS_SUCCESS) return ResultCode;
   }
   return DecodeWriteResult(kChannelOk, true);

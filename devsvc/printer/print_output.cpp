@@ -16,8 +16,6 @@
 namespace devsvc {
 namespace {
 
-// Chunked writes pump messages this long after each chunk in asynchronous mode.
-constexpr std::uint32_t kChunkPumpMs = 100;
 // Bytes of the command sent before a stored bitmap is printed (PrePrintBitmap n).
 constexpr std::uint32_t kPrePrintBytes = 3;
 
@@ -203,7 +201,7 @@ std::int32_t CVX40Printer::SendRequest(OutputRequest& request) {
     }
     default: {
       std::int32_t written = 0;
-      const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes, kChunkPumpMs);
+      const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes, kOutputChunkPumpMs);
       return DecodeWriteResult(sent, true);
     }
   }

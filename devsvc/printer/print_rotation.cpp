@@ -11,9 +11,6 @@
 namespace devsvc {
 namespace {
 
-// Collected output written at the end pumps messages this long after each 512-byte chunk.
-constexpr std::uint32_t kChunkPumpMs = 100;
-
 // The page set-up of a turn: page mode, a print area at 0, 0 of 512 x 1662 motion units, and
 // the print direction of `rotation`.
 std::string page_setup_step(int step, std::int32_t rotation) {
@@ -72,7 +69,6 @@ std::int32_t CVX40Printer::EndRotation() {
   if (rotation_state_ == PTR_RP_NORMAL) return StoreResult(OPOS_SUCCESS);
   const std::int32_t turned = std::exchange(rotation_state_, PTR_RP_NORMAL);
   const bool transaction = transaction_state_ == PTR_TP_TRANSACTION;
-  if (!transaction) collected_job_named_ = false;
   std::int32_t kept = OPOS_SUCCESS;
 
   if (!transaction && !AsyncMode) {
@@ -82,7 +78,7 @@ std::int32_t CVX40Printer::EndRotation() {
       OutputRequest request = std::move(queue_.front());
       queue_.pop_front();
       std::int32_t written = 0;
-      const std::int32_t result = DecodeWriteResult(channel_.WriteLarge(request.data, written, kChunkPumpMs), true);
+      const std::int32_t result = DecodeWriteResult(channel_.WriteLarge(request.data, written, kOutputChunkPumpMs), true);
       if (result != OPOS_SUCCESS) {
         const std::int32_t extended = ResultCodeExtended;
         ClearOutput();
@@ -92,11 +88,9 @@ std::int32_t CVX40Printer::EndRotation() {
       }
     }
     SetPrinterState(OPOS_S_IDLE);
-  } else if (!transaction && !queue_.empty()) {
-    // One output-complete event reports the whole turned output.
-    OutputRequest& last = queue_.back();
-    last.kind = (last.kind & ~kOutputKindMask) | kOutputPrint;
-    last.id = OutputID;
+    collected_job_named_ = false;
+  } else if (!transaction) {
+    ReleaseCollectedJob();
   }
   const std::int32_t extended = ResultCodeExtended;
 
@@ -123,6 +117,16 @@ std::int32_t CVX40Printer::EndRotation() {
   return StoreResult(kept);
 }
 
+void CVX40Printer::ReleaseCollectedJob() {
+  // One output-complete event, with the job's identifier, reports the whole collected output.
+  if (!queue_.empty()) {
+    OutputRequest& last = queue_.back();
+    last.kind = (last.kind & ~kOutputKindMask) | kOutputPrint;
+    last.id = OutputID;
+  }
+  collected_job_named_ = false;
+}
+
 std::int32_t CVX40Printer::TransactionPrint(std::int32_t station, std::int32_t control) {
   if (station != PTR_S_RECEIPT || rotation_state_ != PTR_RP_NORMAL) return Illegal();
   switch (control) {
@@ -136,14 +140,8 @@ std::int32_t CVX40Printer::TransactionPrint(std::int32_t station, std::int32_t c
   }
 
   if (AsyncMode) {
-    // The worker prints the collected output; its last part reports the whole transaction.
-    if (!queue_.empty()) {
-      OutputRequest& last = queue_.back();
-      last.kind = (last.kind & ~kOutputKindMask) | kOutputPrint;
-      last.id = OutputID;
-    }
+    ReleaseCollectedJob();
     transaction_state_ = PTR_TP_NORMAL;
-    collected_job_named_ = false;
     return StoreResult(OPOS_SUCCESS);
   }
 
@@ -158,7 +156,7 @@ std::int32_t CVX40Printer::TransactionPrint(std::int32_t station, std::int32_t c
     if (raster) BeginSlowTransfer();
     request.kind &= ~(kOutputChunkSet | kOutputRaster);
     std::int32_t written = 0;
-    const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes, kChunkPumpMs);
+    const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes, kOutputChunkPumpMs);
     result = DecodeWriteResult(sent, true);
     if (raster) EndSlowTransfer();
     if (result != OPOS_SUCCESS) {

@@ -31,6 +31,8 @@ inline constexpr std::int32_t kOutputKindMask = 0xFF;
 inline constexpr std::int32_t kOutputChunkSet = 0x100;  // the request carries its own chunk size
 inline constexpr std::int32_t kOutputRaster = 0x200;    // the data is a raster image
 inline constexpr std::int32_t kOutputMerge = 0x400;     // append to a last request of kind 1
+// Chunked writes pump messages this long after each chunk (when the channel pumps at all).
+inline constexpr std::uint32_t kOutputChunkPumpMs = 100;
 
 // One queued piece of output (OutputRequest); the data is freed with the request.
 struct OutputRequest {
@@ -168,6 +170,9 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   std::int32_t DefineStoredImages();
   // RotatePrint back to normal: releases the collected page and switches the turn off.
   std::int32_t EndRotation();
+  // Asynchronously, hands the collected output to the worker as one job: its last request
+  // becomes a print request with the job's OutputID.
+  void ReleaseCollectedJob();
 
   // Tables of the numeric properties (defined with the property accessors).
   struct NumberRow;

@@ -281,6 +281,22 @@ TEST_F(BitmapTest, FailedTransferUndoesTheRecord) {
   EXPECT_EQ(p.number(PIDX_State), OPOS_S_IDLE);
 }
 
+TEST_F(BitmapTest, LostStoredImageFileFailsTheRedefinitionAndCanBeRemoved) {
+  printer_object p;
+  p.open_claim_enable();
+  ASSERT_EQ(p.call("SetBitmap", 1, PTR_S_RECEIPT, checker_.string(), PTR_BM_ASIS, PTR_BM_LEFT), OPOS_SUCCESS);
+  std::filesystem::remove(read_record().path1);
+  // Every image is sent again: the lost one fails the call, and the new bitmap is not kept.
+  EXPECT_EQ(p.call("SetBitmap", 2, PTR_S_RECEIPT, black_.string(), PTR_BM_ASIS, PTR_BM_LEFT), OPOS_E_FAILURE);
+  EXPECT_TRUE(read_record().path2.empty());
+  EXPECT_EQ(read_record().count, 1u);
+  // Removing the lost one clears the record, and the next bitmap is stored.
+  EXPECT_EQ(p.call("SetBitmap", 1, PTR_S_RECEIPT, "", 0, 0), OPOS_SUCCESS);
+  EXPECT_EQ(p.call("SetBitmap", 2, PTR_S_RECEIPT, black_.string(), PTR_BM_ASIS, PTR_BM_LEFT), OPOS_SUCCESS);
+  EXPECT_EQ(read_record().count, 1u);
+  EXPECT_EQ(p.number(PIDX_State), OPOS_S_IDLE);
+}
+
 TEST_F(BitmapTest, PauseAfterTheFirstImageHeaderIsConfigurable) {
   testing::set_fixed_dword("StoredImagePauseMs", 300);
   printer_object p;
