@@ -220,6 +220,24 @@ bool pump_messages_for(std::uint32_t ms) {
   }
 }
 
+bool pump_ready_messages() {
+  auto* queue = current_queue();
+  if (queue == nullptr) {
+    return true;
+  }
+  for (std::size_t n = queue->ready_count(); n > 0; --n) {
+    message msg;
+    if (!queue->take(msg, take_mode::remove_unless_quit)) {
+      break;
+    }
+    if (msg.id == kQuitMessage) {
+      return false;
+    }
+    dispatch_message(msg);
+  }
+  return true;
+}
+
 int run_message_loop() {
   message msg;
   while (get_message(msg)) {

@@ -296,6 +296,28 @@ TEST_F(Messages, PumpRunsNestedInsideAHandler) {
   EXPECT_EQ(order, (std::vector<std::int64_t>{1, 2, -1}));
 }
 
+TEST_F(Messages, PumpReadyDispatchesWhatWaitsNowAndStopsAtAQuit) {
+  // What handlers post meanwhile waits for the next call, and a quit stays queued behind the
+  // messages before it.
+  std::vector<std::int64_t> order;
+  scoped_window_class cls("ReadyClass", [&order](window_handle w, std::uint32_t, std::int64_t wp, std::int64_t) {
+    order.push_back(wp);
+    if (wp == 1) post_message(w, kUserMessage, 3);
+  });
+  scoped_window window(create_window("ReadyClass", ""));
+  post_message(window.get(), kUserMessage, 1);
+  post_message(window.get(), kUserMessage, 2);
+  EXPECT_TRUE(pump_ready_messages());
+  EXPECT_EQ(order, (std::vector<std::int64_t>{1, 2}));
+
+  post_quit_message(4);
+  EXPECT_FALSE(pump_ready_messages());
+  EXPECT_EQ(order, (std::vector<std::int64_t>{1, 2, 3}));
+  message msg;
+  EXPECT_FALSE(get_message(msg));
+  EXPECT_EQ(msg.wparam, 4);
+}
+
 TEST_F(Messages, QuitEndsTheLoopAndIsLeftForItByThePump) {
   scoped_window_class cls("QuitClass", [](window_handle, std::uint32_t, std::int64_t wp, std::int64_t) {
     post_quit_message(static_cast<int>(wp));

@@ -70,6 +70,10 @@ bool dispatch_message(const message& msg);
 // or timer; returns once that time has passed. A quit message is left queued for the outer loop:
 // the call then stops dispatching, sleeps out the rest of the time and returns false.
 bool pump_messages_for(std::uint32_t ms);
+// Dispatches the messages and timers ready now, without sleeping; messages posted meanwhile wait.
+// A quit message is left queued for the outer loop: the call then stops and returns false. Lets a
+// long transfer yield to the thread's queue between two pieces of work at no cost in time.
+bool pump_ready_messages();
 // Gets and dispatches messages until a quit message; returns its exit code. Blocks.
 int run_message_loop();
 
