@@ -3,6 +3,7 @@
 #include "core/module.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -22,6 +23,7 @@ struct ModuleState {
   platform::scoped_window window;
   std::unique_ptr<CTimerThread> timer;
   std::deque<CServiceDevice*> devices;  // newest first
+  std::vector<CServiceDevice*> prompt_ticks;  // devices with a prompt tick message waiting
   SharedConnection connection;
   std::int32_t last_output_id = 0;
 };
@@ -39,9 +41,24 @@ bool IsRegistered(const ModuleState& s, CServiceDevice* device) {
   return std::find(s.devices.begin(), s.devices.end(), device) != s.devices.end();
 }
 
-// The hidden window's handler: stop the timer, tick every device in list order, restart it.
-void OnTimerWindowMessage(platform::window_handle, std::uint32_t id, std::int64_t, std::int64_t) {
+bool ForgetPromptTick(ModuleState& s, CServiceDevice* device) {
+  const auto it = std::find(s.prompt_ticks.begin(), s.prompt_ticks.end(), device);
+  if (it == s.prompt_ticks.end()) return false;
+  s.prompt_ticks.erase(it);
+  return true;
+}
+
+// The hidden window's handler. A prompt tick runs one device's tick (if it is still registered
+// and still waits for it). A timer tick stops the timer, ticks every device in list order and
+// restarts it.
+void OnTimerWindowMessage(platform::window_handle, std::uint32_t id, std::int64_t, std::int64_t lparam) {
   ModuleState& s = State();
+  if (id == kPromptTickMessage) {
+    // The device is only compared until it is known to be registered (and so alive).
+    auto* device = reinterpret_cast<CServiceDevice*>(static_cast<std::intptr_t>(lparam));
+    if (ForgetPromptTick(s, device) && IsRegistered(s, device)) device->PollTick();
+    return;
+  }
   if (id != kPollTickMessage || s.devices.empty()) return;
   if (s.timer) s.timer->Post(kStopTimerMessage);
   // A tick may pump messages, so devices may close (or go away) meanwhile: each one is ticked
@@ -72,6 +89,7 @@ void ExitMachinery(ModuleState& s) {
   }
   s.timer.reset();
   s.devices.clear();
+  s.prompt_ticks.clear();
   s.window.reset();
   s.window_class = platform::scoped_window_class();
   s.running = false;
@@ -127,7 +145,18 @@ void UnregisterPollDevice(CServiceDevice* device) {
   const auto it = std::find(s.devices.begin(), s.devices.end(), device);
   if (it == s.devices.end()) return;
   s.devices.erase(it);
+  ForgetPromptTick(s, device);
   if (s.devices.empty() && s.timer) s.timer->Post(kStopTimerMessage);
+}
+
+void RequestPromptTick(CServiceDevice* device) {
+  ModuleState& s = State();
+  if (!IsRegistered(s, device)) return;
+  if (std::find(s.prompt_ticks.begin(), s.prompt_ticks.end(), device) != s.prompt_ticks.end()) return;
+  if (platform::post_message(s.window.get(), kPromptTickMessage, 0,
+                             static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(device)))) {
+    s.prompt_ticks.push_back(device);
+  }
 }
 
 std::uint32_t PollIntervalMs() {

@@ -40,6 +40,10 @@ platform::hresult ModuleCanUnloadNow();
 void RegisterPollDevice(CServiceDevice* device);
 // Removes a device; when the list becomes empty the stop-timer message is posted.
 void UnregisterPollDevice(CServiceDevice* device);
+// Asks for `device`'s poll tick to run again as soon as the objects' thread dispatches its
+// messages, without waiting for the timer: posts a message to the hidden window, at most one per
+// device at a time. Lets an output worker send waiting requests back to back.
+void RequestPromptTick(CServiceDevice* device);
 // The interval of the running timer thread in milliseconds; 0 when none runs.
 std::uint32_t PollIntervalMs();
 

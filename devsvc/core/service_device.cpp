@@ -1,8 +1,7 @@
 // CServiceDevice: state check, printer connection through the I/O monitor, event delivery.
 #include "core/service_device.h"
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
 #include <utility>
 
 #include "core/binary_conversion.h"
@@ -16,10 +15,9 @@ namespace {
 using platform::Variant;
 
 constexpr const char* kMonitorProgId = "QuorelServer.Monitor";
-// Pause between two connection-status polls while the printer is not ready yet.
-constexpr auto kConnectPollPause = std::chrono::milliseconds(250);
-// Messages are pumped this long before connecting, so pending work runs first.
-constexpr std::uint32_t kConnectPumpMs = 100;
+// Messages are pumped this long between two connection-status polls while the printer is not
+// ready yet, so that pending work runs meanwhile.
+constexpr std::uint32_t kConnectPollPumpMs = 250;
 // Step of the wait for FreezeEvents to clear before an error event.
 constexpr std::uint32_t kErrorWaitStepMs = 100;
 
@@ -63,7 +61,6 @@ void CServiceDevice::UnregisterFromPollTimer() {
 }
 
 std::int32_t CServiceDevice::Connect(std::int32_t timeout_ms) {
-  PumpMessages(kConnectPumpMs);
   if (connected_) return OPOS_SUCCESS;
 
   platform::com_ptr<platform::dispatch> monitor_object;
@@ -83,16 +80,17 @@ std::int32_t CServiceDevice::Connect(std::int32_t timeout_ms) {
     return OPOS_SUCCESS;
   }
 
+  // The monitor is asked at once; messages are pumped only while it answers "not yet".
   const std::uint64_t first_poll = platform::tick_count_ms();
   for (;;) {
     const std::int32_t status = monitor.GetConnectionStatus(MachineType, COMMPort);
     if (status == kConnectable) break;
     if (status != kNotReadyYet) return OPOS_E_FAILURE;
-    if (timeout_ms != -1 &&
-        static_cast<std::int64_t>(platform::tick_count_ms() - first_poll) > timeout_ms) {
-      return OPOS_E_TIMEOUT;
-    }
-    std::this_thread::sleep_for(kConnectPollPause);
+    const auto waited = static_cast<std::int64_t>(platform::tick_count_ms() - first_poll);
+    if (timeout_ms != -1 && waited > timeout_ms) return OPOS_E_TIMEOUT;
+    std::uint32_t pump_ms = kConnectPollPumpMs;
+    if (timeout_ms != -1) pump_ms = static_cast<std::uint32_t>(std::min<std::int64_t>(pump_ms, timeout_ms - waited + 1));
+    PumpMessages(pump_ms);
   }
 
   platform::com_ptr<platform::dispatch> io = monitor.GetConnection(MachineType, COMMPort);

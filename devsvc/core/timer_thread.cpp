@@ -1,8 +1,6 @@
 // CTimerThread: thread timer, start and stop messages, tick posting to the hidden window.
 #include "core/timer_thread.h"
 
-#include <chrono>
-
 #include "core/device_keys.h"
 #include "platform/registry.h"
 
@@ -29,11 +27,6 @@ CTimerThread::CTimerThread(platform::window_handle target) : target_(target) {}
 
 CTimerThread::~CTimerThread() {
   if (!thread_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    ending_ = true;
-  }
-  wake_.notify_all();
   platform::post_thread_message(thread_id_, platform::kQuitMessage);
   thread_.join();
 }
@@ -47,11 +40,6 @@ void CTimerThread::Start() {
 
 bool CTimerThread::Post(std::uint32_t id) {
   return thread_id_ != platform::thread_id::none && platform::post_thread_message(thread_id_, id);
-}
-
-void CTimerThread::Pause(std::uint32_t ms) {
-  std::unique_lock lock(mutex_);
-  wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return ending_; });
 }
 
 void CTimerThread::Run() {
@@ -85,8 +73,6 @@ void CTimerThread::Run() {
         platform::dispatch_message(msg);
         break;
     }
-    // Every message is followed by a pause, which also spaces the ticks out.
-    Pause(kTimerThreadPauseMs);
   }
 }
 

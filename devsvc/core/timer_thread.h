@@ -18,12 +18,13 @@ inline constexpr std::uint32_t kStopTimerMessage = 0x501;
 // Posted to the hidden window at every tick; wparam is the timer thread's identifier.
 inline constexpr std::uint32_t kPollTickMessage = 0x600;
 
+// Posted to the hidden window for a prompt tick of one device; lparam is the device.
+inline constexpr std::uint32_t kPromptTickMessage = 0x601;
+
 // Poll interval bounds and default, in milliseconds (registry value TimeOutLoopMsg).
 inline constexpr std::uint32_t kPollIntervalMinMs = 100;
 inline constexpr std::uint32_t kPollIntervalMaxMs = 2000;
 inline constexpr std::uint32_t kPollIntervalDefaultMs = 500;
-// Pause of the timer thread after each message it handles, in milliseconds.
-inline constexpr std::uint32_t kTimerThreadPauseMs = 500;
 
 // The poll interval for a TimeOutLoopMsg value: values outside 100 to 2000 give 500.
 std::uint32_t PollIntervalFor(std::uint32_t configured_ms);
@@ -34,7 +35,7 @@ class CTimerThread {
  public:
   // The thread will post ticks to `target`.
   explicit CTimerThread(platform::window_handle target);
-  // Ends the thread's loop and waits for it (at most one handled message's work).
+  // Ends the thread's loop and waits for it.
   ~CTimerThread();
   CTimerThread(const CTimerThread&) = delete;
   CTimerThread& operator=(const CTimerThread&) = delete;
@@ -52,8 +53,6 @@ class CTimerThread {
 
  private:
   void Run();
-  // Sleeps `ms` unless the thread is asked to end meanwhile.
-  void Pause(std::uint32_t ms);
 
   platform::window_handle target_;
   std::thread thread_;
@@ -62,7 +61,6 @@ class CTimerThread {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool started_ = false;
-  bool ending_ = false;
 };
 
 }  // namespace devsvc

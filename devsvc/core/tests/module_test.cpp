@@ -2,6 +2,10 @@
 // tick order, the interval from TimeOutLoopMsg, and the connection shared by claimed devices.
 #include "core/module.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -120,6 +124,30 @@ TEST_F(PollTimerTest, DeviceClosedDuringATickIsNotTickedAfterwards) {
   EXPECT_EQ(ticks_, (std::vector<std::string>{"second", "second"}));
 }
 
+TEST_F(PollTimerTest, PromptTickRunsOnceWithoutWaitingForTheTimer) {
+  // With a 2 s timer, only the prompt ticks can run within the first 500 ms; asked twice before
+  // the thread dispatches, the device is ticked once. An unregistered device is never ticked.
+  testing::set_fixed_dword("TimeOutLoopMsg", 2000);
+  test_device device, other;
+  int ticks = 0;
+  int other_ticks = 0;
+  device.on_tick = [&] { ++ticks; };
+  other.on_tick = [&] { ++other_ticks; };
+  device.RegisterWithPollTimer();
+  RequestPromptTick(&device);
+  RequestPromptTick(&device);
+  RequestPromptTick(&other);
+  platform::pump_messages_for(300);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_EQ(other_ticks, 0);
+
+  // A device that leaves the timer with a prompt tick waiting is not ticked by it.
+  RequestPromptTick(&device);
+  device.UnregisterFromPollTimer();
+  platform::pump_messages_for(100);
+  EXPECT_EQ(ticks, 1);
+}
+
 // Devices connected through the real monitor to an in-process virtual printer.
 class SharedConnectionTest : public ::testing::Test {
  protected:
@@ -185,6 +213,34 @@ TEST_F(SharedConnectionTest, ConnectFailuresGive111) {
     EXPECT_FALSE(device.connected());
     EXPECT_FALSE(GetSharedConnection().io);
   }
+}
+
+TEST_F(SharedConnectionTest, ConnectWaitsWhileThePortIsBusyAndGives112WhenItStaysBusy) {
+  // A printer device locked by another user makes the monitor answer "not yet".
+  platform::testing::temp_dir dir;
+  const std::string device_path = (dir / "lp0").string();
+  const int holder = ::open(device_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  testing::set_port("BUSY1", "usblp:" + device_path);
+  test_device device;
+  device.set_printer("VX40", "BUSY1");
+
+  const std::uint64_t start = platform::tick_count_ms();
+  EXPECT_EQ(device.Connect(300), OPOS_E_TIMEOUT);
+  EXPECT_GE(platform::tick_count_ms() - start, 300u);
+  EXPECT_FALSE(device.connected());
+
+  // While waiting it pumps messages: a timer of this thread frees the device and Connect goes on.
+  platform::scoped_window_class cls("UNLOCKCLASS", [&](auto, std::uint32_t id, auto, auto) {
+    if (id == platform::kTimerMessage) ::flock(holder, LOCK_UN);
+  });
+  platform::scoped_window window(platform::create_window("UNLOCKCLASS", "unlock"));
+  platform::scoped_timer timer(platform::set_timer(window.get(), 200));
+  EXPECT_EQ(device.Connect(5000), OPOS_SUCCESS);
+  EXPECT_TRUE(device.connected());
+  EXPECT_EQ(device.Disconnect(), OPOS_SUCCESS);
+  ::close(holder);
 }
 
 TEST(SharedConnectionWithoutMonitor, ConnectGives111) {
