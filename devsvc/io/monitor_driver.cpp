@@ -154,7 +154,7 @@ std::int32_t CMonitorDriver::Write(std::string_view bytes, std::int32_t& written
 }
 
 std::int32_t CMonitorDriver::WriteChunked(std::string_view bytes, std::int32_t& written,
-                                          std::int32_t chunk_bytes, std::uint32_t pump_ms) {
+                                          std::int32_t chunk_bytes) {
   const std::size_t chunk = chunk_bytes > 0 ? static_cast<std::size_t>(chunk_bytes) : kDefaultChunkBytes;
   std::int32_t total = 0;
   for (std::size_t offset = 0; offset < bytes.size(); offset += chunk) {
@@ -167,16 +167,15 @@ std::int32_t CMonitorDriver::WriteChunked(std::string_view bytes, std::int32_t& 
       written = total;
       return kChannelTimeout;
     }
-    if (pump_flag_ != 0) PumpMessages(pump_ms);
+    if (pump_flag_ != 0) platform::pump_ready_messages();
   }
   written = total;
   return kChannelOk;
 }
 
-std::int32_t CMonitorDriver::WriteLarge(std::string_view bytes, std::int32_t& written,
-                                        std::uint32_t pump_ms) {
+std::int32_t CMonitorDriver::WriteLarge(std::string_view bytes, std::int32_t& written) {
   if (bytes.size() >= static_cast<std::size_t>(kDefaultChunkBytes)) {
-    return WriteChunked(bytes, written, kDefaultChunkBytes, pump_ms);
+    return WriteChunked(bytes, written, kDefaultChunkBytes);
   }
   return Write(bytes, written, kWriteModeData);
 }

@@ -54,7 +54,7 @@ class CMonitorDriver {
   platform::dispatch* dispatch() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }
 
-  // The message-pump flag: when set, chunked writes pump window messages between chunks.
+  // The message-pump flag: when set, chunked writes dispatch window messages between chunks.
   std::uint32_t pump_flag() const { return pump_flag_; }
   void set_pump_flag(std::uint32_t flag) { pump_flag_ = flag; }
 
@@ -92,11 +92,11 @@ class CMonitorDriver {
   std::int32_t Write(std::string_view bytes, std::int32_t& written, std::int32_t mode);
   // Writes `bytes` in chunks of `chunk_bytes` (512 when not positive) with Write in mode 1. A chunk
   // that fails or is written short stops the transfer with kChannelTimeout and the count so far.
-  // When the pump flag is set, pumps window messages for `pump_ms` after each chunk.
-  std::int32_t WriteChunked(std::string_view bytes, std::int32_t& written, std::int32_t chunk_bytes,
-                            std::uint32_t pump_ms);
+  // When the pump flag is set, the window messages waiting after each chunk are dispatched (no
+  // sleep), so that the thread stays responsive during a long transfer without slowing it.
+  std::int32_t WriteChunked(std::string_view bytes, std::int32_t& written, std::int32_t chunk_bytes);
   // WriteChunked in 512-byte chunks for 512 bytes or more, else a single Write in mode 1.
-  std::int32_t WriteLarge(std::string_view bytes, std::int32_t& written, std::uint32_t pump_ms);
+  std::int32_t WriteLarge(std::string_view bytes, std::int32_t& written);
   // Reads up to buffer.size() bytes with ReadIO. The buffer is first filled with 0x1E; the bytes
   // received replace its start and `read` receives their count. Blocks up to the read time-out.
   // A raised failure gives its failure code and 0 bytes.

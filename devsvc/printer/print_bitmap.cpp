@@ -292,7 +292,7 @@ std::int32_t CVX40Printer::DefineStoredImages() {
     const std::string size = image_size(image.row_bytes, image.stored_rows);
     if (DecodeWriteResult(channel_.Write(size, written, kWriteModeData), false) != OPOS_SUCCESS) return ResultCode;
     if (std::exchange(first, false) && pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-    const std::int32_t sent = channel_.WriteChunked(image.data, written, image.row_bytes * 24, kOutputChunkPumpMs);
+    const std::int32_t sent = channel_.WriteChunked(image.data, written, image.row_bytes * 24);
     if (DecodeWriteResult(sent, false) != OPOS_SUCCESS) return ResultCode;
   }
   return DecodeWriteResult(kChannelOk, true);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/device_keys.h"
+#include "core/module.h"
 #include "core/opos.h"
 #include "core/printer_text.h"
 #include "printer/esc_engineer.h"
@@ -180,6 +181,8 @@ bool CVX40Printer::Queue(std::string bytes, std::int32_t chunk_bytes, std::int32
       }
     }
     queue_.push_back(std::move(request));
+    // The worker sends it as soon as the thread dispatches messages, not at the next timer tick.
+    if (AsyncMode && !Collecting()) RequestPromptTick(this);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -201,7 +204,7 @@ std::int32_t CVX40Printer::SendRequest(OutputRequest& request) {
     }
     default: {
       std::int32_t written = 0;
-      const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes, kOutputChunkPumpMs);
+      const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes);
       return DecodeWriteResult(sent, true);
     }
   }
@@ -248,6 +251,8 @@ void CVX40Printer::PollTick() {
   ResultCode = result;
   ResultCodeExtended = extended;
   worker_busy_ = false;
+  // The requests still waiting follow back to back, each after the messages queued meanwhile.
+  if (!queue_.empty()) RequestPromptTick(this);
 }
 
 void CVX40Printer::ReportFailedRequest(std::int32_t result, std::int32_t extended) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "core/module.h"
 #include "core/opos.h"
 #include "printer/esc_engineer.h"
 #include "printer/vx40_printer.h"
@@ -78,7 +79,7 @@ std::int32_t CVX40Printer::EndRotation() {
       OutputRequest request = std::move(queue_.front());
       queue_.pop_front();
       std::int32_t written = 0;
-      const std::int32_t result = DecodeWriteResult(channel_.WriteLarge(request.data, written, kOutputChunkPumpMs), true);
+      const std::int32_t result = DecodeWriteResult(channel_.WriteLarge(request.data, written), true);
       if (result != OPOS_SUCCESS) {
         const std::int32_t extended = ResultCodeExtended;
         ClearOutput();
@@ -125,6 +126,7 @@ void CVX40Printer::ReleaseCollectedJob() {
     last.id = OutputID;
   }
   collected_job_named_ = false;
+  RequestPromptTick(this);
 }
 
 std::int32_t CVX40Printer::TransactionPrint(std::int32_t station, std::int32_t control) {
@@ -156,7 +158,7 @@ std::int32_t CVX40Printer::TransactionPrint(std::int32_t station, std::int32_t c
     if (raster) BeginSlowTransfer();
     request.kind &= ~(kOutputChunkSet | kOutputRaster);
     std::int32_t written = 0;
-    const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes, kOutputChunkPumpMs);
+    const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes);
     result = DecodeWriteResult(sent, true);
     if (raster) EndSlowTransfer();
     if (result != OPOS_SUCCESS) {

@@ -31,8 +31,6 @@ inline constexpr std::int32_t kOutputKindMask = 0xFF;
 inline constexpr std::int32_t kOutputChunkSet = 0x100;  // the request carries its own chunk size
 inline constexpr std::int32_t kOutputRaster = 0x200;    // the data is a raster image
 inline constexpr std::int32_t kOutputMerge = 0x400;     // append to a last request of kind 1
-// Chunked writes pump messages this long after each chunk (when the channel pumps at all).
-inline constexpr std::uint32_t kOutputChunkPumpMs = 100;
 
 // One queued piece of output (OutputRequest); the data is freed with the request.
 struct OutputRequest {
@@ -106,7 +104,9 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
 
   // The poll tick: the output worker. Sends the first queued request when the device is claimed
   // and idle, outside transactions and rotation, and reports it (output complete, direct I/O or
-  // error event). One request per tick. Pumps messages in asynchronous mode.
+  // error event). One request per tick; while more wait, it asks for a prompt tick, so the queue
+  // drains back to back with the thread's other messages in between. Pumps messages in
+  // asynchronous mode.
   void PollTick() override;
 
  private:

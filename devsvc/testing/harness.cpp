@@ -109,6 +109,7 @@ void test_control::record(std::string text) {
     throw platform::com_error(platform::kEFail, "the application's event handler failed");
   }
   calls.push_back(std::move(text));
+  if (on_call) on_call(calls.back());
 }
 
 void test_control::SOStatusUpdate(std::int32_t data) { record("SOStatusUpdate " + std::to_string(data)); }

@@ -64,6 +64,8 @@ class test_control final : public platform::dispatch_object<test_control> {
   std::int32_t SOProcessID();
 
   call_log calls;
+  // Runs after each recorded callback, inside it, as an application's event handler would.
+  std::function<void(const std::string&)> on_call;
   std::int32_t error_response = 11;
   bool fail_next = false;
 

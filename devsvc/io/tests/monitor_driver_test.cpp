@@ -61,23 +61,24 @@ class MonitorDriverTest : public ::testing::Test {
   vprinter::virtual_printer* printer_ = nullptr;
 };
 
-// A window with a 10 ms timer that notes how much the printer has received each time it fires;
-// timers fire only while the driver pumps between chunks, so the notes are the chunk ends.
+// A window whose message notes how much the printer has received and posts itself again; it
+// runs only while the driver yields to the queue between chunks, so the notes are the chunk ends.
 class chunk_observer {
  public:
   explicit chunk_observer(vprinter::virtual_printer* printer) {
-    class_ = platform::scoped_window_class("DRVTESTCLASS", [this, printer](auto, std::uint32_t id, auto, auto) {
-      if (id == platform::kTimerMessage) seen.insert(printer->capture().size());
+    class_ = platform::scoped_window_class("DRVTESTCLASS", [this, printer](auto window, std::uint32_t id, auto, auto) {
+      if (id != platform::kUserMessage) return;
+      seen.insert(printer->capture().size());
+      platform::post_message(window, platform::kUserMessage);
     });
     window_.reset(platform::create_window("DRVTESTCLASS", "observer"));
-    timer_.reset(platform::set_timer(window_.get(), 10));
+    platform::post_message(window_.get(), platform::kUserMessage);
   }
   std::set<std::size_t> seen;
 
  private:
   platform::scoped_window_class class_;
   platform::scoped_window window_;
-  platform::scoped_timer timer_;
 };
 
 TEST_F(MonitorDriverTest, ChunkedWriteOf1200BytesGoesOutAs512And512And176) {
@@ -85,7 +86,7 @@ TEST_F(MonitorDriverTest, ChunkedWriteOf1200BytesGoesOutAs512And512And176) {
   chunk_observer observer(printer_);
   channel_.set_pump_flag(1);
   std::int32_t written = -1;
-  EXPECT_EQ(channel_.WriteChunked(data, written, 512, 100), kChannelOk);
+  EXPECT_EQ(channel_.WriteChunked(data, written, 512), kChannelOk);
   EXPECT_EQ(written, 1200);
   EXPECT_EQ(printer_->capture(), data);
   EXPECT_EQ(observer.seen, (std::set<std::size_t>{512, 1024, 1200}));
@@ -94,7 +95,7 @@ TEST_F(MonitorDriverTest, ChunkedWriteOf1200BytesGoesOutAs512And512And176) {
 TEST_F(MonitorDriverTest, ChunkedWriteWithoutPumpFlagLetsNoMessageRun) {
   chunk_observer observer(printer_);
   std::int32_t written = -1;
-  EXPECT_EQ(channel_.WriteChunked(pattern(1100), written, 512, 100), kChannelOk);
+  EXPECT_EQ(channel_.WriteChunked(pattern(1100), written, 512), kChannelOk);
   EXPECT_EQ(written, 1100);
   EXPECT_TRUE(observer.seen.empty());
 }
@@ -110,7 +111,7 @@ TEST_F(MonitorDriverTest, WriteLargeChunksFrom512BytesOn) {
   for (const Case& c : cases) {
     chunk_observer observer(printer_);
     std::int32_t written = -1;
-    EXPECT_EQ(channel_.WriteLarge(pattern(c.length), written, 30), kChannelOk) << c.length;
+    EXPECT_EQ(channel_.WriteLarge(pattern(c.length), written), kChannelOk) << c.length;
     EXPECT_EQ(written, static_cast<std::int32_t>(c.length));
     std::set<std::size_t> pauses;
     for (std::size_t s : observer.seen) pauses.insert(s - before);
@@ -150,14 +151,14 @@ TEST_F(MonitorDriverTest, ChunkWrittenShortStopsTheTransferAsTimeOut) {
   printer_->inject_fault(vprinter::fault::short_write, 200);
   const std::string data = pattern(1200);
   std::int32_t written = -1;
-  EXPECT_EQ(channel_.WriteChunked(data, written, 512, 100), kChannelTimeout);
+  EXPECT_EQ(channel_.WriteChunked(data, written, 512), kChannelTimeout);
   EXPECT_EQ(written, 400);
   EXPECT_EQ(printer_->capture(), data.substr(0, 400));
 }
 
 TEST_F(MonitorDriverTest, EmptyChunkedWriteSendsNothing) {
   std::int32_t written = -1;
-  EXPECT_EQ(channel_.WriteChunked("", written, 512, 100), kChannelOk);
+  EXPECT_EQ(channel_.WriteChunked("", written, 512), kChannelOk);
   EXPECT_EQ(written, 0);
   EXPECT_EQ(printer_->capture(), "");
 }
@@ -231,7 +232,7 @@ TEST_F(MonitorDriverTest, FailingCallsOnTheOutsideObjectAreCaught) {
   std::int32_t written = -1;
   EXPECT_EQ(wrong.Write("abc", written, kWriteModeData), kChannelOk);
   EXPECT_EQ(written, 0);
-  EXPECT_EQ(wrong.WriteChunked("abc", written, 512, 0), kChannelTimeout);
+  EXPECT_EQ(wrong.WriteChunked("abc", written, 512), kChannelTimeout);
   EXPECT_EQ(written, 0);
   char byte = 0;
   std::int32_t read = -1;

@@ -1,8 +1,9 @@
 // The print data path checked byte for byte against what the virtual printer received, and the
-// output queue worked off one request per poll tick.
+// output queue drained back to back by the worker.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,16 @@ class PrintOutputTest : public test::printer_fixture {
 };
 
 std::string out_event(std::int32_t id) { return "SOOutputComplete " + std::to_string(id); }
+
+// Dispatches this thread's messages, but drops every tick of the poll timer, until `done` holds;
+// so only the worker's own prompt ticks can send anything. False after 10 s.
+bool drain_without_timer_ticks(const std::function<bool()>& done) {
+  return test::run_until([&] {
+    platform::message msg;
+    if (platform::peek_message(msg, false) && msg.id == kPollTickMessage) platform::peek_message(msg, true);
+    return done();
+  });
+}
 
 // ---------------------------------------------------------------------------------------------
 // Synchronous printing
@@ -208,28 +219,50 @@ TEST_F(PrintOutputTest, ValidateDataChecksWithoutSending) {
 // ---------------------------------------------------------------------------------------------
 // Asynchronous output
 
-TEST_F(PrintOutputTest, AsynchronousPrintNormalCompletesOneRequestPerTick) {
+TEST_F(PrintOutputTest, AsynchronousRequestsDrainBackToBackInOrderWithoutTimerTicks) {
+  testing::set_fixed_dword("TimeOutLoopMsg", 2000);
   printer_object p;
   p.open_claim_enable();
   p.set(PIDXPtr_AsyncMode, 1);
-  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "first"), OPOS_SUCCESS);
-  const std::int32_t first = p.number(PIDX_OutputID);
-  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "second"), OPOS_SUCCESS);
-  const std::int32_t second = p.number(PIDX_OutputID);
+  std::int32_t ids[3] = {};
+  const char* texts[3] = {"first", "second", "third"};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, texts[i]), OPOS_SUCCESS);
+    ids[i] = p.number(PIDX_OutputID);
+  }
   EXPECT_TRUE(after_claim().empty()) << "the calls only queue";
   EXPECT_TRUE(p.control->calls.empty());
 
-  ASSERT_TRUE(run_tick());
-  EXPECT_TRUE(same_bytes(after_claim(), "first" + kStatusPoll));
-  EXPECT_EQ(p.control->calls, (call_log{out_event(first)}));
+  // One request at a time, in order, each reported before the next goes out.
+  std::vector<std::size_t> sent_at_event;
+  p.control->on_call = [&](const std::string&) { sent_at_event.push_back(after_claim().size()); };
+  ASSERT_TRUE(drain_without_timer_ticks([&] { return p.control->calls.size() == 3; }));
+  EXPECT_TRUE(same_bytes(after_claim(), "first" + kStatusPoll + "second" + kStatusPoll + "third" + kStatusPoll));
+  EXPECT_EQ(p.control->calls, (call_log{out_event(ids[0]), out_event(ids[1]), out_event(ids[2])}));
+  EXPECT_EQ(sent_at_event, (std::vector<std::size_t>{11, 23, 34}));
   EXPECT_EQ(p.number(PIDX_State), OPOS_S_IDLE);
 
   ASSERT_TRUE(run_tick());
-  EXPECT_TRUE(same_bytes(after_claim(), "first" + kStatusPoll + "second" + kStatusPoll));
-  EXPECT_EQ(p.control->calls, (call_log{out_event(first), out_event(second)}));
+  EXPECT_EQ(p.control->calls.size(), 3u) << "queue empty";
+}
 
-  ASSERT_TRUE(run_tick());
-  EXPECT_TRUE(same_bytes(after_claim(), "first" + kStatusPoll + "second" + kStatusPoll)) << "queue empty";
+TEST_F(PrintOutputTest, CloseInsideAnEventHandlerIsBusy) {
+  printer_object p;
+  p.open_claim_enable();
+  p.set(PIDXPtr_AsyncMode, 1);
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "one"), OPOS_SUCCESS);
+  std::int32_t close_result = -1;
+  std::int32_t state_in_handler = -1;
+  p.control->on_call = [&](const std::string&) {
+    state_in_handler = p.number(PIDX_State);
+    close_result = p.call("Close");
+  };
+  ASSERT_TRUE(test::run_until([&] { return !p.control->calls.empty(); }));
+  EXPECT_EQ(state_in_handler, OPOS_S_BUSY);
+  EXPECT_EQ(close_result, OPOS_E_BUSY);
+  p.control->on_call = nullptr;
+  EXPECT_EQ(p.number(PIDX_State), OPOS_S_IDLE);
+  EXPECT_EQ(p.call("Close"), OPOS_SUCCESS) << "once the worker is done";
 }
 
 TEST_F(PrintOutputTest, AsynchronousEmptyTextStillCompletes) {
@@ -269,12 +302,7 @@ TEST_F(PrintOutputTest, AsynchronousCommandsDirectIOAndCutReportByKind) {
   const std::int32_t cut_id = p.number(PIDX_OutputID);
   EXPECT_TRUE(after_claim().empty());
 
-  ASSERT_TRUE(run_tick());
-  EXPECT_TRUE(same_bytes(after_claim(), "\x1B\x33\x28" + kStatusPoll));
-  EXPECT_TRUE(p.control->calls.empty());
-  ASSERT_TRUE(run_tick());
-  ASSERT_TRUE(run_tick());
-  ASSERT_TRUE(run_tick());
+  ASSERT_TRUE(test::run_until([&] { return p.control->calls.size() == 3; }));
   EXPECT_TRUE(same_bytes(after_claim(), "\x1B\x33\x28" + kStatusPoll + "\x1D\x49\x31" + "\x1D\x56\x42\x0F" + kStatusPoll));
   EXPECT_EQ(p.control->calls,
             (call_log{"SODirectIO " + std::to_string(write_id) + " 0 ",

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -118,6 +119,23 @@ inline bool run_tick() {
     if (tick) return true;
   }
   return false;
+}
+
+// Dispatches this thread's messages one at a time (prompt ticks of the output worker, timer ticks,
+// anything else) until `done` holds after one of them, so that a test can act between two
+// requests of a draining queue. False when it did not hold within 10 s.
+inline bool run_until(const std::function<bool()>& done) {
+  const std::uint64_t end = platform::tick_count_ms() + 10000;
+  platform::message msg;
+  while (!done()) {
+    if (platform::tick_count_ms() >= end) return false;
+    if (!platform::peek_message(msg, true)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    platform::dispatch_message(msg);
+  }
+  return true;
 }
 
 // A private registry with Devsvc and the monitor registered, a device key VX40Device on the port
