@@ -1,6 +1,7 @@
 // The printer metrics INI file, read through the platform's profile functions.
 #include "printer/metrics_file.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -41,6 +42,18 @@ std::int32_t parse_int(std::string_view text) {
 
 std::string section_of_font(std::int32_t number) { return "FONT " + std::to_string(number); }
 
+// The name under which an entry read from the file is kept (sections and keys are compared
+// without regard to case, as the profile functions do).
+std::string entry_name(std::string_view section, std::string_view key) {
+  std::string name;
+  name.reserve(section.size() + key.size() + 2);
+  for (const char c : section) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  name += '\0';
+  for (const char c : key) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  name += '\0';
+  return name;
+}
+
 }  // namespace
 
 std::int32_t list_item(std::string_view list, int index) {
@@ -68,15 +81,41 @@ double parse_decimal(std::string_view text) {
   return value;
 }
 
+void CMetricsFile::ForgetEntriesIfChanged() const {
+  file_stamp now;
+  std::error_code error;
+  now.modified = std::filesystem::last_write_time(path_, error);
+  if (!error) now.size = std::filesystem::file_size(path_, error);
+  now.exists = !error;
+  if (!now.exists) now = file_stamp{};
+  if (now == stamp_) return;
+  stamp_ = now;
+  texts_.clear();
+  integers_.clear();
+}
+
 std::string CMetricsFile::text(std::string_view section, std::string_view key,
                                std::size_t max_chars) const {
   if (path_.empty()) return {};
-  return platform::get_profile_string(section, key, "", path_, max_chars);
+  ForgetEntriesIfChanged();
+  std::string name = entry_name(section, key);
+  name += std::to_string(max_chars);
+  const auto kept = texts_.find(name);
+  if (kept != texts_.end()) return kept->second;
+  std::string value = platform::get_profile_string(section, key, "", path_, max_chars);
+  texts_.emplace(std::move(name), value);
+  return value;
 }
 
 std::int32_t CMetricsFile::integer(std::string_view section, std::string_view key) const {
   if (path_.empty()) return 0;
-  return platform::get_profile_int(section, key, 0, path_);
+  ForgetEntriesIfChanged();
+  std::string name = entry_name(section, key);
+  const auto kept = integers_.find(name);
+  if (kept != integers_.end()) return kept->second;
+  const std::int32_t value = platform::get_profile_int(section, key, 0, path_);
+  integers_.emplace(std::move(name), value);
+  return value;
 }
 
 bool CMetricsFile::load(const std::filesystem::path& path) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,8 +44,9 @@ struct font_settings {
 };
 
 // The metrics file of one printer object. load() reads the geometry and the font cell table once;
-// the other entries are read from the file each time they are asked for, so that edits take
-// effect. Without a loaded file every value is 0 and every text empty.
+// the other entries are read when first asked for and kept until the file's modification time
+// (or size) changes, so that edits take effect without the file being parsed at every print.
+// Without a loaded file every value is 0 and every text empty.
 class CMetricsFile {
  public:
   // Most fonts the table holds; a larger nFonts is cut to it so that a corrupt file cannot make
@@ -89,6 +91,16 @@ class CMetricsFile {
  private:
   std::string text(std::string_view section, std::string_view key, std::size_t max_chars) const;
   std::int32_t integer(std::string_view section, std::string_view key) const;
+  // Forgets the entries read so far when the file changed since they were read.
+  void ForgetEntriesIfChanged() const;
+
+  // What the file looked like when the kept entries were read.
+  struct file_stamp {
+    std::filesystem::file_time_type modified{};
+    std::uintmax_t size = 0;
+    bool exists = false;
+    bool operator==(const file_stamp&) const = default;
+  };
 
   std::filesystem::path path_;
   bool loaded_ = false;
@@ -100,6 +112,10 @@ class CMetricsFile {
   double width_pl_ = 0;
   std::int32_t raster_mode_ = 0;
   std::vector<font_cell> fonts_;
+  // Entries read so far, by section, key (and buffer size for texts).
+  mutable file_stamp stamp_;
+  mutable std::map<std::string, std::string, std::less<>> texts_;
+  mutable std::map<std::string, std::int32_t, std::less<>> integers_;
 };
 
 }  // namespace devsvc

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <limits>
 
@@ -110,9 +111,20 @@ TEST(MetricsFile, KeysReadWhenNeededFollowEditsOfTheFile) {
   write_file(dir / "m.ini", "[Metric]\ndotSize=0.125\nVMotionUnit=0.125\n");
   CMetricsFile metrics;
   ASSERT_TRUE(metrics.load(dir / "m.ini"));
+  EXPECT_DOUBLE_EQ(metrics.v_motion_unit(), 0.125);
+  // An edit made later: the file's modification time moves on.
+  const auto loaded_at = std::filesystem::last_write_time(dir / "m.ini");
   write_file(dir / "m.ini", "[Metric]\ndotSize=0.25\nVMotionUnit=0.0625\n");
+  std::filesystem::last_write_time(dir / "m.ini", loaded_at + std::chrono::seconds(2));
   EXPECT_DOUBLE_EQ(metrics.dot_size(), 0.125);        // loaded once
-  EXPECT_DOUBLE_EQ(metrics.v_motion_unit(), 0.0625);  // read at each use
+  EXPECT_DOUBLE_EQ(metrics.v_motion_unit(), 0.0625);  // read again after the edit
+  // A file that grows is read again even within the same modification time.
+  write_file(dir / "m.ini", "[Metric]\ndotSize=0.25\nVMotionUnit=0.03125\n");
+  std::filesystem::last_write_time(dir / "m.ini", loaded_at + std::chrono::seconds(2));
+  EXPECT_DOUBLE_EQ(metrics.v_motion_unit(), 0.03125);
+  // A removed file gives nothing, as an entry that is missing.
+  std::filesystem::remove(dir / "m.ini");
+  EXPECT_DOUBLE_EQ(metrics.v_motion_unit(), 0);
 }
 
 TEST(MetricsFile, FontCountIsBounded) {
