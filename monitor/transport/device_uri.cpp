@@ -292,6 +292,8 @@ uri_parse_result parse_device_uri(std::string_view text) {
   const auto failed = [&](const std::string& why) {
     return uri_parse_result{std::nullopt, "bad device URI " + in_quotes(text) + ": " + why};
   };
+  // A NUL byte could not be written back in the URI's text (a %00 escape is refused too).
+  if (text.find('\0') != std::string_view::npos) return failed("the text holds a NUL byte");
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos || !valid_scheme(text.substr(0, colon))) {
     return failed("expected SCHEME:..., such as socket://HOST[:PORT] or serial:/dev/ttyS0");
@@ -328,15 +330,21 @@ std::string to_string(const device_uri& uri) {
     const bool v6 = uri.host.find(':') != std::string::npos;
     return "socket://" + (v6 ? "[" + uri.host + "]" : uri.host) + ":" + std::to_string(uri.port);
   }
+  // A device path that itself starts with "//" keeps an empty authority before it, so that it is
+  // not read back as a host.
+  const bool device_path = std::any_of(kSchemes.begin(), kSchemes.end(), [&](const scheme_row& r) {
+    return r.scheme == uri.scheme && r.parse != parse_other;
+  });
+  const std::string path = (device_path && uri.path.starts_with("//") ? "//" : "") + percent_encode(uri.path);
   if (uri.scheme == "serial") {
     const serial_settings& line = uri.serial;
-    return "serial:" + percent_encode(uri.path) + "?baud=" + std::to_string(line.baud) +
+    return "serial:" + path + "?baud=" + std::to_string(line.baud) +
            "+bits=" + std::to_string(line.data_bits) + "+parity=" +
            std::string(choice_name(kParityChoices, static_cast<int>(line.parity))) +
            "+stop=" + std::to_string(line.stop_bits) +
            "+flow=" + std::string(choice_name(kFlowChoices, static_cast<int>(line.flow)));
   }
-  return uri.scheme + ":" + percent_encode(uri.path) + option_text(uri.options, '&');
+  return uri.scheme + ":" + path + option_text(uri.options, '&');
 }
 
 std::optional<std::string> default_uri_for_port(std::string_view port_name) {

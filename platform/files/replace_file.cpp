@@ -2,6 +2,7 @@
 #include "platform/replace_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -34,6 +36,36 @@ int create_temporary(const std::filesystem::path& folder, const std::string& ste
   return -1;
 }
 
+// True when `text` is a process id whose process has ended (on this machine).
+bool is_dead_process(std::string_view text) {
+  if (text.empty() || text.size() > 9) return false;
+  pid_t pid = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Removes the temporaries of `stem` that a writer left behind when it was killed between creating
+// and renaming them: ".STEM.PID.N.R.tmp" whose process no longer runs. Temporaries of live
+// writers are theirs to finish.
+void remove_stale_temporaries(const std::filesystem::path& folder, const std::string& stem) {
+  const std::string prefix = "." + stem + ".";
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(prefix) || !name.ends_with(".tmp")) continue;
+    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    const std::size_t dot = rest.find('.');
+    if (dot == std::string_view::npos || !is_dead_process(rest.substr(0, dot))) continue;
+    // Only the writer's own pattern: PID, counter and random number, all digits.
+    const std::string_view tail = rest.substr(dot + 1, rest.size() - dot - 1 - 4);
+    if (tail.empty() || tail.find_first_not_of("0123456789.") != std::string_view::npos) continue;
+    ::unlink(it->path().c_str());
+  }
+}
+
 bool write_all(int fd, std::string_view content) {
   while (!content.empty()) {
     const ssize_t n = ::write(fd, content.data(), content.size());
@@ -55,6 +87,7 @@ bool replace_file(const std::filesystem::path& target, std::string_view content,
   struct stat old_stat {};
   const bool had_file = ::stat(target.c_str(), &old_stat) == 0;
 
+  remove_stale_temporaries(folder, target.filename().string());
   std::string temporary;
   const int fd = create_temporary(folder, target.filename().string(), temporary);
   if (fd < 0) {

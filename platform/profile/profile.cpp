@@ -114,7 +114,7 @@ std::string_view unquote(std::string_view value) {
 struct ini_document {
   std::string bom;
   std::vector<std::string> lines;
-  std::vector<std::string> ends;  // "\n", "\r\n", or "" for a last line without one
+  std::vector<std::string> ends;  // "\n", "\r\n", "\r" (old Mac files), or "" for a last line without one
 
   static ini_document parse(std::string_view content) {
     ini_document doc;
@@ -123,18 +123,16 @@ struct ini_document {
       content.remove_prefix(kBom.size());
     }
     while (!content.empty()) {
-      const auto newline = content.find('\n');
-      std::string_view line = content.substr(0, newline);
+      // A line ends at LF, CR LF or a lone CR, so that files of every platform read as they look.
+      const auto brk = content.find_first_of("\r\n");
+      const std::string_view line = content.substr(0, brk);
       std::string end;
-      if (newline == std::string_view::npos) {
+      if (brk == std::string_view::npos) {
         content = {};
       } else {
-        content.remove_prefix(newline + 1);
-        end = "\n";
-      }
-      if (line.ends_with('\r')) {
-        line.remove_suffix(1);
-        end = "\r" + end;
+        const bool crlf = content[brk] == '\r' && brk + 1 < content.size() && content[brk + 1] == '\n';
+        end = crlf ? "\r\n" : std::string(1, content[brk]);
+        content.remove_prefix(brk + end.size());
       }
       doc.lines.emplace_back(line);
       doc.ends.push_back(std::move(end));

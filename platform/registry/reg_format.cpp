@@ -297,6 +297,9 @@ class parser {
       slash = path.find('\\', start);
       std::string_view name = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
       if (!is_valid_key_name(name)) return reject("bad key name \"" + std::string(name) + "\"");
+      if (out.path.size() == kMaxKeyDepth) {
+        return reject("key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
+      }
       out.path.emplace_back(name);
     }
     if (out.remove && out.path.empty()) return reject("a root key cannot be deleted");

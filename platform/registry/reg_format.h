@@ -65,6 +65,10 @@ bool parse_root_name(std::string_view name, registry_root& root);
 
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 bool is_valid_utf8(std::string_view text);
+// Deepest key below a root: a path of more names is refused (by the file parser with its line,
+// by the store with kErrorInvalidParameter), so that no file or tree can grow without bound.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+
 // A key name: 1 to 255 bytes of UTF-8 without backslash, NUL or line break.
 bool is_valid_key_name(std::string_view name);
 // A value name: UTF-8 without NUL or line break ("" is the default value).

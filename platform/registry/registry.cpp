@@ -198,7 +198,8 @@ bool apply_section(key_node& root, const reg_format::section& section) {
   return changed;
 }
 
-// Splits a path at backslashes, skipping empty parts (leading, doubled or trailing separators).
+// Splits a path at backslashes, skipping empty parts (leading, doubled or trailing separators);
+// a bad name or a path deeper than the registry allows is an invalid parameter.
 long split_key_path(std::string_view path, std::vector<std::string>& out) {
   out.clear();
   std::size_t start = 0;
@@ -207,7 +208,9 @@ long split_key_path(std::string_view path, std::vector<std::string>& out) {
     if (end == std::string_view::npos) end = path.size();
     std::string_view name = path.substr(start, end - start);
     if (!name.empty()) {
-      if (!reg_format::is_valid_key_name(name)) return kErrorInvalidParameter;
+      if (!reg_format::is_valid_key_name(name) || out.size() == reg_format::kMaxKeyDepth) {
+        return kErrorInvalidParameter;
+      }
       out.emplace_back(name);
     }
     start = end + 1;
@@ -477,7 +480,9 @@ long registry_key::create(std::string_view sub_path, registry_key& out, bool* cr
   if (!open_) return kErrorInvalidHandle;
   std::vector<std::string> base, below;
   split_key_path(path_, base);
-  if (split_key_path(sub_path, below) != kErrorSuccess) return kErrorInvalidParameter;
+  if (split_key_path(sub_path, below) != kErrorSuccess || base.size() + below.size() > reg_format::kMaxKeyDepth) {
+    return kErrorInvalidParameter;
+  }
   bool is_new = false;
   long rc = write_store(root_, [&](key_node& tree, bool& changed) {
     key_node* key = find_key(tree, base);

@@ -91,6 +91,30 @@ TEST(TransportUriTest, CanonicalTextSpellsOutDefaults) {
   EXPECT_EQ(to_string(*parse_device_uri("file:/tmp/a%20b").uri), "file:/tmp/a%20b");
 }
 
+TEST(TransportUriTest, CanonicalTextParsesBackToTheSameUri) {
+  const char* texts[] = {"file:////tmp/x",  "file:///tmp/x",       "serial:////dev/ttyS0?baud=19200",
+                         "usblp://///lp0",  "file:/tmp/%25%3F%20", "sim:name?A=b&c=%C3%A9",
+                         "sim://x",         "socket://[::1]",      "parallel:/dev/lp0"};
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const uri_parse_result first = parse_device_uri(text);
+    ASSERT_TRUE(first.uri.has_value()) << first.error;
+    const std::string canonical = to_string(*first.uri);
+    const uri_parse_result again = parse_device_uri(canonical);
+    ASSERT_TRUE(again.uri.has_value()) << canonical << ": " << again.error;
+    EXPECT_TRUE(*again.uri == *first.uri) << canonical;
+    EXPECT_EQ(to_string(*again.uri), canonical);
+  }
+  EXPECT_EQ(to_string(*parse_device_uri("file:////tmp/x").uri), "file:////tmp/x");
+
+  // A NUL byte could not be written back: the text is refused.
+  for (const std::string& text : {std::string("sim:a?b=c\0d", 11), std::string("file:/tmp/\0x", 12)}) {
+    const uri_parse_result parsed = parse_device_uri(text);
+    EXPECT_FALSE(parsed.uri.has_value());
+    EXPECT_NE(parsed.error.find("NUL byte"), std::string::npos) << parsed.error;
+  }
+}
+
 struct bad_case {
   const char* what;
   const char* text;

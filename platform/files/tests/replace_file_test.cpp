@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -42,6 +44,33 @@ TEST(ReplaceFile, MissingFolderFailsWithReason) {
   EXPECT_FALSE(platform::replace_file(dir / "no/such/folder/x.reg", "x", ec));
   EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(ReplaceFile, TemporariesOfKilledWritersAreRemovedAtTheNextSave) {
+  platform::testing::temp_dir dir;
+  // A process id that is certainly free: a child that has ended and been reaped.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  const std::string dead = std::to_string(child);
+  const std::string live = std::to_string(::getpid());
+  struct Case {
+    std::string name;
+    bool removed;
+  };
+  const Case cases[] = {
+      {".a.ini." + dead + ".0.123.tmp", true},      // a killed writer's temporary
+      {".a.ini." + live + ".7.5.tmp", false},       // a live writer's, not finished yet
+      {".b.ini." + dead + ".0.1.tmp", false},       // another file's
+      {".a.ini." + dead + ".notes.tmp", false},     // not the writer's pattern
+      {"a.ini." + dead + ".0.1.tmp", false},
+  };
+  for (const Case& c : cases) std::ofstream(dir / c.name) << "partial";
+  std::error_code ec;
+  ASSERT_TRUE(platform::replace_file(dir / "a.ini", "saved", ec)) << ec.message();
+  EXPECT_EQ(read_all(dir / "a.ini"), "saved");
+  for (const Case& c : cases) EXPECT_EQ(std::filesystem::exists(dir / c.name), !c.removed) << c.name;
 }
 
 }  // namespace

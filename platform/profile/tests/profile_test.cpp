@@ -216,13 +216,22 @@ TEST_F(ProfileWrite, ReplacingAValueKeepsEverythingElse) {
             "Extra=1\n");
 }
 
-TEST_F(ProfileWrite, KeepsCrlfLineEndsAndTheByteOrderMark) {
-  write_text(file_, "\xEF\xBB\xBF[A]\r\nk=1\r\n");
-  ASSERT_TRUE(write_profile_string("A", "k", "2", file_));
-  ASSERT_TRUE(write_profile_string("A", "j", "3", file_));
-  ASSERT_TRUE(write_profile_string("B", "x", "4", file_));
-  EXPECT_EQ(read_text(file_), "\xEF\xBB\xBF[A]\r\nk=2\r\nj=3\r\n\r\n[B]\r\nx=4\r\n");
-  EXPECT_EQ(get_profile_string("A", "k", "", file_, 256), "2");
+TEST_F(ProfileWrite, KeepsEachStyleOfLineEndAndTheByteOrderMark) {
+  // Reading and writing agree whatever the file's line ends: what is written reads back, and
+  // the lines added take the file's own style.
+  for (const std::string end : {"\n", "\r\n", "\r"}) {
+    SCOPED_TRACE(end == "\r" ? "CR" : end == "\n" ? "LF" : "CR LF");
+    write_text(file_, "\xEF\xBB\xBF[A]" + end + "k=1" + end + "m=5" + end);
+    EXPECT_EQ(get_profile_string("A", "m", "", file_, 256), "5");
+    ASSERT_TRUE(write_profile_string("A", "k", "2", file_));
+    ASSERT_TRUE(write_profile_string("A", "j", "3", file_));
+    ASSERT_TRUE(write_profile_string("B", "x", "4", file_));
+    EXPECT_EQ(read_text(file_), "\xEF\xBB\xBF[A]" + end + "k=2" + end + "m=5" + end + "j=3" + end + end + "[B]" +
+                                    end + "x=4" + end);
+    EXPECT_EQ(get_profile_string("A", "k", "", file_, 256), "2");
+    EXPECT_EQ(get_profile_string("A", "j", "", file_, 256), "3");
+    EXPECT_EQ(get_profile_int("B", "x", 0, file_), 4);
+  }
 }
 
 TEST_F(ProfileWrite, DeletesKeysAndSections) {

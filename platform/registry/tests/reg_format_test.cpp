@@ -109,7 +109,10 @@ TEST(RegFormatParse, ErrorsNameLineAndReason) {
     std::string expected;
   };
   const std::string h = "Windows Registry Editor Version 5.00\n\n";
+  std::string deep_513 = "[HKLM";
+  for (int i = 0; i < 513; ++i) deep_513 += "\\k";
   const error_case cases[] = {
+      {"key 513 levels deep", h + "[HKLM\\A]\n" + deep_513 + "]\n", "t.reg:4: key nested deeper than 512 levels"},
       {"no header", "[HKLM\\A]\n", "t.reg:1: missing header \"Windows Registry Editor Version 5.00\""},
       {"value before any key", h + "\"a\"=\"b\"\n", "t.reg:3: value outside a key section"},
       {"unknown root", h + "[HKEY_USERS\\A]\n", "t.reg:3: unknown root key \"HKEY_USERS\""},
@@ -141,6 +144,13 @@ TEST(RegFormatParse, ErrorsNameLineAndReason) {
     EXPECT_FALSE(parse(c.text, "t.reg", doc, error));
     EXPECT_EQ(error, c.expected);
   }
+
+  // 512 levels are the most a key may have.
+  std::string deep_512 = "[HKLM";
+  for (int i = 0; i < 512; ++i) deep_512 += "\\k";
+  document doc;
+  std::string error;
+  EXPECT_TRUE(parse(h + deep_512 + "]\n", "t.reg", doc, error)) << error;
 }
 
 key_node make_tree() {

@@ -243,6 +243,15 @@ TEST_F(RegistryTest, KeyPathsAndDefaultValues) {
   EXPECT_EQ(key.open("A\\C", child), kErrorFileNotFound);
   EXPECT_EQ(registry_key::create(registry_root::local_machine, std::string(256, 'k'), child),
             kErrorInvalidParameter);
+
+  // A key may be 512 levels deep below its root, counted from the root also for a relative path.
+  std::string levels;
+  for (int i = 0; i < 510; ++i) levels += "k\\";
+  registry_key deep;
+  ASSERT_EQ(key.create(levels, deep), kErrorSuccess);  // 2 + 510
+  EXPECT_EQ(deep.create("one", child), kErrorInvalidParameter);
+  EXPECT_EQ(registry_key::create(registry_root::local_machine, levels + "a\\b\\c", child), kErrorInvalidParameter);
+  EXPECT_EQ(registry_key::create(registry_root::local_machine, levels + "a\\b", child), kErrorSuccess);
   EXPECT_EQ(registry_key::open(registry_root::current_user, "SOFTWARE\\Quorel", child), kErrorFileNotFound)
       << "roots are separate";
 }

@@ -167,6 +167,16 @@ TEST_F(OposregTest, DamagedFilesNameTheirLine) {
                        ":5: bad hex byte \"zz\" (error 1009)\n");
   EXPECT_EQ(run({"query", "HKLM\\A"}).status, 1) << "nothing of the bad file was imported";
 
+  // A key far deeper than the registry allows is refused at its line, without exhausting the
+  // stack or writing anything; a store file like it is refused the same way.
+  std::string deep = "[HKLM";
+  for (int i = 0; i < 50000; ++i) deep += "\\k";
+  write_file(bad, "Windows Registry Editor Version 5.00\n\n" + deep + "]\n\"x\"=dword:1\n");
+  r = run({"import", bad.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(bad.string() + ":3: key nested deeper than 512 levels (error 1009)"), std::string::npos) << r.err;
+  EXPECT_EQ(run({"query", "HKLM\\k"}).status, 1) << "nothing of the deep file was imported";
+
   auto store_file = registry_.path() / "HKEY_LOCAL_MACHINE.reg";
   write_file(store_file, "Windows Registry Editor Version 5.00\n\n[HKLM\\A\n");
   r = run({"set", "HKLM\\A", "v", "REG_SZ", "x"});
