@@ -46,10 +46,10 @@ constexpr std::string_view kUsage =
     "                    {\"line\":3,\"member\":\"PrintNormal\",\"result\":0}\n"
     "                    {\"line\":4,\"member\":\"ResultCode\",\"value\":0}\n"
     "                    {\"line\":5,\"member\":\"DeviceEnabled\",\"set\":1}\n"
-    "                    {\"line\":6,\"after\":2000,\"member\":\"MarqueeType\"}  (posted; it prints\n"
-    "                    its own record with line 6 when it runs)\n"
     "                    {\"line\":6,\"member\":\"DirectIO\",\"result\":0,\"out\":[5,\"ab\"]}\n"
     "                    {\"line\":7,\"member\":\"MarkFeed\",\"error\":\"0x80020009\",\"message\":\"...\"}\n"
+    "                    {\"line\":8,\"after\":2000,\"member\":\"MarqueeType\"}  (posted: the line\n"
+    "                    prints its own record, with line 8, when it runs)\n"
     "                    {\"event\":\"StatusUpdateEvent\",\"args\":[11]}\n"
     "                    {\"line\":9,\"parse_error\":\"unterminated string\"}\n"
     "                  events print before the line that caused them\n"
@@ -495,7 +495,7 @@ class session {
     platform::kill_timer(timer);
     const auto found = posted_.find(timer);
     if (found == posted_.end()) return;
-    const posted_line posted = std::move(found->second);
+    posted_line posted = std::move(found->second);
     posted_.erase(found);
     execute(posted.line, posted.what);
   }
