@@ -62,21 +62,45 @@ demo() {
   out="$(mktemp -d "${TMPDIR:-/tmp}/poskit-demo.XXXXXX")"
   export OPOS_REGISTRY_DIR="$out/registry"
   local oposreg="$bin/tools/oposreg/oposreg"
+  local posrun="$bin/tools/posrun/posrun"
   local device='HKLM\SOFTWARE\OLEforRetail\ServiceOPOS\POSPrinter\VX40Device'
+  local display='HKLM\SOFTWARE\OLEforRetail\ServiceOPOS\LineDisplay\VX40LineControl'
+  local port='HKLM\SOFTWARE\Quorel\Ports\VPRINTER'
   say "registry in $OPOS_REGISTRY_DIR, from examples/registry/poskit.reg"
   "$oposreg" import "$here/examples/registry/poskit.reg"
+  # Files the devices name get full paths, so that the scripts run from any working folder.
   "$oposreg" set "$device" IniSet REG_SZ "$here/examples/metrics/VX40.INI"
   "$oposreg" set "$device" DATFile REG_SZ "$out/VX40LOGO.DAT"
   cp "$here/examples/metrics/VX40LOGO.DAT" "$out/VX40LOGO.DAT"
   "$oposreg" set "$device" RootPath REG_SZ "$out/images/"
-  "$oposreg" set 'HKLM\SOFTWARE\Quorel\Ports\VPRINTER' Transport REG_SZ \
-    "sim:?render=$out/receipt.png&capture=$out/receipt.bin"
-  for lib in monitor/libQuorelMonitor.so devsvc/libDevsvc.so controls/ptrctl/libPtrctl.so; do
+  "$oposreg" set "$display" IniSet REG_SZ "$here/examples/metrics/VX40DSP.INI"
+  "$oposreg" set "$port" Transport REG_SZ "sim:?render=$out/receipt.png&capture=$out/receipt.bin"
+  # The monitor, the service objects and the three controls: POS printer, line display, drawer.
+  for lib in monitor/libQuorelMonitor.so devsvc/libDevsvc.so controls/ptrctl/libPtrctl.so \
+             controls/dspctl/libDspctl.so controls/cashdrawer/libDrwctl.so; do
     "$bin/tools/regsvr/regsvr" "$bin/$lib" >/dev/null
   done
   say "printing examples/scripts/receipt.posrun on the in-process virtual printer"
-  "$bin/tools/posrun/posrun" "$here/examples/scripts/receipt.posrun"
+  "$posrun" "$here/examples/scripts/receipt.posrun"
   say "the receipt: $out/receipt.png (printer bytes in $out/receipt.bin)"
+
+  # The customer display shares the printer's port; its bytes go to a capture of their own so
+  # that the receipt's picture stays. The scripts run from the demo's folder, not the kit's.
+  "$oposreg" set "$port" Transport REG_SZ "sim:?capture=$out/display.bin"
+  local script
+  for script in display marquee; do
+    say "showing examples/scripts/$script.posrun on the line display (posrun --class LineDisplay)"
+    (cd "$out" && "$posrun" --json --class LineDisplay "$here/examples/scripts/$script.posrun") \
+      | tee "$out/$script.json"
+    # Every call must have worked: no automation error, no result but 0.
+    local failed
+    failed="$(grep -e '"error"' -e '"result":[^0]' -e '"result":0[0-9]' "$out/$script.json" || true)"
+    if [ -n "$failed" ]; then
+      echo "kit.sh: examples/scripts/$script.posrun failed on the line display: $failed" >&2
+      exit 1
+    fi
+  done
+  say "display bytes in $out/display.bin"
 }
 
 case "${1:-}" in

@@ -8,6 +8,7 @@
 
 #include "opos/client.h"
 #include "platform/com.h"
+#include "platform/messages.h"
 
 namespace opos {
 
@@ -19,6 +20,8 @@ struct control_client::impl {
   platform::dispid_cache names;
   platform::com_ptr<platform::dispatch> sink;  // attached to the control's connection point
   std::uint32_t cookie = 0;
+  // The window on the control's thread that runs the actions of post (see posted_calls.cpp).
+  platform::scoped_window calls;
 
   // Attaches a sink that hands every event to `router`; replaces an earlier one.
   void route_events(event_router router);
@@ -30,5 +33,14 @@ struct control_client::impl {
 
 // Throws automation_error for a failed call of `what`, with the error info of the failure.
 [[noreturn]] void throw_automation_error(platform::hresult hr, std::string_view what);
+
+// Creates the calling thread's window for posted calls; none when the queue cannot be made.
+platform::window_handle create_calls_window();
+// Drops the posted calls of `window` that have not run; the window is destroyed by its owner.
+void drop_posted_calls(platform::window_handle window);
+// Queues `action` for `window`'s thread; the id of the posted call.
+std::uint64_t post_call(platform::window_handle window, std::function<void()> action, std::uint32_t delay_ms);
+// Drops a posted call that has not run; false when there is none of that id.
+bool cancel_posted_call(std::uint64_t id);
 
 }  // namespace opos

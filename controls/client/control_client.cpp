@@ -87,12 +87,24 @@ control_client::control_client(std::string_view prog_id) : impl_(std::make_uniqu
     throw automation_error(hr, "cannot create " + std::string(prog_id) + ": " + platform::hresult_text(hr) + ": " +
                                    platform::com_last_error());
   }
+  impl_->calls.reset(create_calls_window());
 }
 
 control_client::~control_client() {
-  // The sink goes first, so that no event reaches a device class that is being destroyed.
+  // The sink goes first, so that no event reaches a device class that is being destroyed; posted
+  // calls that have not run would call into it too.
   impl_->stop_events();
+  drop_posted_calls(impl_->calls.get());
 }
+
+std::uint64_t control_client::post(std::function<void()> action, std::uint32_t delay_ms) {
+  if (impl_->calls.get() == platform::window_handle::none) {
+    throw automation_error(platform::kEFail, "post: the control's thread has no message queue");
+  }
+  return post_call(impl_->calls.get(), std::move(action), delay_ms);
+}
+
+bool control_client::cancel(std::uint64_t id) { return cancel_posted_call(id); }
 
 std::int32_t control_client::call(std::string_view method, std::initializer_list<argument> args) {
   std::vector<Variant> values;

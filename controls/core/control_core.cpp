@@ -200,7 +200,7 @@ hresult control_core::call_method(platform::dispatch& self, platform::event_sink
         break;
       }
       Variant answer;
-      hr = call_service(row->name, converted, &answer);
+      hr = call_service(row->forward_to.empty() ? row->name : row->forward_to, converted, &answer);
       std::int32_t code = 0;
       if (platform::succeeded(hr)) hr = answer.as_long(code);
       value = code;

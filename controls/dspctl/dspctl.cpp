@@ -12,6 +12,7 @@ constexpr property_type kBoolean = property_type::boolean;
 constexpr property_type kString = property_type::string;
 constexpr bool kRW = true;
 constexpr bool kRO = false;
+constexpr method_role kForward = method_role::forward;
 constexpr method_role kOpen = method_role::open;
 constexpr method_role kClose = method_role::close;
 constexpr method_role kFire = method_role::fire_event;
@@ -87,6 +88,10 @@ constexpr controls::method_row kMethods[] = {
     {58, "SOProcessID", "", kProcessId},
     {59, "SODirectIO", "lLS", kFire, dspctl::kDirectIOEvent},
     {60, "SOStatusUpdate", "l", kFire, dspctl::kStatusUpdateEvent},
+    // The names of OPOS 1.5 and later for Claim and Release, forwarded to Claim and Release (an
+    // extension beyond the control's original members, see controls/README.md).
+    {61, "ClaimDevice", "l", kForward, 0, "Claim"},
+    {62, "ReleaseDevice", "", kForward, 0, "Release"},
     {-552, "AboutBox", "", kAboutBox},
 };
 

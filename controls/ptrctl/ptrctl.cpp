@@ -12,6 +12,7 @@ constexpr property_type kBoolean = property_type::boolean;
 constexpr property_type kString = property_type::string;
 constexpr bool kRW = true;
 constexpr bool kRO = false;
+constexpr method_role kForward = method_role::forward;
 constexpr method_role kOpen = method_role::open;
 constexpr method_role kClose = method_role::close;
 constexpr method_role kFire = method_role::fire_event;
@@ -183,8 +184,10 @@ constexpr controls::method_row kMethods[] = {
     {154, "ValidateData", "ls"},
     {155, "ChangePrintSide", "l"},
     {156, "MarkFeed", "l"},
-    {157, "ClaimDevice", "l"},
-    {158, "ReleaseDevice", ""},
+    // The names of OPOS 1.5 and later for Claim and Release: the service object has only the
+    // older names, so these go to Claim and Release (an extension, see controls/README.md).
+    {157, "ClaimDevice", "l", kForward, 0, "Claim"},
+    {158, "ReleaseDevice", "", kForward, 0, "Release"},
     {-552, "AboutBox", "", kAboutBox},
 };
 

@@ -56,6 +56,23 @@ TEST_F(PosPrinterTest, UnregisteredControlThrows) {
   }
 }
 
+// The API's ClaimDevice and ReleaseDevice (OPOS 1.5 names) are the service object's Claim and
+// Release.
+TEST_F(PosPrinterTest, ClaimDeviceAndReleaseDeviceAreClaimAndRelease) {
+  opos::pos_printer printer;
+  ASSERT_EQ(printer.Open("TestDevice"), opos::kSuccess);
+  probe_->set_result("Claim", opos::kETimeout);
+  EXPECT_EQ(printer.ClaimDevice(250), opos::kETimeout);
+  probe_->set_result("Claim", opos::kSuccess);
+  EXPECT_EQ(printer.ClaimDevice(250), opos::kSuccess);
+  EXPECT_EQ(printer.ReleaseDevice(), opos::kSuccess);
+  EXPECT_EQ(probe_->take_calls(),
+            "OpenService(\"POSPrinter\", \"TestDevice\", object)\n"
+            "Claim(250)\n"
+            "Claim(250)\n"
+            "Release()");
+}
+
 TEST_F(PosPrinterTest, SessionReachesTheServiceObject) {
   opos::pos_printer printer;
   EXPECT_EQ(printer.GetControlObjectVersion(), 1000000);

@@ -412,16 +412,44 @@ TEST_F(PtrctlTest, DestroyingAnOpenedControlReleasesWithoutClose) {
   EXPECT_EQ(probe_->take_calls(), "");
 }
 
+// ClaimDevice and ReleaseDevice, the names of OPOS 1.5 and later, reach the service object as
+// Claim and Release, with the service object's answer as the result.
+TEST_F(PtrctlTest, ClaimDeviceAndReleaseDeviceAreClaimAndRelease) {
+  struct Case {
+    const char* member;
+    std::vector<Variant> args;
+    const char* service_call;
+    std::int32_t answer;
+  };
+  const Case cases[] = {
+      {"ClaimDevice", {Variant(750)}, "Claim(750)", 0},
+      {"claimdevice", {Variant(-1)}, "Claim(-1)", 112},
+      {"ReleaseDevice", {}, "Release()", 0},
+      {"ReleaseDevice", {}, "Release()", 103},
+  };
+  open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.service_call);
+    probe_->set_result(std::string_view(c.service_call).starts_with("Claim") ? "Claim" : "Release", c.answer);
+    const platform::call_result r = control_.invoke(c.member, platform::invoke_kind::method, c.args);
+    EXPECT_EQ(r.hr, platform::kSOk) << platform::take_error_info();
+    EXPECT_EQ(r.value, Variant(c.answer));
+    EXPECT_EQ(probe_->take_calls(), c.service_call);
+  }
+  ASSERT_EQ(control_.call("Close").value, Variant(0));
+  (void)probe_->take_calls();
+  EXPECT_EQ(control_.call("ClaimDevice", 10).value, Variant(101)) << "closed: nothing is called";
+  EXPECT_EQ(probe_->take_calls(), "");
+}
+
 TEST_F(PtrctlTest, ServiceObjectFailuresAreAutomationErrors) {
   open();
-  // The kit's printer service object has none of these four members.
-  for (const char* member : {"ChangePrintSide", "MarkFeed", "ClaimDevice"}) {
+  // The kit's printer service object has neither of these members.
+  for (const char* member : {"ChangePrintSide", "MarkFeed"}) {
     const platform::call_result r = control_.call(member, 1);
     EXPECT_EQ(r.hr, platform::kDispEException) << member;
     EXPECT_NE(platform::take_error_info().find(member), std::string::npos);
   }
-  EXPECT_EQ(control_.call("ReleaseDevice").hr, platform::kDispEException);
-  (void)platform::take_error_info();
 
   probe_->set_failure("PrintNormal", platform::kEFail);
   EXPECT_EQ(control_.call("PrintNormal", 2, "x").hr, platform::kDispEException);

@@ -208,7 +208,7 @@ void CLineDisplay::SetCharacterSet(std::int32_t value) {
   }
   CharacterSet = value;
   SendCommand(DisplayCommand::kSelectDisplay);
-  ResultCode = MapWriteResult(SendCommand(DisplayCommand::kCodeTable, value == DISP_CS_ASCII ? 0 : 1));
+  ResultCode = MapWriteResult(SendCommand(DisplayCommand::kCodeTable, CodeTable(value)));
   SendSelectPrinter();
 }
 
@@ -227,13 +227,22 @@ void CLineDisplay::SetCurrentWindow(std::int32_t value) {
 }
 
 void CLineDisplay::SetDeviceBrightness(std::int32_t value) {
-  SendCommand(DisplayCommand::kSelectDisplay);
   const std::optional<std::int32_t> step = brightness_step(config_.brightness_table, value);
-  if (!step || *step == -1) {
-    Illegal();
-  } else {
-    ResultCode = MapWriteResult(SendCommand(DisplayCommand::kBrightness, static_cast<std::uint8_t>(*step + 1)));
+  const bool valid = step && *step != -1;
+  if (valid) {
     DeviceBrightness = value;
+    brightness_step_ = static_cast<std::uint8_t>(*step + 1);
+  }
+  // A released display has no connection: the level waits for the next claim.
+  if (!Claimed) {
+    if (!valid) Illegal();
+    return;
+  }
+  SendCommand(DisplayCommand::kSelectDisplay);
+  if (valid) {
+    ResultCode = MapWriteResult(SendCommand(DisplayCommand::kBrightness, *brightness_step_));
+  } else {
+    Illegal();
   }
   SendSelectPrinter();
 }

@@ -86,6 +86,17 @@ void PutText(LineDisplayWindow& w, std::string_view bytes, std::int32_t row, std
   std::int32_t r = row;
   std::int32_t c = column;
   for (const char b : bytes) {
+    // CR and LF move the position as they move the display's cursor: CR to the row's start, LF
+    // to the same column of the next row (past the last row the rest is dropped).
+    if (b == '\r') {
+      c = 0;
+      continue;
+    }
+    if (b == '\n') {
+      if (r + 1 >= w.Rows) break;
+      ++r;
+      continue;
+    }
     std::int32_t next_row = r;
     std::int32_t next_column = c;
     if (next_column >= w.Columns) {

@@ -56,7 +56,8 @@ screen_rows BlankScreen(std::int32_t rows, std::int32_t columns);
 // Stores `bytes` into the window from (row, column) on, one byte per character: before a byte
 // that would fall beyond the last column the position moves to the start of the next row, and
 // when there is none the rest is dropped (a window never scrolls by itself). With `move_cursor`
-// the cursor ends just after the last byte stored (its column may equal Columns).
+// the cursor ends just after the last byte stored (its column may equal Columns). CR (0D) and LF
+// (0A) are not stored: CR moves to column 0 of the row, LF to the same column of the next row.
 void PutText(LineDisplayWindow& window, std::string_view bytes, std::int32_t row, std::int32_t column,
              bool move_cursor);
 

@@ -50,6 +50,8 @@ constexpr std::string_view kCommands[] = {
 
 std::string_view DisplayCommandBytes(DisplayCommand command) { return kCommands[static_cast<std::size_t>(command)]; }
 
+std::uint8_t CodeTable(std::int32_t character_set) { return character_set == DISP_CS_ASCII ? 0 : 1; }
+
 std::int32_t MapWriteResult(std::int32_t channel_result) {
   switch (channel_result) {
     case kChannelOk:
@@ -153,6 +155,7 @@ void CLineDisplay::ResetDevice() {
   CapHMarquee = false;
   CharacterSet = 0;
   DeviceBrightness = 0;
+  brightness_step_.reset();
   screen_.clear();
   windows_.clear();
   MakeCurrent(nullptr);
@@ -258,6 +261,11 @@ std::int32_t CLineDisplay::Claim(std::int32_t timeout_ms) {
     SendCommand(DisplayCommand::kInitialise);
     SendCommand(DisplayCommand::kOverwrite);
     SendCommand(DisplayCommand::kInternational, static_cast<std::uint8_t>(config_.international_set));
+    // Initialising chose the display's default code table and brightness: the character set
+    // in force (999 at open, so that text in code page 1252 shows right) and a brightness set
+    // earlier, while released, go out again.
+    SendCommand(DisplayCommand::kCodeTable, CodeTable(CharacterSet));
+    if (brightness_step_) SendCommand(DisplayCommand::kBrightness, *brightness_step_);
     ResultCode = OPOS_SUCCESS;
   }
   SendSelectPrinter();

@@ -34,6 +34,9 @@ enum class DisplayCommand : std::uint8_t {
 // The bytes of a command of the table, without its parameter.
 std::string_view DisplayCommandBytes(DisplayCommand command);
 
+// The display's code table (ESC t n) of a CharacterSet: 0 for ASCII (998), 1 for ANSI (999).
+std::uint8_t CodeTable(std::int32_t character_set);
+
 // The OPOS code of a channel write result: time-out 112, busy 113, success 0, any other 111.
 std::int32_t MapWriteResult(std::int32_t channel_result);
 
@@ -140,6 +143,9 @@ class CLineDisplay final : public platform::dispatch_object<CLineDisplay>, publi
   bool CapHMarquee = false;
   std::int32_t CharacterSet = 0;
   std::int32_t DeviceBrightness = 0;
+  // The brightness level (US X n) of the DeviceBrightness set last; sent again at every claim,
+  // as initialising the display forgets it. None until DeviceBrightness is set.
+  std::optional<std::uint8_t> brightness_step_;
 
   screen_rows screen_;
   std::vector<WindowEntry> windows_;

@@ -12,6 +12,7 @@
 
 #include "core/binary_conversion.h"
 #include "core/device_keys.h"
+#include "core/module.h"
 #include "core/opos.h"
 #include "core/printer_text.h"
 #include "core/string_table.h"
@@ -73,6 +74,67 @@ constexpr std::int32_t kMaxDirectReadBytes = 65536;
 // DirectIO commands.
 constexpr std::int32_t kDirectWrite = 1;
 constexpr std::int32_t kDirectRead = 2;
+
+// The OPOS code of a direct read's channel result: time-out 112, busy 113, success 0, any other
+// failure 111.
+std::int32_t ReadResultCode(std::int32_t channel_result) {
+  switch (channel_result) {
+    case kChannelOk: return OPOS_SUCCESS;
+    case kChannelTimeout: return OPOS_E_TIMEOUT;
+    case kChannelBusy: return OPOS_E_BUSY;
+    default: return OPOS_E_FAILURE;
+  }
+}
+
+// The read and write time-outs of a channel, in milliseconds.
+struct ChannelTimeOuts {
+  std::int32_t read_ms = 0;
+  std::int32_t write_ms = 0;
+};
+
+// The time-outs the IoChannel `io` holds now; none without a channel or when either cannot be read.
+std::optional<ChannelTimeOuts> ReadTimeOuts(platform::dispatch* io) {
+  if (io == nullptr) return std::nullopt;
+  const platform::call_result read = platform::invoke_by_name(io, "ReadTimeOut", platform::invoke_kind::property_get, {});
+  const platform::call_result write = platform::invoke_by_name(io, "WriteTimeOut", platform::invoke_kind::property_get, {});
+  std::int32_t read_ms = 0;
+  std::int32_t write_ms = 0;
+  if (!read.ok() || !write.ok() || platform::failed(read.value.as_long(read_ms)) ||
+      platform::failed(write.value.as_long(write_ms))) {
+    return std::nullopt;
+  }
+  return ChannelTimeOuts{read_ms, write_ms};
+}
+
+// The drawer's time-outs on the channel for the length of one operation. The connection is shared
+// with the printer (and the display) of this process, whose own time-outs are put back afterwards,
+// so that the drawer never shortens the printer's transfers.
+class DrawerTimeOutScope {
+ public:
+  // Sets the drawer's time-outs; `previous` is what to put back (none: nothing to put back).
+  DrawerTimeOutScope(CMonitorDriver& channel, std::optional<ChannelTimeOuts> previous)
+      : channel_(channel), previous_(previous) {
+    if (previous_ && previous_->read_ms == kDrawerIoTimeoutMs && previous_->write_ms == kDrawerIoTimeoutMs) {
+      previous_.reset();  // already the drawer's
+      return;
+    }
+    channel_.SetReadTimeOut(kDrawerIoTimeoutMs);
+    channel_.SetWriteTimeOut(kDrawerIoTimeoutMs);
+  }
+  // Sets the drawer's time-outs and puts back the ones in force now.
+  explicit DrawerTimeOutScope(CMonitorDriver& channel) : DrawerTimeOutScope(channel, ReadTimeOuts(channel.dispatch())) {}
+  ~DrawerTimeOutScope() {
+    if (!previous_ || !channel_) return;
+    channel_.SetReadTimeOut(previous_->read_ms);
+    channel_.SetWriteTimeOut(previous_->write_ms);
+  }
+  DrawerTimeOutScope(const DrawerTimeOutScope&) = delete;
+  DrawerTimeOutScope& operator=(const DrawerTimeOutScope&) = delete;
+
+ private:
+  CMonitorDriver& channel_;
+  std::optional<ChannelTimeOuts> previous_;
+};
 
 }  // namespace
 
@@ -168,19 +230,24 @@ std::int32_t CCashDrawer::Claim(std::int32_t timeout_ms) {
   if (Claimed) return Illegal();
 
   ResultCodeExtended = 0;
+  // A printer (or display) of this process may hold the connection already, with time-outs of
+  // its own: connecting sets the read time-out, so they are taken before and put back after.
+  const std::optional<ChannelTimeOuts> shared = ReadTimeOuts(GetSharedConnection().io.get());
   ResultCode = Connect(timeout_ms);
   if (ResultCode != OPOS_SUCCESS) return ResultCode;
 
-  channel_.SetReadTimeOut(kDrawerIoTimeoutMs);
-  channel_.SetWriteTimeOut(kDrawerIoTimeoutMs);
-  // The printer may still be talking to its display: make it listen again. A printer that does
-  // not take this shows in the poll below.
-  std::int32_t written = 0;
-  channel_.Write(Command(kSelectPrinter), written, kWriteModeData);
+  std::int32_t result = OPOS_SUCCESS;
+  {
+    const DrawerTimeOutScope time_outs(channel_, shared);
+    // The printer may still be talking to its display: make it listen again. A printer that does
+    // not take this shows in the poll below.
+    std::int32_t written = 0;
+    channel_.Write(Command(kSelectPrinter), written, kWriteModeData);
 
-  // Event handlers may call in meanwhile: the claim's own code is kept apart from ResultCode.
-  const std::int32_t polled = PollDrawer();
-  const std::int32_t result = polled == kChannelOk ? OPOS_SUCCESS : DecodeResult(polled);
+    // Event handlers may call in meanwhile: the claim's own code is kept apart from ResultCode.
+    const std::int32_t polled = PollDrawer();
+    result = polled == kChannelOk ? OPOS_SUCCESS : DecodeResult(polled);
+  }
 
   if (result == OPOS_SUCCESS) {
     Claimed = true;
@@ -300,8 +367,11 @@ void CCashDrawer::PollTick() {
     return;
   }
   State = OPOS_S_BUSY;
-  const std::int32_t result = PollDrawer();
-  if (result != kChannelOk) DecodeResult(result);
+  {
+    const DrawerTimeOutScope time_outs(channel_);
+    const std::int32_t result = PollDrawer();
+    if (result != kChannelOk) DecodeResult(result);
+  }
   State = OPOS_S_IDLE;
 }
 
@@ -336,7 +406,11 @@ std::int32_t CCashDrawer::OpenDrawer() {
   pulse += kPulseOffTime;
   std::int32_t written = 0;
   // The code of the pulse is kept apart: a handler of the event below may call in meanwhile.
-  const std::int32_t result = DecodeResult(channel_.Write(pulse, written, kWriteModeData));
+  std::int32_t result = OPOS_SUCCESS;
+  {
+    const DrawerTimeOutScope time_outs(channel_);
+    result = DecodeResult(channel_.Write(pulse, written, kWriteModeData));
+  }
   if (result == OPOS_SUCCESS) {
     DrawerOpened = 1;
     FireStatusUpdate(CASH_SUE_DRAWEROPEN);
@@ -352,6 +426,7 @@ std::int32_t CCashDrawer::WaitForDrawerClose(std::int32_t beep_timeout_ms, std::
   if (!EnterExclusive()) return ResultCode;
 
   const std::uint64_t started = platform::tick_count_ms();
+  std::optional<DrawerTimeOutScope> time_outs(std::in_place, channel_);
   std::unique_ptr<CBeeper> beeper;
   std::int32_t code = OPOS_SUCCESS;  // the wait's own code; event handlers may change ResultCode
   std::int32_t polled = PollDrawer();
@@ -372,6 +447,7 @@ std::int32_t CCashDrawer::WaitForDrawerClose(std::int32_t beep_timeout_ms, std::
     polled = PollDrawer();
   }
   if (code == OPOS_SUCCESS) DrawerOpened = 0;
+  time_outs.reset();
   LeaveExclusive();
   beeper.reset();
   return ResultCode = code;
@@ -403,6 +479,7 @@ std::int32_t CCashDrawer::DirectIO(std::int32_t command, std::int32_t& data, std
   if (!EnterExclusive()) return ResultCode;
 
   std::int32_t code = OPOS_SUCCESS;
+  std::optional<DrawerTimeOutScope> time_outs(std::in_place, channel_);
   switch (command) {
     case kDirectWrite: {
       const std::optional<std::string> decoded = binary_decode(text, BinaryConversion);
@@ -426,7 +503,7 @@ std::int32_t CCashDrawer::DirectIO(std::int32_t command, std::int32_t& data, std
       }
       std::string buffer(static_cast<std::size_t>(std::min(data, kMaxDirectReadBytes)), '\0');
       std::int32_t read = 0;
-      code = channel_.Read(buffer, read);
+      code = ReadResultCode(channel_.Read(buffer, read));
       buffer.resize(static_cast<std::size_t>(std::clamp<std::int32_t>(read, 0, static_cast<std::int32_t>(buffer.size()))));
       text = text_for_application(buffer, BinaryConversion, kDirectIOCodePage);
       data = static_cast<std::int32_t>(text.size());
@@ -436,6 +513,7 @@ std::int32_t CCashDrawer::DirectIO(std::int32_t command, std::int32_t& data, std
       code = OPOS_E_ILLEGAL;
       break;
   }
+  time_outs.reset();
   LeaveExclusive();
   ResultCodeExtended = 0;
   return ResultCode = code;

@@ -30,6 +30,11 @@ constexpr std::string_view kUsage =
     "  Property              reads a property (or calls a method without arguments): ResultCode\n"
     "  Property = value      writes a property: DeviceEnabled = 1\n"
     "  wait MS               dispatches messages, and so events, for MS milliseconds\n"
+    "  after MS LINE         runs the call or property write LINE once MS milliseconds have\n"
+    "                        passed, while messages are dispatched (a later wait, or a call that\n"
+    "                        waits, such as MarqueeType = 3 running a marquee):\n"
+    "                        after 2000 MarqueeType = 0   stops the marquee started next;\n"
+    "                        posted lines still waiting when the script ends are dropped\n"
     "  respond ErrorEvent N  makes the ErrorEvent handler answer N (11 retry, 12 clear)\n"
     "Arguments are integers (12, -3, 0x1B) or double-quoted strings with the escapes\n"
     "\\e \\n \\r \\t \\\\ \\\" \\xHH; blanks or commas separate them; # starts a comment.\n"
@@ -43,6 +48,8 @@ constexpr std::string_view kUsage =
     "                    {\"line\":5,\"member\":\"DeviceEnabled\",\"set\":1}\n"
     "                    {\"line\":6,\"member\":\"DirectIO\",\"result\":0,\"out\":[5,\"ab\"]}\n"
     "                    {\"line\":7,\"member\":\"MarkFeed\",\"error\":\"0x80020009\",\"message\":\"...\"}\n"
+    "                    {\"line\":8,\"after\":2000,\"member\":\"MarqueeType\"}  (posted: the line\n"
+    "                    prints its own record, with line 8, when it runs)\n"
     "                    {\"event\":\"StatusUpdateEvent\",\"args\":[11]}\n"
     "                    {\"line\":9,\"parse_error\":\"unterminated string\"}\n"
     "                  events print before the line that caused them\n"
@@ -199,6 +206,14 @@ class reporter {
     }
     out_.flush();
   }
+  void posted(int line, std::uint32_t ms, std::string_view member) {
+    if (json_) {
+      out_ << "{\"line\":" << line << ",\"after\":" << ms << ",\"member\":" << json_string(member) << "}\n";
+    } else {
+      out_ << line << ": after " << ms << " ms " << member << "\n";
+    }
+    out_.flush();
+  }
   void respond(int line, std::string_view event, std::int32_t response) {
     if (json_) {
       out_ << "{\"line\":" << line << ",\"respond\":" << json_string(event) << ",\"response\":" << response << "}\n";
@@ -339,7 +354,13 @@ class registry_override {
 class session {
  public:
   session(platform::com_ptr<platform::dispatch> control, reporter& report, std::span<const event_row> events)
-      : control_(std::move(control)), report_(report) {
+      : control_(std::move(control)),
+        report_(report),
+        // Each session has a window class of its own: several runs may share a process.
+        posted_class_(class_name(),
+                      [this](platform::window_handle, std::uint32_t id, std::int64_t wparam, std::int64_t) {
+                        if (id == platform::kTimerMessage) run_posted(static_cast<platform::timer_id>(wparam));
+                      }) {
     sink_ = platform::com_ptr<event_printer>::adopt(new event_printer(report, events));
     point_ = control_.as<platform::connection_point>();
     if (point_ && platform::failed(point_->advise(sink_.get(), cookie_))) point_.reset();
@@ -350,7 +371,19 @@ class session {
   session(const session&) = delete;
   session& operator=(const session&) = delete;
 
+  // False when the session cannot post lines (no window for its timers).
+  bool ready() {
+    if (posted_window_.get() == platform::window_handle::none) {
+      posted_window_.reset(platform::create_window(class_name(), ""));
+    }
+    return posted_window_.get() != platform::window_handle::none;
+  }
+
   void execute(int line, const statement& s) {
+    if (s.after_ms) {
+      post(line, s);
+      return;
+    }
     switch (s.kind) {
       case statement_kind::blank: break;
       case statement_kind::wait:
@@ -441,11 +474,43 @@ class session {
     report_call(line, s.member, r, outs);
   }
 
+  // A line posted by after: its line number and what it does.
+  struct posted_line {
+    int line = 0;
+    statement what;
+  };
+
+  std::string class_name() const { return "posrun.after." + std::to_string(session_number_); }
+
+  // Starts a one-shot timer for the line; it runs from the queue whenever messages are dispatched.
+  void post(int line, const statement& s) {
+    posted_line posted{line, s};
+    posted.what.after_ms.reset();
+    const platform::timer_id timer = platform::set_timer(posted_window_.get(), *s.after_ms);
+    posted_.emplace(timer, std::move(posted));
+    report_.posted(line, *s.after_ms, s.member);
+  }
+
+  void run_posted(platform::timer_id timer) {
+    platform::kill_timer(timer);
+    const auto found = posted_.find(timer);
+    if (found == posted_.end()) return;
+    posted_line posted = std::move(found->second);
+    posted_.erase(found);
+    execute(posted.line, posted.what);
+  }
+
+  static inline int next_session_ = 1;
+  const int session_number_ = next_session_++;
   platform::com_ptr<platform::dispatch> control_;
   reporter& report_;
   platform::com_ptr<event_printer> sink_;
   platform::com_ptr<platform::connection_point> point_;
   std::uint32_t cookie_ = 0;
+  // Lines posted by after, by their timers; dropped with the window when the session ends.
+  platform::scoped_window_class posted_class_;
+  platform::scoped_window posted_window_;
+  std::map<platform::timer_id, posted_line> posted_;
 };
 
 struct options {
@@ -580,6 +645,10 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
 
   reporter report(out, o.json);
   session run_session(std::move(control), report, device->events);
+  if (!run_session.ready()) {
+    err << "posrun: cannot create the window for posted lines\n";
+    return kExitFailure;
+  }
   std::string text;
   for (int line = 1; std::getline(*script, text); ++line) {
     if (!text.empty() && text.back() == '\r') text.pop_back();

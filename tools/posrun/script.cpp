@@ -177,6 +177,16 @@ bool parse_line(std::string_view line, statement& out, std::string& error) {
     error = "expected a member name";
     return false;
   }
+  if (equal_ignoring_case(tokens[0].text, "after")) {
+    if (tokens.size() < 3 || tokens[1].kind != token_kind::number || tokens[1].number < 0 ||
+        tokens[2].kind != token_kind::name || equal_ignoring_case(tokens[2].text, "wait") ||
+        equal_ignoring_case(tokens[2].text, "respond") || equal_ignoring_case(tokens[2].text, "after")) {
+      error = "after takes a time in milliseconds and a call or a property write";
+      return false;
+    }
+    out.after_ms = static_cast<std::uint32_t>(tokens[1].number);
+    tokens.erase(tokens.begin(), tokens.begin() + 2);
+  }
   const std::string& head = tokens[0].text;
 
   if (equal_ignoring_case(head, "wait")) {

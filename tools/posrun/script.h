@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,12 +35,17 @@ struct statement {
   std::vector<value> args;   // call arguments, or the one value of a write
   std::uint32_t wait_ms = 0;
   std::int32_t response = 0;
+  // "after MS <call or write>": the call or write is posted to run once MS milliseconds have
+  // passed, whenever the thread dispatches messages (during a wait, or a call that pumps them
+  // such as a running marquee); the line itself returns at once.
+  std::optional<std::uint32_t> after_ms;
 };
 
 // Parses one line without its line end. Integers are decimal or 0x hexadecimal, optionally
 // negative; strings are double-quoted with the escapes \e \n \r \t \\ \" \xHH; arguments are
-// separated by blanks or commas; '#' outside a string starts a comment. False with a reason in
-// `error` when the line cannot be parsed.
+// separated by blanks or commas; '#' outside a string starts a comment. "after MS" may precede a
+// call, a property read or a property write. False with a reason in `error` when the line cannot
+// be parsed.
 bool parse_line(std::string_view line, statement& out, std::string& error);
 
 }  // namespace posrun

@@ -3,10 +3,12 @@
 // drives the display of an in-process virtual printer.
 #include "dspctl.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -71,7 +73,7 @@ TEST(DspctlTableTest, DispatchIdsAndIndexesAreConsistent) {
     EXPECT_TRUE(names.insert(std::string(row.name)).second);
     EXPECT_EQ(row.dispid, row.name == "AboutBox" ? -552 : next++);
   }
-  EXPECT_EQ(next, 61);
+  EXPECT_EQ(next, 63) << "43 to 60, and ClaimDevice and ReleaseDevice as 61 and 62";
   EXPECT_EQ(cls.close, controls::close_policy::release_on_success);
 }
 
@@ -236,6 +238,32 @@ TEST_F(DspctlTest, OpenResolvesTheAliasAndDrivesTheDisplay) {
   EXPECT_EQ(monitor::sim_open_channels(uri_), 0);
 }
 
+TEST_F(DspctlTest, ClaimDeviceAndReleaseDeviceClaimAndReleaseTheDisplay) {
+  ASSERT_EQ(call_long("Open", {"CustomerDisplay"}), 0);
+  struct Step {
+    const char* member;
+    std::vector<Variant> args;
+    std::int32_t result;
+    bool claimed;
+  };
+  const Step steps[] = {
+      {"ClaimDevice", {Variant(1000)}, 0, true},
+      {"ClaimDevice", {Variant(1000)}, 106, true},  // already claimed
+      {"ReleaseDevice", {}, 0, false},
+      {"ReleaseDevice", {}, 103, false},  // not claimed
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.member);
+    const platform::call_result r = control_.invoke(s.member, platform::invoke_kind::method, s.args);
+    ASSERT_EQ(r.hr, platform::kSOk) << platform::take_error_info();
+    EXPECT_EQ(r.value.long_or(-1), s.result);
+    EXPECT_EQ(control_.get("Claimed").value.bool_or(!s.claimed), s.claimed);
+    EXPECT_EQ(monitor::sim_open_channels(uri_), s.claimed ? 1 : 0);
+  }
+  EXPECT_EQ(call_long("Close"), 0);
+  EXPECT_EQ(call_long("ClaimDevice", {1000}), 101);
+}
+
 TEST_F(DspctlTest, CallbacksFireTheTwoEvents) {
   open_claim_enable();
   EXPECT_TRUE(control_.call("SOStatusUpdate", 2001).ok());
@@ -299,6 +327,68 @@ TEST_F(DspctlTest, PosrunRunsTheExampleScript) {
   EXPECT_EQ(printer_->display_text(), (std::vector<std::string>{"Coffee          2.50", "2 items   TOTAL 4.30"}));
   EXPECT_EQ(printer_->display().brightness, 3);
   EXPECT_EQ(monitor::sim_open_channels(uri_), 0);
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The example marquee script run by the posrun program from another working folder, against the
+// example registry file with the display's INI file set by its full path (as ./kit.sh demo sets
+// it): the posted write stops the marquee after 2 s and the script runs to its end.
+TEST_F(DspctlTest, PosrunStopsTheExampleMarqueeAfterTwoSeconds) {
+  const std::filesystem::path examples(KIT_EXAMPLES_DIR);
+  ASSERT_EQ(platform::import_reg_file(examples / "registry" / "poskit.reg"), platform::kErrorSuccess);
+  platform::registry_key key;
+  ASSERT_EQ(platform::registry_key::open(platform::registry_root::local_machine,
+                                         std::string(kClassKey) + "\\VX40LineControl", key),
+            platform::kErrorSuccess);
+  key.set_string("IniSet", (examples / "metrics" / "VX40DSP.INI").string());
+  devsvc::testing::set_port("VPRINTER", "sim:?capture=" + (dir_.path() / "display.bin").string());
+
+  const std::string command = "cd '" + dir_.path().string() + "' && env -u OPOS_REGISTRY_DIR timeout 30 " +
+                              POSRUN_PATH + " --json --registry '" + env_.registry_dir().string() +
+                              "' --class LineDisplay '" + (examples / "scripts" / "marquee.posrun").string() +
+                              "' >out.txt 2>err.txt";
+  const std::uint64_t started = platform::tick_count_ms();
+  const int status = std::system(command.c_str());
+  const std::uint64_t elapsed = platform::tick_count_ms() - started;
+  ASSERT_TRUE(WIFEXITED(status));
+  const std::string out = read_file(dir_.path() / "out.txt");
+  ASSERT_EQ(WEXITSTATUS(status), posrun::kExitOk) << read_file(dir_.path() / "err.txt") << out;
+  EXPECT_GE(elapsed, 2000u) << "the marquee ran until the posted write";
+
+  // Every call succeeded; the posted write ran (with its own line) inside the marquee's call,
+  // so its record comes first.
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_EQ(line.find("\"error\""), std::string::npos) << line;
+    if (line.find("\"result\"") != std::string::npos) {
+      EXPECT_NE(line.find("\"result\":0}"), std::string::npos) << line;
+    }
+  }
+  const std::size_t posted = out.find("{\"line\":18,\"after\":2000,\"member\":\"MarqueeType\"}");
+  const std::size_t stop = out.find("{\"line\":18,\"member\":\"MarqueeType\",\"set\":0}");
+  const std::size_t run = out.find("{\"line\":19,\"member\":\"MarqueeType\",\"set\":3}");
+  ASSERT_NE(posted, std::string::npos) << out;
+  ASSERT_NE(stop, std::string::npos) << out;
+  ASSERT_NE(run, std::string::npos) << out;
+  EXPECT_LT(posted, stop);
+  EXPECT_LT(stop, run);
+  EXPECT_NE(out.find("{\"line\":21,\"member\":\"MarqueeType\",\"value\":0}"), std::string::npos) << out;
+  EXPECT_NE(out.find("{\"line\":27,\"member\":\"Close\",\"result\":0}"), std::string::npos) << out;
+
+  // The frames reached the printer, each a burst of its own: ESC = 2, cursor home, the row.
+  const std::string capture = read_file(dir_.path() / "display.bin");
+  std::size_t frames = 0;
+  for (std::size_t at = capture.find("\x1B\x3D\x02\x0B"); at != std::string::npos;
+       at = capture.find("\x1B\x3D\x02\x0B", at + 1)) {
+    ++frames;
+  }
+  EXPECT_GE(frames, 5u) << devsvc::testing::hex(capture);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <stdexcept>
@@ -81,6 +82,16 @@ class control_client {
   std::int32_t DirectIO(std::int32_t command, std::int32_t& data, std::string& text);
   // The driver name and release line that the About box shows.
   std::string AboutBox();
+
+  // Runs `action` on the control's thread once `delay_ms` milliseconds have passed (0: as soon as
+  // the thread dispatches its messages). It runs from the message queue, so also while a control
+  // call waits and pumps messages (a running marquee does): this is how the application gets a
+  // call in during such a call. Safe from any thread. Returns an id for cancel; actions that have
+  // not run are dropped with the control. The action must not throw (an escaping exception is
+  // dropped).
+  std::uint64_t post(std::function<void()> action, std::uint32_t delay_ms = 0);
+  // Drops a posted action that has not run yet; false when it has run or is unknown.
+  bool cancel(std::uint64_t id);
 
   // Common properties (0, false or "" before Open, except the control's own description and version).
   std::int32_t GetBinaryConversion() { return get_number("BinaryConversion"); }

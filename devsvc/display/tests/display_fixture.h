@@ -22,9 +22,10 @@ inline constexpr const char* kDisplayDevice = "VX40LineControl";
 // The bursts' frame: ESC = 2 selects the display, ESC = 1 the printer again.
 inline const std::string kSelectDisplay("\x1B\x3D\x02", 3);
 inline const std::string kSelectPrinter("\x1B\x3D\x01", 3);
-// What claiming sends with the default international character set 6.
-inline const std::string kClaimBytes = kSelectDisplay + kSelectDisplay + "\x1B\x40" "\x1F\x01" "\x1B\x52\x06" +
-                                       kSelectPrinter;
+// What claiming sends with the default international character set 6 and CharacterSet 999
+// (code table 1).
+inline const std::string kClaimBytes = kSelectDisplay + kSelectDisplay + "\x1B\x40" "\x1F\x01" "\x1B\x52\x06"
+                                       "\x1B\x74\x01" + kSelectPrinter;
 
 // Property indexes of the line display.
 inline constexpr std::int32_t kCharacterSet = 5001;

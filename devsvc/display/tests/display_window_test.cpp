@@ -9,7 +9,7 @@ namespace {
 
 std::string spaces(std::size_t n) { return std::string(n, ' '); }
 
-TEST(PutText, WrapsToTheNextRowAndDropsWhatDoesNotFit) {
+TEST(PutText, WrapsToTheNextRowMovesOnCrLfAndDropsWhatDoesNotFit) {
   struct Case {
     const char* name;
     std::string text;
@@ -25,6 +25,11 @@ TEST(PutText, WrapsToTheNextRowAndDropsWhatDoesNotFit) {
       {"starts at the position given", "xy", 1, 3, {"     ", "   xy"}, 1, 5},
       {"a start past the last column wraps at once", "q", 0, 5, {"     ", "q    "}, 1, 1},
       {"a start below the last row stores nothing", "q", 2, 0, {"     ", "     "}, 2, 0},
+      {"CR goes back to the row's start", "abc\rX", 0, 0, {"Xbc  ", "     "}, 0, 1},
+      {"LF goes down a row in the same column", "ab\ncd", 0, 0, {"ab   ", "  cd "}, 1, 4},
+      {"CR LF starts the next row", "ab\r\ncd", 0, 0, {"ab   ", "cd   "}, 1, 2},
+      {"LF on the last row drops the rest", "ab\ncd\nef", 0, 0, {"ab   ", "  cd "}, 1, 4},
+      {"CR and LF are never stored", "\r\n", 0, 3, {"     ", "     "}, 1, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -3,6 +3,8 @@
 // printer whose display shows the result. Bytes are checked against what the printer received.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/opos.h"
 #include "display_fixture.h"
 #include "monitor/sim.h"
@@ -117,13 +119,70 @@ TEST_F(DisplayTest, ClaimInitialisesTheDisplayByteForByte) {
   ASSERT_EQ(d.open(), OPOS_SUCCESS);
   ASSERT_EQ(d.call("Claim", 1000), OPOS_SUCCESS);
   EXPECT_TRUE(same_bytes(printer_->capture(),
-                         kSelectDisplay + kSelectDisplay + "\x1B\x40\x1F\x01\x1B\x52\x03" + kSelectPrinter));
+                         kSelectDisplay + kSelectDisplay + "\x1B\x40\x1F\x01\x1B\x52\x03\x1B\x74\x01" + kSelectPrinter));
   EXPECT_EQ(d.call("Claim", 1000), OPOS_E_ILLEGAL);
   EXPECT_EQ(d.number(PIDX_Claimed), 1);
   const vprinter::display_state shown = printer_->display();
   EXPECT_EQ(shown.international, 3);
   EXPECT_EQ(shown.mode, 1) << "overwrite mode";
   EXPECT_EQ(printer_->state().peripheral, 1) << "the printer is selected again";
+}
+
+TEST_F(DisplayTest, ClaimSelectsTheCharacterSetAndBrightnessInForce) {
+  write_ini("[CAPABILITES]\nBrightness=1\nBrightnessPercentage=-1,0,1,2,3\n");
+  const std::string base = kSelectDisplay + kSelectDisplay + "\x1B\x40\x1F\x01\x1B\x52\x06";
+  const std::string ansi("\x1B\x74\x01", 3);
+  const std::string ascii("\x1B\x74\x00", 3);
+  // Claims, enables, runs `step`, disables and releases.
+  const auto claimed = [](std::function<void(service_client&)> step) {
+    return [step](service_client& d) {
+      ASSERT_EQ(d.call("Claim", 1000), OPOS_SUCCESS);
+      ASSERT_EQ(d.set(PIDX_DeviceEnabled, 1), OPOS_SUCCESS);
+      step(d);
+      ASSERT_EQ(d.set(PIDX_DeviceEnabled, 0), OPOS_SUCCESS);
+      ASSERT_EQ(d.call("Release"), OPOS_SUCCESS);
+    };
+  };
+  struct Case {
+    const char* name;
+    std::function<void(service_client&)> before;  // after open, before the claim checked
+    std::string claim;                            // between the initialisation and ESC = 1
+    int code_table;
+    int brightness;  // the display's level afterwards (4 after initialising)
+  };
+  const Case cases[] = {
+      {"a first claim selects the ANSI table", [](service_client&) {}, ansi, 1, 4},
+      {"ASCII chosen before a release stays", claimed([](service_client& d) { EXPECT_EQ(d.set(kCharacterSet, 998), 0); }),
+       ascii, 0, 4},
+      {"a brightness set while released goes out at the claim",
+       [](service_client& d) { EXPECT_EQ(d.set(kDeviceBrightness, 2), OPOS_SUCCESS); }, ansi + "\x1F\x58\x02", 1, 2},
+      {"a brightness set while claimed is sent again", claimed([](service_client& d) {
+         EXPECT_EQ(d.set(kDeviceBrightness, 3), OPOS_SUCCESS);
+       }),
+       ansi + "\x1F\x58\x03", 1, 3},
+      {"a level the display lacks is refused while released too",
+       [](service_client& d) { EXPECT_EQ(d.set(kDeviceBrightness, 0), OPOS_E_ILLEGAL); }, ansi, 1, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    service_client d;
+    ASSERT_EQ(d.open(), OPOS_SUCCESS);
+    c.before(d);
+    mark();
+    ASSERT_EQ(d.call("Claim", 1000), OPOS_SUCCESS);
+    EXPECT_TRUE(same_bytes(since_mark(), base + c.claim + kSelectPrinter));
+    EXPECT_EQ(printer_->display().code_table, c.code_table);
+    EXPECT_EQ(printer_->display().brightness, c.brightness);
+    ASSERT_EQ(d.call("Close"), OPOS_SUCCESS);
+  }
+}
+
+TEST_F(DisplayTest, AccentedTextShowsRightAfterTheClaim) {
+  service_client d;
+  d.open_claim_enable();
+  ASSERT_EQ(d.call("DisplayText", "Caf\xC3\xA9 \xE2\x82\xAC" "3", 0), OPOS_SUCCESS);
+  EXPECT_EQ(printer_->display_text()[0], "Caf\xC3\xA9 \xE2\x82\xAC" "3" + std::string(13, ' '))
+      << "the display shows code page 1252 text in its table 1";
 }
 
 TEST_F(DisplayTest, EnablingNeedsAClaimAndSendsNothing) {
@@ -202,6 +261,35 @@ TEST_F(DisplayTest, DisplayTextRefreshesTheScreenFromHome) {
                                            kSelectPrinter))
       << "without CursorUpdate the text starts at row 0, column 0 again";
   EXPECT_EQ(printer_->display().blink_interval, 10);
+}
+
+TEST_F(DisplayTest, CarriageReturnAndLineFeedMoveInTheScreenImage) {
+  struct Case {
+    const char* name;
+    bool cursor_update;
+    std::string text;
+    std::string row0, row1;
+    std::int32_t cursor_row, cursor_column;  // with CursorUpdate
+  };
+  const Case cases[] = {
+      {"CR LF starts the second row", false, "Coffee\r\n2.50", "Coffee", "2.50", 0, 0},
+      {"LF keeps the column", false, "Total\n9.40", "Total", "     9.40", 0, 0},
+      {"CR writes over the row's start", false, "12345\rab", "ab345", "", 0, 0},
+      {"the cursor follows", true, "ab\r\ncd", "ab", "cd", 1, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    service_client d;
+    d.open_claim_enable();
+    ASSERT_EQ(d.set(kCursorUpdate, c.cursor_update ? 1 : 0), OPOS_SUCCESS);
+    mark();
+    EXPECT_EQ(d.call("DisplayText", c.text, 0), OPOS_SUCCESS);
+    EXPECT_TRUE(same_bytes(since_mark(), kSelectDisplay + refresh(c.row0, c.row1) + kNoBlink + kSelectPrinter))
+        << "no CR or LF byte goes into the refresh";
+    EXPECT_EQ(d.number(kCursorRow), c.cursor_row);
+    EXPECT_EQ(d.number(kCursorColumn), c.cursor_column);
+    ASSERT_EQ(d.call("Close"), OPOS_SUCCESS);
+  }
 }
 
 TEST_F(DisplayTest, TextLongerThanTheWindowIsCutAtItsLastRow) {

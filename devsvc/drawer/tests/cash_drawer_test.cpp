@@ -35,7 +35,6 @@ constexpr const char* kPort = "DRAWER1";
 // Drawer property indexes and the codes the service object reports.
 constexpr std::int32_t kDrawerOpened = 1001;
 constexpr std::int32_t kCapStatus = 1501;
-constexpr std::int32_t kChannelTimeout = static_cast<std::int32_t>(0x80040069u);
 
 // What the printer receives at claim: select the printer, then the probe that finds it on line
 // (the printer-status request, since the power state is still unknown).
@@ -627,7 +626,7 @@ TEST_F(DrawerTest, DirectIOReadHandsBackTheAnswerEncoded) {
       {"characters", 0, 5, OPOS_SUCCESS, "VX40<NID>"},
       {"decimal", 2, 4, OPOS_SUCCESS, "086088052048"},
       {"nibbles", 1, 2, OPOS_SUCCESS, "5658"},
-      {"more than the printer has", 0, 16, kChannelTimeout, std::string("VX40<NID>") + "\x01"},
+      {"more than the printer has: a time-out", 0, 16, OPOS_E_TIMEOUT, std::string("VX40<NID>") + "\x01"},
   };
   drawer_object d;
   d.open_claim_enable();
@@ -675,6 +674,63 @@ TEST_F(DrawerTest, DrawerAndPrinterShareOneConnection) {
   EXPECT_EQ(monitor::sim_open_channels(uri_), 1) << "the printer still uses it";
   EXPECT_EQ(platform::call(pos.get(), "Release").value.long_or(-1), 0);
   EXPECT_EQ(monitor::sim_open_channels(uri_), 0);
+}
+
+// The drawer's 500 ms time-outs apply to its own exchanges only: a printer claimed in the same
+// process keeps its own on the shared channel. A slow printer that takes 1.2 s for a receipt
+// shows which are in force: the printer's 3 s let it through, the drawer's 500 ms (even with
+// the write's one retry) would end it as a time-out.
+TEST_F(DrawerTest, ThePrinterKeepsItsTimeOutsOnTheSharedConnection) {
+  testing::set_fixed_dword("TimeOutRead", 3000);
+  testing::set_fixed_dword("TimeOutWrite", 3000);
+  testing::printer_key printer;
+  printer.comm_port = kPort;
+  printer.ini_set = testing::environment::example_metrics().string();
+  testing::write_printer_key(printer);
+  platform::com_ptr<platform::dispatch> pos;
+  ASSERT_TRUE(platform::succeeded(platform::create_instance("Korvane.POSPrinter.VX40.1", pos)));
+  const auto pos_call = [&](std::string_view name, auto... args) {
+    return platform::call(pos.get(), name, args...).value.long_or(-999);
+  };
+  ASSERT_EQ(pos_call("OpenService", "POSPrinter", "VX40Device", Variant()), OPOS_SUCCESS);
+  ASSERT_EQ(pos_call("Claim", 1000), OPOS_SUCCESS);
+  ASSERT_TRUE(platform::call(pos.get(), "SetPropertyNumber", PIDX_DeviceEnabled, 1).ok());
+
+  std::string receipt;
+  while (receipt.size() < 300) receipt += "Slowly printed receipt line\n";
+  receipt.resize(300);
+  drawer_object d;
+  struct Step {
+    const char* name;
+    std::function<void()> drawer;
+  };
+  const Step steps[] = {
+      {"the printer alone", [] {}},
+      {"after the drawer's claim", [&] { d.open_claim_enable(); }},
+      {"after the drawer opened and was polled",
+       [&] {
+         EXPECT_EQ(d.call("OpenDrawer"), OPOS_SUCCESS);
+         platform::pump_messages_for(300);  // poll ticks every 100 ms
+         printer_->close_drawer();
+         EXPECT_EQ(d.wait_for_close(1000, 880, 10, 10), OPOS_SUCCESS);
+       }},
+      {"after a direct read of the drawer that timed out",
+       [&] {
+         std::int32_t data = 4;
+         std::string text;
+         EXPECT_EQ(d.call("DirectIO", 2, Variant::ref(data), Variant::ref(text)), OPOS_E_TIMEOUT);
+       }},
+      {"after the drawer's release", [&] { EXPECT_EQ(d.call("Release"), OPOS_SUCCESS); }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.drawer();
+    printer_->inject_fault(vprinter::fault::slow, 4000);  // 4 ms a byte: 1.2 s for the receipt
+    EXPECT_EQ(pos_call("PrintNormal", PTR_S_RECEIPT, receipt), OPOS_SUCCESS);
+    printer_->clear_faults();
+  }
+  EXPECT_EQ(pos_call("Release"), OPOS_SUCCESS);
+  EXPECT_EQ(pos_call("Close"), OPOS_SUCCESS);
 }
 
 }  // namespace

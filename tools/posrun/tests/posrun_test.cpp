@@ -108,6 +108,50 @@ TEST_F(PosrunTest, EventsQueuedOnTheMessageQueueArriveDuringWait) {
             "{\"line\":4,\"member\":\"DirectIO\",\"result\":0,\"out\":[26,\"\"]}\n");
 }
 
+// ClaimDevice and ReleaseDevice, called by name, reach the service object as Claim and Release.
+TEST_F(PosrunTest, ClaimDeviceAndReleaseDeviceByName) {
+  const run_output r = run({"--json", "-"},
+                           "Open \"TestDevice\"\n"
+                           "ClaimDevice 1500\n"
+                           "ReleaseDevice\n");
+  EXPECT_EQ(r.exit_code, posrun::kExitOk) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"line\":1,\"member\":\"Open\",\"result\":0}\n"
+            "{\"line\":2,\"member\":\"ClaimDevice\",\"result\":0}\n"
+            "{\"line\":3,\"member\":\"ReleaseDevice\",\"result\":0}\n");
+  EXPECT_EQ(probe_->take_calls(),
+            "OpenService(\"POSPrinter\", \"TestDevice\", object)\n"
+            "Claim(1500)\n"
+            "Release()");
+}
+
+// A line posted with after runs, with its own line number, once its time has passed and the
+// script dispatches messages; posted lines still waiting at the end are dropped.
+TEST_F(PosrunTest, AfterPostsALineThatRunsWhileMessagesAreDispatched) {
+  const run_output r = run({"--json", "-"},
+                           "Open \"TestDevice\"\n"
+                           "after 40 PrintNormal 2 \"later\"\n"
+                           "after 20 AsyncMode = 1\n"
+                           "PrintNormal 2 \"now\"\n"
+                           "wait 300\n"
+                           "after 60000 Close\n");
+  EXPECT_EQ(r.exit_code, posrun::kExitOk) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"line\":1,\"member\":\"Open\",\"result\":0}\n"
+            "{\"line\":2,\"after\":40,\"member\":\"PrintNormal\"}\n"
+            "{\"line\":3,\"after\":20,\"member\":\"AsyncMode\"}\n"
+            "{\"line\":4,\"member\":\"PrintNormal\",\"result\":0}\n"
+            "{\"line\":3,\"member\":\"AsyncMode\",\"set\":1}\n"
+            "{\"line\":2,\"member\":\"PrintNormal\",\"result\":0}\n"
+            "{\"line\":5,\"wait\":300}\n"
+            "{\"line\":6,\"after\":60000,\"member\":\"Close\"}\n");
+  EXPECT_EQ(probe_->take_calls(),
+            "OpenService(\"POSPrinter\", \"TestDevice\", object)\n"
+            "PrintNormal(2, \"now\")\n"
+            "SetPropertyNumber(8001, 1)\n"
+            "PrintNormal(2, \"later\")");
+}
+
 TEST_F(PosrunTest, ReadableOutput) {
   probe_->set_string(1000002, "Line\x1b|1C");
   const run_output r = run({"-"},

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 using posrun::statement_kind;
@@ -19,6 +21,7 @@ struct good_line {
   std::vector<value> args;
   std::uint32_t wait_ms = 0;
   std::int32_t response = 0;
+  std::optional<std::uint32_t> after_ms = std::nullopt;
 };
 
 TEST(ScriptTest, GoodLines) {
@@ -45,6 +48,9 @@ TEST(ScriptTest, GoodLines) {
       {"respond ErrorEvent 11", statement_kind::respond, "ErrorEvent", {}, 0, 11},
       {"respond errorevent -1", statement_kind::respond, "ErrorEvent", {}, 0, -1},
       {"_under_score9", statement_kind::read_or_call, "_under_score9", {}},
+      {"after 2000 MarqueeType = 0", statement_kind::write, "MarqueeType", {n(0)}, 0, 0, 2000},
+      {"AFTER 0 ClearText", statement_kind::read_or_call, "ClearText", {}, 0, 0, 0},
+      {"after 50 DisplayText \"Bye\", 0 # later", statement_kind::call, "DisplayText", {t("Bye"), n(0)}, 0, 0, 50},
   };
   for (const good_line& c : cases) {
     SCOPED_TRACE(c.line);
@@ -56,6 +62,7 @@ TEST(ScriptTest, GoodLines) {
     EXPECT_EQ(s.args, c.args);
     EXPECT_EQ(s.wait_ms, c.wait_ms);
     EXPECT_EQ(s.response, c.response);
+    EXPECT_EQ(s.after_ms, c.after_ms);
   }
 }
 
@@ -99,6 +106,13 @@ TEST(ScriptTest, BadLinesSayWhy) {
       {"respond ErrorEvent \"11\"", "respond takes ErrorEvent and a number"},
       {"Print$Normal", "unexpected character after Print"},
       {"; comment", "unexpected character ';'"},
+      {"after 100", "after takes a time in milliseconds and a call or a property write"},
+      {"after MarqueeType = 0", "after takes a time in milliseconds and a call or a property write"},
+      {"after -1 MarqueeType = 0", "after takes a time in milliseconds and a call or a property write"},
+      {"after 10 wait 5", "after takes a time in milliseconds and a call or a property write"},
+      {"after 10 after 5 ClearText", "after takes a time in milliseconds and a call or a property write"},
+      {"after 10 respond ErrorEvent 11", "after takes a time in milliseconds and a call or a property write"},
+      {"after 10 MarqueeType =", "expected one value after ="},
   };
   for (const bad_line& c : cases) {
     SCOPED_TRACE(c.line);

@@ -53,7 +53,8 @@ struct method_row {
   std::string_view name;
   std::string_view params;
   method_role role = method_role::forward;
-  long event_dispid = 0;  // for fire_event
+  long event_dispid = 0;        // for fire_event
+  std::string_view forward_to = {};  // for forward: the service-object member when not `name`
 };
 
 // What Close does when the service object's Close fails.
