@@ -3,6 +3,7 @@
 // the same URI, or when a port's default URI does not parse.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -11,9 +12,14 @@
 
 namespace {
 
-void require(bool condition) {
-  if (!condition) std::abort();
+// Aborts with the broken promise's line, so that the fuzzer records the input, also in builds
+// without assertions.
+void require_at(bool condition, int line) {
+  if (condition) return;
+  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
+  std::abort();
 }
+#define require(condition) require_at((condition), __LINE__)
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 // and a write must not change the value of an unrelated key.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -12,9 +13,14 @@
 
 namespace {
 
-void require(bool condition) {
-  if (!condition) std::abort();
+// Aborts with the broken promise's line, so that the fuzzer records the input, also in builds
+// without assertions.
+void require_at(bool condition, int line) {
+  if (condition) return;
+  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
+  std::abort();
 }
+#define require(condition) require_at((condition), __LINE__)
 
 constexpr std::size_t kBuffer = 4096;
 

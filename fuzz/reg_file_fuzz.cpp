@@ -3,6 +3,7 @@
 // the tree it describes, written back as text, does not parse to the same tree.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -14,9 +15,14 @@ namespace {
 
 using namespace platform::reg_format;
 
-void require(bool condition) {
-  if (!condition) std::abort();
+// Aborts with the broken promise's line, so that the fuzzer records the input, also in builds
+// without assertions.
+void require_at(bool condition, int line) {
+  if (condition) return;
+  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
+  std::abort();
 }
+#define require(condition) require_at((condition), __LINE__)
 
 // The tree of one root that the sections describe, applied in file order (names compared
 // exactly: the store's case folding is not the parser's concern).

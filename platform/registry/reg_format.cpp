@@ -208,7 +208,9 @@ bool typed_hex_value(std::uint32_t type, std::vector<std::uint8_t> bytes, bool u
         return false;
       }
     }
-    if (out.type == registry_type::string) text = text.substr(0, text.find('\0'));
+    // The string's own terminator is dropped; a NUL inside the text is data, as in a quoted
+    // string, so that what the writer spells as hex(1) reads back whole.
+    if (out.type == registry_type::string && text.ends_with('\0')) text.pop_back();
     out.data.assign(text.begin(), text.end());
     return true;
   }

@@ -193,6 +193,8 @@ TEST(RegFormatWrite, WhatIsWrittenParsesBackTheSame) {
   bytes blob(500);
   for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(i);
   tree.subkeys[0]->values.push_back({"A rather long value name to push the list", registry_type::binary, blob});
+  // A string with a NUL and a line break inside travels as hex(1) and comes back whole.
+  tree.subkeys[0]->values.push_back({"NulAndBreak", registry_type::string, {'a', 0, '\r', 'b'}});
   std::string text(kHeader);
   text += "\n\n";
   append_key(text, registry_root::current_user, "", tree);
