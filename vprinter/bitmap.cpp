@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
-#include <cstring>
 #include <system_error>
 
 namespace vprinter {
@@ -14,22 +14,31 @@ namespace vprinter {
 bitmap::bitmap(int width, int height)
     : width_(std::max(width, 0)),
       height_(std::max(height, 0)),
-      dots_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0) {}
+      dots_(static_cast<std::size_t>(row_bytes()) * static_cast<std::size_t>(height_), 0) {}
 
 bool bitmap::get(int x, int y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return false;
-  return dots_[static_cast<std::size_t>(y) * width_ + x] != 0;
+  return (dots_[static_cast<std::size_t>(y) * row_bytes() + static_cast<std::size_t>(x / 8)] & (0x80 >> (x % 8))) != 0;
 }
 
 void bitmap::set(int x, int y, bool black) {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
-  dots_[static_cast<std::size_t>(y) * width_ + x] = black ? 1 : 0;
+  std::uint8_t& byte = dots_[static_cast<std::size_t>(y) * row_bytes() + static_cast<std::size_t>(x / 8)];
+  const auto bit = static_cast<std::uint8_t>(0x80 >> (x % 8));
+  byte = static_cast<std::uint8_t>(black ? byte | bit : byte & ~bit);
 }
 
 void bitmap::grow_to(int height) {
   if (height <= height_) return;
+  // The rows are added before the height changes, so a failed allocation leaves the image as it was.
+  dots_.resize(static_cast<std::size_t>(row_bytes()) * static_cast<std::size_t>(height), 0);
   height_ = height;
-  dots_.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
+}
+
+void bitmap::drop_top(int rows) {
+  rows = std::clamp(rows, 0, height_);
+  dots_.erase(dots_.begin(), dots_.begin() + static_cast<std::ptrdiff_t>(rows) * row_bytes());
+  height_ -= rows;
 }
 
 int bitmap::count(int x0, int y0, int x1, int y1) const {
@@ -38,8 +47,13 @@ int bitmap::count(int x0, int y0, int x1, int y1) const {
   x1 = std::min(x1, width_);
   y1 = std::min(y1, height_);
   int n = 0;
-  for (int y = y0; y < y1; ++y)
-    for (int x = x0; x < x1; ++x) n += dots_[static_cast<std::size_t>(y) * width_ + x];
+  for (int y = y0; y < y1; ++y) {
+    const std::uint8_t* row = dots_.data() + static_cast<std::size_t>(y) * row_bytes();
+    int x = x0;
+    for (; x < x1 && x % 8 != 0; ++x) n += (row[x / 8] >> (7 - x % 8)) & 1;
+    for (; x + 8 <= x1; x += 8) n += std::popcount(row[x / 8]);
+    for (; x < x1; ++x) n += (row[x / 8] >> (7 - x % 8)) & 1;
+  }
   return n;
 }
 
@@ -64,8 +78,8 @@ bool fail(std::string* error, std::string text) {
   return false;
 }
 
-// Runs libpng over the dots (one byte per dot). libpng reports errors by longjmp, so nothing here
-// has a destructor and the row buffer comes from the caller.
+// Runs libpng over the dots (eight per byte, `row_bytes` a row). libpng reports errors by longjmp,
+// so nothing here has a destructor and the row buffer comes from the caller.
 bool encode_png(FILE* file, int width, int height, const std::uint8_t* dots, png_byte* row, std::size_t row_bytes) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (!png) return false;
@@ -83,11 +97,9 @@ bool encode_png(FILE* file, int width, int height, const std::uint8_t* dots, png
                PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   for (int y = 0; y < height; ++y) {
-    // In the PNG a set bit is white; on the paper 1 is a black dot.
-    std::memset(row, 0xFF, row_bytes);
-    const std::uint8_t* line = dots + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-    for (int x = 0; x < width; ++x)
-      if (line[x]) row[x / 8] = static_cast<png_byte>(row[x / 8] & ~(0x80 >> (x % 8)));
+    // In the PNG a set bit is white; on the paper a set bit is a black dot.
+    const std::uint8_t* line = dots + static_cast<std::size_t>(y) * row_bytes;
+    for (std::size_t i = 0; i < row_bytes; ++i) row[i] = static_cast<png_byte>(~line[i]);
     png_write_row(png, row);
   }
   png_write_end(png, nullptr);

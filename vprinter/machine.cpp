@@ -82,7 +82,15 @@ std::uint64_t machine::now_ms() const {
 }
 
 void machine::answer(std::string_view bytes) {
-  if (!mute) answers.append(bytes);
+  if (!mute && answers.size() + bytes.size() <= kMaxAnswerBytes) answers.append(bytes);
+}
+
+bool machine::drop_partial_command() {
+  const bool partial = printer_parser_.mid_command() || display_parser_.mid_command();
+  printer_parser_.reset();
+  display_parser_.reset();
+  in_receive_ = false;  // also after a command that ended in an exception
+  return partial;
 }
 
 void machine::note(log_entry::kind kind, std::string text) { note_at(kind, command_offset, std::move(text)); }

@@ -37,8 +37,14 @@ class machine {
 
   // Bytes from the host, after the link has accepted them.
   void receive(std::string_view bytes);
+  // Bytes received while off line and waiting to be processed.
+  std::size_t held_bytes() const { return held_.size(); }
+  // Forgets a partially received command (of the printer and of the display); true if there was one.
+  bool drop_partial_command();
 
-  // Queues answer bytes for the host (dropped while mute).
+  // Queues answer bytes for the host (dropped while mute, and while this many wait unread, as a
+  // printer's full transmit buffer drops them).
+  static constexpr std::size_t kMaxAnswerBytes = 64u << 10;
   void answer(std::string_view bytes);
   void answer_byte(std::uint8_t b) { answer(std::string(1, static_cast<char>(b))); }
   std::string answers;

@@ -256,6 +256,15 @@ int print_model::flush_line() {
 void print_model::feed(int dots) {
   y_ += std::max(dots, 0);
   paper_.grow_to(y_);
+  // Beyond its limit the oldest paper goes, a quarter of the limit more than needed at once, so
+  // that the rows move rarely.
+  const int limit = cfg_.paper_limit_dots;
+  if (limit > 0 && paper_.height() > limit) {
+    const int drop = std::min(paper_.height() - limit + limit / 4, y_);
+    paper_.drop_top(drop);
+    y_ -= drop;
+    dropped_dots_ += drop;
+  }
 }
 
 void print_model::line_feed() {

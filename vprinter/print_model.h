@@ -102,6 +102,8 @@ class print_model {
   bool page_has_data() const { return page_dirty_; }
 
   const bitmap& paper() const { return paper_; }
+  // Rows of paper dropped from the top to keep the paper within its limit.
+  long long dropped_dots() const { return dropped_dots_; }
   // The paper down to the current feed position.
   bitmap paper_image() const;
   int cuts() const { return cuts_; }
@@ -124,6 +126,7 @@ class print_model {
   int code_points_table_ = -1;
   bitmap paper_;
   int y_ = 0;                    // feed position on the paper
+  long long dropped_dots_ = 0;   // rows dropped from the top (paper limit)
   std::vector<item> items_;      // the line buffer
   int x_ = 0;                    // next position in the line, dots
   int cuts_ = 0;

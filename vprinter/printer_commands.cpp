@@ -361,6 +361,19 @@ void print_graphics(machine& m, const bitmap& img, int sx, int sy) {
   flush_notes(m);
 }
 
+// True when a raster image of w x h dots (scaled by sx), whose rows take `row` bytes, fits the
+// paper and its `planes` planes of data are all in the `data` bytes the command carries. A header
+// that claims more is logged and the command is skipped as data: nothing is allocated for it.
+bool image_header_fits(machine& m, std::string_view what, int w, int h, int sx, std::size_t planes,
+                       std::size_t data) {
+  const std::size_t needed = static_cast<std::size_t>((w + 7) / 8) * static_cast<std::size_t>(h) * planes;
+  if (w >= 1 && h >= 1 && w * sx <= m.cfg().paper_width_dots && needed <= data) return true;
+  m.note(kind::ignored, std::string(what) + ": impossible image " + std::to_string(w) + " x " + std::to_string(h) +
+                            " for " + std::to_string(data) + " data bytes on paper " +
+                            std::to_string(m.cfg().paper_width_dots) + " dots wide; skipped");
+  return false;
+}
+
 // GS ( L and GS 8 L: `p` holds the bytes after the length field (m, fn, parameters).
 void graphics(machine& m, std::string_view p) {
   const int fn = u8(p, 1);
@@ -395,6 +408,10 @@ void graphics(machine& m, std::string_view p) {
       const std::size_t row = static_cast<std::size_t>((w + 7) / 8);
       const std::size_t plane = row * static_cast<std::size_t>(h);
       if (u8(p, 2) != 48 || planes < 1 || p.size() < 10 + static_cast<std::size_t>(planes) * (plane + 1)) break;
+      if (!image_header_fits(m, "GS ( L function 67", w, h, 1, static_cast<std::size_t>(planes),
+                             p.size() - 10 - static_cast<std::size_t>(planes))) {
+        return;
+      }
       if (m.nv_used_bytes() + static_cast<long>(plane) > capacity) {
         m.note(kind::note, "GS ( L: graphics do not fit in the remaining memory");
         return;
@@ -423,8 +440,10 @@ void graphics(machine& m, std::string_view p) {
       // a bx by c xL xH yL yH data
       if (p.size() < 10) break;
       const int w = u16(p, 6), h = u16(p, 8);
+      const int sx = std::clamp(u8(p, 3), 1, 2), sy = std::clamp(u8(p, 4), 1, 2);
+      if (!image_header_fits(m, "GS ( L function 112", w, h, sx, 1, p.size() - 10)) return;
       bitmap one = raster_to_bitmap(p.substr(10), w, h, (w + 7) / 8);
-      bitmap scaled(w * std::clamp(u8(p, 3), 1, 2), h * std::clamp(u8(p, 4), 1, 2));
+      bitmap scaled(w * sx, h * sy);
       for (int y = 0; y < scaled.height(); ++y)
         for (int x = 0; x < scaled.width(); ++x)
           if (one.get(x * w / scaled.width(), y * h / scaled.height())) scaled.set(x, y);

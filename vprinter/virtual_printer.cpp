@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <mutex>
 
 #include "machine.h"
@@ -110,20 +111,30 @@ accept_result virtual_printer::accept(std::string_view bytes) {
   }
   if (bytes.empty()) return r;
   // A full receive buffer still lets real-time requests through, as the printer reads them at once.
-  if (s.on(fault::busy) && !detail::is_realtime_only(bytes)) {
+  // The buffer is full under the busy fault, and when the data held while off line reaches its
+  // limit.
+  const bool full = s.on(fault::busy) || s.m.held_bytes() >= s.m.cfg().held_limit_bytes;
+  if (full && !detail::is_realtime_only(bytes)) {
     r.status = link_status::busy;
     return r;
   }
   std::size_t n = bytes.size();
   if (s.on(fault::short_write)) n = std::min(n, static_cast<std::size_t>(std::max(1, s.value(fault::short_write))));
   const std::string_view taken = bytes.substr(0, n);
-  s.capture.append(taken);
+  if (s.m.cfg().keep_capture) s.capture.append(taken);
   if (s.file.open() && !s.file_failed && !s.file.append(taken)) {
     s.file_failed = true;
-    s.m.note(log_entry::kind::note, "capture file write failed; capture continues in memory only");
+    s.m.note(log_entry::kind::note, "capture file write failed; the rest is not written");
   }
   // Recovery by DLE ENQ may clear a fault that the host injected as a printer condition.
-  s.m.receive(taken);
+  try {
+    s.m.receive(taken);
+  } catch (const std::exception& e) {
+    // A command that needs more memory than there is: it is dropped, and the printer goes on
+    // with the next bytes in a consistent state.
+    s.m.drop_partial_command();
+    s.m.note(log_entry::kind::note, std::string("command dropped: ") + e.what());
+  }
   if (!s.m.cutter_error) s.faults[static_cast<std::size_t>(fault::cutter_error)] = false;
   r.accepted = n;
   if (s.on(fault::slow))
@@ -252,6 +263,13 @@ printer_state virtual_printer::state() const {
   s.cuts = m.print.cuts();
   s.lines_printed = m.print.lines_printed();
   return s;
+}
+
+void virtual_printer::new_host() {
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->m.drop_partial_command()) {
+    impl_->m.note(log_entry::kind::note, "new host: the last host's unfinished command was dropped");
+  }
 }
 
 void virtual_printer::power_cycle() {

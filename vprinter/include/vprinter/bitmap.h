@@ -1,4 +1,4 @@
-// A 1-bit image, one byte per dot (1 = black), as the virtual printer's paper is kept.
+// A 1-bit image, eight dots per byte, as the virtual printer's paper is kept.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,12 @@ class bitmap {
   // Black dots in the rectangle [x0, x1) x [y0, y1), clipped to the image.
   int count(int x0, int y0, int x1, int y1) const;
   int count() const { return count(0, 0, width_, height_); }
+  // Removes the top `rows` rows; the rows below move up.
+  void drop_top(int rows);
+  // Bytes of one row: the leftmost dot in bit 7 of the first byte, a set bit black; the bits past
+  // the width are clear.
+  int row_bytes() const { return (width_ + 7) / 8; }
+  // The dots, `row_bytes()` per row, rows top first.
   const std::vector<std::uint8_t>& dots() const { return dots_; }
 
  private:

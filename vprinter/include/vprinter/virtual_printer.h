@@ -63,7 +63,10 @@ struct config {
   int display_columns = 20;            // customer display
   int display_rows = 2;
   std::filesystem::path font_dir = "/usr/share/consolefonts";  // Terminus .psf.gz fonts
-  std::filesystem::path capture_file;  // when set, every received byte is written here too (emptied first)
+  std::filesystem::path capture_file;  // when set, every received byte is written here as it arrives (emptied first)
+  bool keep_capture = true;            // also keep every received byte in memory for capture()
+  int paper_limit_dots = 160000;       // paper kept (about 20 m); older paper is dropped (0: all)
+  std::size_t held_limit_bytes = 4u << 20;  // data held while off line; beyond it the printer is busy
   std::function<std::uint64_t()> clock_ms;  // monotonic time in ms; empty: the steady clock
 };
 
@@ -156,8 +159,11 @@ class virtual_printer {
   void clear_faults();
   bool has_fault(fault f) const;
 
-  // Everything received so far, byte for byte.
+  // Everything received so far, byte for byte (empty unless the config keeps the capture).
   std::string capture() const;
+  // A new host connection: a command the last host left unfinished is dropped (and logged), so
+  // that it cannot swallow the new host's bytes. Held data, modes and memories stay.
+  void new_host();
   // Remarks about unknown or ignored commands, in order.
   std::vector<log_entry> log() const;
   // Number of unknown commands received.
