@@ -63,7 +63,8 @@ TEST(Translate, GoldenBytesOfEveryTemplate) {
       {"ten lines of 30 dots, two spacings less", "\x1B|10lF", "1B 4A F0"},
       {"twelve lines: 300 units after the correction", "\x1B|12lF", "1B 4A FF 1B 4A 2D"},
       {"feed of dots in map mode 1", "\x1B|360uF", "1B 4A FF 1B 4A 2D"},
-      {"zero lines", "\x1B|lF", ""},
+      {"zero lines: print the line, no feed", "\x1B|lF", "1B 4A 00"},
+      {"one line: the line's own spacing, so no further feed", "\x1B|1lF", "1B 4A 00"},
       {"reverse feed prints nothing", "\x1B|5rF", ""},
       {"typeface 2 is font B", "\x1B|2fT", "1B 4D 31"},
       {"typeface 1 is font A", "\x1B|1fT", "1B 4D 30"},
@@ -104,13 +105,13 @@ TEST(Translate, BytesFollowThePrinterState) {
   EXPECT_EQ(hex(print("\x1B|fP", c).text), "13 1D 56 42 2C");  // 300 modulo 256
   c.units.v_motion_unit = 0;
   EXPECT_EQ(hex(print("\x1B|fP", c).text), "13 1D 56 42 00");
-  EXPECT_EQ(hex(print("\x1B|3lF", c).text), "");
+  EXPECT_EQ(hex(print("\x1B|3lF", c).text), "1B 4A 00") << "no usable motion unit: a feed of 0";
 
   translate_context metric = vx40_context();
   metric.map_mode = kMapModeMetric;
   EXPECT_EQ(hex(print("\x1B|4500uF", metric).text), "1B 4A FF 1B 4A 2D");  // 45 mm = 360 dots
   metric.units.dot_size = 0;
-  EXPECT_EQ(hex(print("\x1B|4500uF", metric).text), "");
+  EXPECT_EQ(hex(print("\x1B|4500uF", metric).text), "1B 4A 00");
 
   translate_context bitmap = vx40_context();
   bitmap.pre_print_bitmap = [](std::int32_t) -> std::optional<std::string> { return std::string("\x1B"); };

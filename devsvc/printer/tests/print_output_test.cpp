@@ -68,6 +68,32 @@ TEST_F(PrintOutputTest, PrintNormalSendsTheTranslatedBytesThenPollsTheStatus) {
   EXPECT_EQ(p.number(PIDX_State), OPOS_S_IDLE);
 }
 
+// A feed sequence prints the pending line even when nothing is left to feed after the line
+// spacing correction: ESC J 0. Otherwise the line runs into the next one ("TotalNext").
+TEST_F(PrintOutputTest, FeedOfNothingStillPrintsThePendingLine) {
+  struct Case {
+    const char* what;
+    std::string line;  // printed before "Next\n"
+    std::string sent;  // its bytes before the status poll
+  };
+  const Case cases[] = {
+      {"one line: one line spacing less is 0", "Total\x1B|1lF", std::string("Total\x1B\x4A\x00", 8)},
+      {"no number: 0 lines", "Total\x1B|lF", std::string("Total\x1B\x4A\x00", 8)},
+      {"units of exactly one line spacing", "Total\x1B|30uF", std::string("Total\x1B\x4A\x00", 8)},
+      {"two lines feed one more", "Total\x1B|2lF", "Total\x1B\x4A\x1E"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    use_printer("");
+    printer_object p;
+    p.open_claim_enable();
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, c.line), OPOS_SUCCESS);
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "Next\n"), OPOS_SUCCESS);
+    EXPECT_TRUE(same_bytes(after_claim(), c.sent + kStatusPoll + "Next\n" + kStatusPoll));
+    EXPECT_EQ(printer_->state().lines_printed, 2) << "Total and Next on lines of their own";
+  }
+}
+
 TEST_F(PrintOutputTest, PrintNormalRefusesWithoutSending) {
   struct Case {
     const char* what;
