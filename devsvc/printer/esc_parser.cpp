@@ -194,6 +194,10 @@ void CEscParser::append_bytes(std::string& out, const EscTemplate& match, std::i
       emit(E::command(E::kCharacterSize));
       emit_byte(std::int64_t{c.h_scale} * 16 + c.v_scale);
       emit_byte(0);
+      // The other character attributes a sequence can switch on: underline and typeface (back
+      // to the device's font).
+      emit(E::command(E::kUnderlineOff));
+      emit(E::command(c.font == 2 ? E::kFontB : E::kFontA));
       return;
     case template_kind::feed_cut: {
       const double cut = c.units.v_motion_unit > 0

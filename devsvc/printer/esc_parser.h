@@ -43,6 +43,7 @@ struct EscTemplate {
 struct translate_context {
   std::int32_t h_scale = 0;                 // current horizontal scale code, 0 to 7
   std::int32_t v_scale = 0;                 // current vertical scale code, 0 to 7
+  std::int32_t font = 1;                    // font of the device key (CurrentFont), 1-based
   std::int32_t rec_lines_to_paper_cut = 1;  // RecLinesToPaperCut
   std::int32_t rec_line_spacing = 0;        // RecLineSpacing in dots
   std::int32_t map_mode = kMapModeDots;     // MapMode, for ESC|nuF

@@ -46,7 +46,7 @@ struct golden {
 TEST(Translate, GoldenBytesOfEveryTemplate) {
   const golden rows[] = {
       {"bold, text, normal", "\x1B|bCHello \x1B|N",
-       "1B 47 01 48 65 6C 6C 6F 20 1B 61 30 1B 47 00 1D 42 00 1D 21 00 00"},
+       "1B 47 01 48 65 6C 6C 6F 20 1B 61 30 1B 47 00 1D 42 00 1D 21 00 00 1B 2D 30 1B 4D 30"},
       {"stored bitmap 1", "\x1B|1B", "1B 61 01 1C 70 01 00"},
       {"stored bitmap 2 absent prints nothing", "\x1B|2B", ""},
       {"size 0", "\x1B|C", "1D 21 00"},
@@ -101,7 +101,7 @@ TEST(Translate, BytesFollowThePrinterState) {
   c.v_scale = 1;
   c.rec_lines_to_paper_cut = 3;
   c.rec_line_spacing = 100;
-  EXPECT_EQ(hex(print("\x1B|N", c).text), "1B 61 30 1B 47 00 1D 42 00 1D 21 21 00");
+  EXPECT_EQ(hex(print("\x1B|N", c).text), "1B 61 30 1B 47 00 1D 42 00 1D 21 21 00 1B 2D 30 1B 4D 30");
   EXPECT_EQ(hex(print("\x1B|fP", c).text), "13 1D 56 42 2C");  // 300 modulo 256
   c.units.v_motion_unit = 0;
   EXPECT_EQ(hex(print("\x1B|fP", c).text), "13 1D 56 42 00");
@@ -120,6 +120,26 @@ TEST(Translate, BytesFollowThePrinterState) {
   EXPECT_EQ(hex(print("\x1B|1B", bitmap).text), "1B 61 02 1C 70 01 00");
   bitmap.pre_print_bitmap = nullptr;
   EXPECT_EQ(hex(print("\x1B|1B", bitmap).text), "");
+}
+
+// ESC|N sends its reset bytes (alignment, bold, reverse, scale, a NUL), then switches off
+// underline and returns to the device's font, the other attributes a sequence can switch on.
+TEST(Translate, NormalAlsoEndsUnderlineAndTypeface) {
+  struct row {
+    const char* name;
+    std::int32_t font;  // CurrentFont of the device key
+    const char* bytes;
+  };
+  const row rows[] = {
+      {"font 1", 1, "1B 61 30 1B 47 00 1D 42 00 1D 21 00 00 1B 2D 30 1B 4D 30"},
+      {"font 2", 2, "1B 61 30 1B 47 00 1D 42 00 1D 21 00 00 1B 2D 30 1B 4D 31"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    translate_context c = vx40_context();
+    c.font = r.font;
+    EXPECT_EQ(hex(print("\x1B|N", c).text), r.bytes);
+  }
 }
 
 TEST(Translate, RefusesUnknownSequencesAndBadNumbers) {

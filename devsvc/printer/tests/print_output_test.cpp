@@ -45,7 +45,8 @@ TEST_F(PrintOutputTest, PrintNormalSendsTheTranslatedBytesThenPollsTheStatus) {
   };
   const Case cases[] = {
       {"bold, then normal with scale codes 0", "\x1B|bCHello \x1B|N",
-       std::string("\x1B\x47\x01Hello \x1B\x61\x30\x1B\x47\x00\x1D\x42\x00\x1D\x21\x00\x00", 22)},
+       std::string("\x1B\x47\x01Hello \x1B\x61\x30\x1B\x47\x00\x1D\x42\x00\x1D\x21\x00\x00"
+                   "\x1B\x2D\x30\x1B\x4D\x30", 28)},
       {"character sizes", "\x1B|3C\x1B|2C", std::string("\x1D\x21\x01\x1D\x21\x10", 6)},
       {"unsupported sequence removed", "a\x1B|iCb", "ab"},
       {"NUL placeholder", "A<NID>B", std::string("A\0B", 3)},
@@ -91,6 +92,40 @@ TEST_F(PrintOutputTest, FeedOfNothingStillPrintsThePendingLine) {
     ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "Next\n"), OPOS_SUCCESS);
     EXPECT_TRUE(same_bytes(after_claim(), c.sent + kStatusPoll + "Next\n" + kStatusPoll));
     EXPECT_EQ(printer_->state().lines_printed, 2) << "Total and Next on lines of their own";
+  }
+}
+
+// ESC|N leaves the printer in normal print whatever the sequences before it switched on, as the
+// printer's own modes show afterwards.
+TEST_F(PrintOutputTest, NormalRestoresEveryAttributeOnThePrinter) {
+  struct Case {
+    const char* what;
+    std::string on;  // sequences that switch an attribute on
+  };
+  const Case cases[] = {
+      {"underline", "\x1B|2uC"},
+      {"bold", "\x1B|bC"},
+      {"reverse video", "\x1B|rvC"},
+      {"typeface", "\x1B|2fT"},
+      {"size", "\x1B|4C"},
+      {"scales", "\x1B|2hC\x1B|3vC"},
+      {"alignment", "\x1B|rA"},
+      {"all of them", "\x1B|1uC\x1B|bC\x1B|rvC\x1B|2fT\x1B|3hC\x1B|2vC\x1B|cA"},
+  };
+  printer_object p;
+  p.open_claim_enable();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, c.on + "x"), OPOS_SUCCESS);
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "\x1B|Ny\n"), OPOS_SUCCESS);
+    const vprinter::printer_state state = printer_->state();
+    EXPECT_EQ(state.underline, 0);
+    EXPECT_FALSE(state.bold);
+    EXPECT_FALSE(state.reverse);
+    EXPECT_EQ(state.font, 0) << "font A, the device key's font 1";
+    EXPECT_EQ(state.width_scale, 1);
+    EXPECT_EQ(state.height_scale, 1);
+    EXPECT_EQ(state.alignment, 0);
   }
 }
 
