@@ -90,8 +90,14 @@ class CEscParser {
                              int text_codepage = 0) const;
 
  private:
+  // The character scale codes the text has set so far: a horizontal scale keeps the vertical
+  // one and the other way round, as both travel in one GS ! byte.
+  struct scale_codes {
+    std::int32_t h = 0;
+    std::int32_t v = 0;
+  };
   void append_bytes(std::string& out, const EscTemplate& match, std::int32_t number,
-                    const translate_context& context) const;
+                    const translate_context& context, scale_codes& scale) const;
 
   std::string prefix_ = "\x1B";
   std::vector<EscTemplate> templates_;

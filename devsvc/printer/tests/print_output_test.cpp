@@ -129,6 +129,16 @@ TEST_F(PrintOutputTest, NormalRestoresEveryAttributeOnThePrinter) {
   }
 }
 
+// "\e|2hC\e|3vCz": double width and triple height together, so the printer takes both.
+TEST_F(PrintOutputTest, ScalesInOneLineAddUp) {
+  printer_object p;
+  p.open_claim_enable();
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "\x1B|2hC\x1B|3vCz"), OPOS_SUCCESS);
+  EXPECT_TRUE(same_bytes(after_claim(), "\x1D\x21\x10\x1D\x21\x12z" + kStatusPoll));
+  EXPECT_EQ(printer_->state().width_scale, 2);
+  EXPECT_EQ(printer_->state().height_scale, 3);
+}
+
 TEST_F(PrintOutputTest, PrintNormalRefusesWithoutSending) {
   struct Case {
     const char* what;
