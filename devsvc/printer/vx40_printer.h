@@ -173,6 +173,11 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // Asynchronously, hands the collected output to the worker as one job: its last request
   // becomes a print request with the job's OutputID.
   void ReleaseCollectedJob();
+  // Sends one request of a synchronous flush (end of a turn with `large` writes, end of a
+  // transaction with chunked ones) and decodes the result with a status poll. Direct I/O goes
+  // as its kind says: a write without the poll, a read reads (its buffer is never written) and
+  // reports the answer with the direct-I/O event. Blocks; pumps messages.
+  std::int32_t SendCollected(OutputRequest& request, bool large);
 
   // Tables of the numeric properties (defined with the property accessors).
   struct NumberRow;
