@@ -91,7 +91,8 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // The state check: the common one, then 113 while busy in synchronous mode.
   std::int32_t CheckState() override;
   // Records a state (1 to 4), a condition (11, 12, 24, 25, 26) or a power state (2001 to 2004)
-  // and fires the matching status event.
+  // and fires the matching status event. The return to idle fires 1001 once when FlagWhenIdle is
+  // set, and clears the flag.
   void SetPrinterState(std::int32_t code);
   // Turns a channel result into ResultCode (time-out 112, busy 113, other failures 111), polls
   // the printer's status after a successful write when `poll` is set, and reports what it found.

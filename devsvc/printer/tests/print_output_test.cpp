@@ -352,26 +352,37 @@ TEST_F(PrintOutputTest, AsynchronousCommandsDirectIOAndCutReportByKind) {
                       "SODirectIO " + std::to_string(read_id) + " 2 20", out_event(cut_id)}));
 }
 
-TEST_F(PrintOutputTest, FlagWhenIdleFiresOnEveryReturnToIdle) {
+// FlagWhenIdle asks for one idle event: the flag is cleared as it is fired, so later returns to
+// idle stay silent until the application sets it again.
+TEST_F(PrintOutputTest, FlagWhenIdleFiresOnceAndIsCleared) {
   printer_object p;
   p.open_claim_enable();
   p.set(PIDXPtr_FlagWhenIdle, 1);
   ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "a"), OPOS_SUCCESS);
+  EXPECT_EQ(p.control->calls, (call_log{"SOStatusUpdate 1001"}));
+  EXPECT_EQ(p.number(PIDXPtr_FlagWhenIdle), 0) << "cleared with the event";
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "b"), OPOS_SUCCESS);
   ASSERT_EQ(p.call("CutPaper", 100), OPOS_SUCCESS);
-  EXPECT_EQ(p.control->calls, (call_log{"SOStatusUpdate 1001", "SOStatusUpdate 1001"}));
-  EXPECT_EQ(p.number(PIDXPtr_FlagWhenIdle), 1) << "the flag stays set";
+  EXPECT_EQ(p.control->calls, (call_log{"SOStatusUpdate 1001"})) << "no idle event without the flag";
 
-  // Asynchronously the device is idle again only once the queue is empty.
+  // Asynchronously the device is idle again only once the queue is empty: one event after the
+  // last request, none after the one behind it.
   p.control->calls.clear();
   p.set(PIDXPtr_AsyncMode, 1);
-  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "b"), OPOS_SUCCESS);
-  const std::int32_t b = p.number(PIDX_OutputID);
+  p.set(PIDXPtr_FlagWhenIdle, 1);
   ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "c"), OPOS_SUCCESS);
   const std::int32_t c = p.number(PIDX_OutputID);
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "d"), OPOS_SUCCESS);
+  const std::int32_t d = p.number(PIDX_OutputID);
   EXPECT_TRUE(p.control->calls.empty());
   ASSERT_TRUE(run_tick());
   ASSERT_TRUE(run_tick());
-  EXPECT_EQ(p.control->calls, (call_log{out_event(b), out_event(c), "SOStatusUpdate 1001"}));
+  EXPECT_EQ(p.control->calls, (call_log{out_event(c), out_event(d), "SOStatusUpdate 1001"}));
+  EXPECT_EQ(p.number(PIDXPtr_FlagWhenIdle), 0);
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "e"), OPOS_SUCCESS);
+  const std::int32_t e = p.number(PIDX_OutputID);
+  ASSERT_TRUE(run_tick());
+  EXPECT_EQ(p.control->calls, (call_log{out_event(c), out_event(d), "SOStatusUpdate 1001", out_event(e)}));
 }
 
 TEST_F(PrintOutputTest, QueuedRequestsWaitForAClaim) {
