@@ -44,6 +44,9 @@ struct OutputRequest {
 
 // Answer of the printer to GS I 1 that identifies this model.
 inline constexpr std::uint8_t kPrinterIdentity = 0x20;
+// Property index of ErrorString (PIDXPtr_ErrorString): the text of the last open or claim
+// failure.
+inline constexpr std::int32_t kErrorStringIndex = 1008005;
 
 class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, public CServiceDevice {
  public:
@@ -140,8 +143,17 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // count received in `received`.
   std::int32_t Query(std::string_view request, std::int32_t mode, std::span<char> answer,
                      std::int32_t& received);
-  // The claim's printer initialisation; ResultCode and the return value tell the outcome.
+  // The claim's printer initialisation; ResultCode and the return value tell the outcome, and
+  // ErrorString says in words why it failed.
   std::int32_t InitialisePrinter();
+  // The claim's identity request went unanswered: asks the real-time status, which an off-line
+  // printer still answers. No answer: 107 (no printer); any answer: 108 (off line) as
+  // ReportOffline tells it.
+  std::int32_t NoIdentityAnswer();
+  // The claim found the printer off line with cause `status` (an internal paper status): 108,
+  // the extended code where OPOS has one (201 cover open, 203 paper out), the error text and the
+  // status events of the cause.
+  std::int32_t ReportOffline(std::uint8_t status);
   // Loads the metrics and logo files and the current font of the device key.
   void LoadConfiguration(const platform::registry_key& device_key);
 
@@ -209,6 +221,9 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   std::optional<line_values> saved_line_values_;
 
   // Printer properties.
+  // Why the last OpenService or Claim failed, in words ("printer cover open"); empty after one
+  // succeeds.
+  std::string ErrorString;
   std::int32_t CharacterSet = 0;
   std::string CharacterSetList;
   bool CoverOpen = false;
