@@ -7,6 +7,7 @@
 
 #include "core/device_keys.h"
 #include "core/opos.h"
+#include "printer/config_paths.h"
 #include "printer/esc_engineer.h"
 
 namespace devsvc {
@@ -24,7 +25,6 @@ constexpr std::int32_t kOpenReadTimeoutMs = 500;
 constexpr std::size_t kMachineTypeChars = 63;
 constexpr std::size_t kCommPortChars = 31;
 constexpr std::size_t kIniSetChars = 255;
-constexpr std::size_t kDatFileChars = 64;
 
 // One write of the claim's initialisation: its bytes, whether its failure ends the claim, and
 // whether the printer's identity byte is read after it.
@@ -117,6 +117,15 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
     ErrorString = "the device key names no printer connection (MachineType, COMMPort)";
     return ResultCode = OPOS_E_FAILURE;
   }
+  // Paths are taken whole: one that cannot serve fails the open, rather than a cut one that
+  // would read or write the wrong file later.
+  const std::string dat_file = ReadPathValue(device_key, "DATFile");
+  for (const std::string& problem : {LogoFileProblem(dat_file),
+                                     ImageRootProblem(ReadMachinePathValue(kPrinterFixedKey, "RootPath"))}) {
+    if (problem.empty()) continue;
+    ErrorString = problem;
+    return ResultCode = OPOS_E_FAILURE;
+  }
 
   const std::uint32_t read_timeout = ReadMachineDword(kPrinterFixedKey, "TimeOutRead");
   open_read_timeout_ms_ = read_timeout != 0 ? static_cast<std::int32_t>(read_timeout) : kOpenReadTimeoutMs;
@@ -126,7 +135,7 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
   if (platform::failed(control.as_object(control_object))) control_object.reset();
   AttachControl(control_object.get());
 
-  LoadConfiguration(device_key);
+  LoadConfiguration(device_key, dat_file);
 
   DeviceEnabled = false;
   CharacterSet = 1252;
@@ -150,10 +159,10 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
   return ResultCode = OPOS_SUCCESS;
 }
 
-void CVX40Printer::LoadConfiguration(const platform::registry_key& device_key) {
+void CVX40Printer::LoadConfiguration(const platform::registry_key& device_key, const std::string& dat_file) {
   // A missing metrics file leaves every metric 0; the conversions built on them are guarded.
   if (!metrics_.loaded()) metrics_.load(ReadRegistryString(device_key, "IniSet", kIniSetChars));
-  logo_.load(ReadRegistryString(device_key, "DATFile", kDatFileChars));
+  logo_.load(dat_file);
   const std::uint32_t font = ReadRegistryDword(device_key, "CurrentFont");
   current_font_ = font != 0 ? static_cast<std::int32_t>(font) : 1;
 }
