@@ -81,14 +81,21 @@ std::string ESCEngineer::line_spacing(std::uint8_t n) {
 std::string ESCEngineer::line_feed(std::int32_t dots, std::int32_t line_spacing_dots,
                                    double dot_size, double v_motion_unit) {
   std::string out;
+  const std::string_view feed = command(kPrintAndFeed);
   const std::int64_t units = dots_to_motion_units(dots, dot_size, v_motion_unit);
-  if (units <= 0) return out;
+  if (units < 0) return out;
   const std::int64_t commands = (units + 255) / 256;
   // The feed is shortened by one line spacing for every ESC J command it takes.
-  const double spacing_units = static_cast<double>(commands) * line_spacing_dots * dot_size / v_motion_unit;
+  const double spacing_units =
+      commands > 0 ? static_cast<double>(commands) * line_spacing_dots * dot_size / v_motion_unit : 0.0;
   std::int64_t rest = units - truncate_to_int32(spacing_units);
-  if (rest <= 0) return out;
-  const std::string_view feed = command(kPrintAndFeed);
+  if (rest < 0) return out;
+  if (rest == 0) {
+    // ESC J 0 still prints the pending line; without it the line would run into the next one.
+    out += feed;
+    out += '\0';
+    return out;
+  }
   out.reserve(static_cast<std::size_t>((rest + 254) / 255) * (feed.size() + 1));
   for (; rest > 255; rest -= 255) {
     out += feed;

@@ -80,8 +80,9 @@ class ESCEngineer {
   // Feeds `dots` dots with ESC J commands: u = truncate(dots x dotSize / VMotionUnit) motion
   // units; k = u / 256 rounded up; the feed is shortened by one line spacing per command,
   // u' = u - truncate(k x spacing x dotSize / VMotionUnit); then 1B 4A FF while more than 255
-  // remain and 1B 4A with the rest. Nothing when u' is 0 or less, or VMotionUnit is not a
-  // positive number. `line_spacing_dots` is RecLineSpacing.
+  // remain and 1B 4A with the rest. A feed of 0 (one line, or no feed at all, or no usable
+  // VMotionUnit) is 1B 4A 00, which prints the pending line without feeding further; nothing
+  // when u' is below 0. `line_spacing_dots` is RecLineSpacing.
   static std::string line_feed(std::int32_t dots, std::int32_t line_spacing_dots, double dot_size,
                                double v_motion_unit);
 };

@@ -4,8 +4,10 @@
 // Sequences are translated in a single left-to-right pass, so the cost is linear in the text.
 // Replacing one sequence at a time by whole-text substitution and searching again from the start
 // gives the same output for ordinary text, including repeated sequences (each occurrence is
-// checked and translated alike, and the bytes depend only on the context, not on the position).
-// It differs only where the restart would re-read what was already handled:
+// checked and translated alike, and the bytes depend only on the context, not on the position),
+// with one deliberate exception: a horizontal or vertical scale keeps the other scale the text set
+// before it (both travel in one GS ! byte), which substitution of equal bytes cannot do. Beyond
+// that it differs only where the restart would re-read what was already handled:
 //  1. a removed sequence whose neighbours join into a new one ("ESC" ESC|iC "|bC" leaves the
 //     literal bytes 1B 7C 62 43 here, where the restart would make it bold);
 //  2. printer bytes that contain the prefix ESC| (logo data, a scale or feed byte 1B followed
@@ -121,6 +123,8 @@ translate_result CEscParser::Translate(std::string_view text, translate_mode mod
     }
   };
 
+  // The text starts at the scale the printer's line properties set.
+  scale_codes scale{context.h_scale, context.v_scale};
   std::size_t pos = 0;
   for (;;) {
     const std::size_t start = text.find(prefix_, pos);
@@ -150,13 +154,13 @@ translate_result CEscParser::Translate(std::string_view text, translate_mode mod
       const template_row& row = kPrinterTemplates[static_cast<std::size_t>(match->row)];
       if (number < row.min_number || number > row.max_number) return {kTranslateBadSequence, {}};
     }
-    if (translating) append_bytes(out, *match, static_cast<std::int32_t>(number), context);
+    if (translating) append_bytes(out, *match, static_cast<std::int32_t>(number), context, scale);
   }
   return {kTranslateOk, std::move(out)};
 }
 
 void CEscParser::append_bytes(std::string& out, const EscTemplate& match, std::int32_t n,
-                              const translate_context& c) const {
+                              const translate_context& c, scale_codes& scale) const {
   if (match.row < 0) return;
   using E = ESCEngineer;
   // Commands go straight into the output, a 0x00 byte as "<NID>".
@@ -164,6 +168,11 @@ void CEscParser::append_bytes(std::string& out, const EscTemplate& match, std::i
   auto emit_byte = [&emit](std::int64_t value) {
     const char b = byte(value);
     emit(std::string_view(&b, 1));
+  };
+  // GS ! with both scale codes in one byte (horizontal in the high nibble).
+  auto emit_scale = [&] {
+    emit(E::command(E::kCharacterSize));
+    emit_byte(std::int64_t{scale.h} * 16 + scale.v);
   };
   switch (kPrinterTemplates[static_cast<std::size_t>(match.row)].kind) {
     case template_kind::bitmap: {
@@ -180,20 +189,25 @@ void CEscParser::append_bytes(std::string& out, const EscTemplate& match, std::i
     }
     case template_kind::char_size: {
       static constexpr std::array<std::uint8_t, 5> kSizes = {0x00, 0x00, 0x10, 0x01, 0x11};
-      emit(E::command(E::kCharacterSize));
-      emit_byte(kSizes[static_cast<std::size_t>(n)]);
+      const std::uint8_t size = kSizes[static_cast<std::size_t>(n)];
+      scale = {size >> 4, size & 0x0F};
+      emit_scale();
       return;
     }
     case template_kind::paper_cut:
       emit(E::command(E::kFeedAndCut));
       return;
     case template_kind::normal:
+      scale = {c.h_scale, c.v_scale};
       emit(E::command(E::kAlignLeft));
       emit(E::command(E::kBoldOff));
       emit(E::command(E::kReverseOff));
-      emit(E::command(E::kCharacterSize));
-      emit_byte(std::int64_t{c.h_scale} * 16 + c.v_scale);
+      emit_scale();
       emit_byte(0);
+      // The other character attributes a sequence can switch on: underline and typeface (back
+      // to the device's font).
+      emit(E::command(E::kUnderlineOff));
+      emit(E::command(c.font == 2 ? E::kFontB : E::kFontA));
       return;
     case template_kind::feed_cut: {
       const double cut = c.units.v_motion_unit > 0
@@ -229,12 +243,12 @@ void CEscParser::append_bytes(std::string& out, const EscTemplate& match, std::i
       emit(E::command(E::kUnderlineOff + n));
       return;
     case template_kind::h_scale:
-      emit(E::command(E::kCharacterSize));
-      emit_byte((std::int64_t{n} - 1) * 16);
+      scale.h = n - 1;
+      emit_scale();
       return;
     case template_kind::v_scale:
-      emit(E::command(E::kCharacterSize));
-      emit_byte(std::int64_t{n} - 1);
+      scale.v = n - 1;
+      emit_scale();
       return;
     case template_kind::centre:
       emit(E::command(E::kAlignCentre));

@@ -43,6 +43,7 @@ struct EscTemplate {
 struct translate_context {
   std::int32_t h_scale = 0;                 // current horizontal scale code, 0 to 7
   std::int32_t v_scale = 0;                 // current vertical scale code, 0 to 7
+  std::int32_t font = 1;                    // font of the device key (CurrentFont), 1-based
   std::int32_t rec_lines_to_paper_cut = 1;  // RecLinesToPaperCut
   std::int32_t rec_line_spacing = 0;        // RecLineSpacing in dots
   std::int32_t map_mode = kMapModeDots;     // MapMode, for ESC|nuF
@@ -89,8 +90,14 @@ class CEscParser {
                              int text_codepage = 0) const;
 
  private:
+  // The character scale codes the text has set so far: a horizontal scale keeps the vertical
+  // one and the other way round, as both travel in one GS ! byte.
+  struct scale_codes {
+    std::int32_t h = 0;
+    std::int32_t v = 0;
+  };
   void append_bytes(std::string& out, const EscTemplate& match, std::int32_t number,
-                    const translate_context& context) const;
+                    const translate_context& context, scale_codes& scale) const;
 
   std::string prefix_ = "\x1B";
   std::vector<EscTemplate> templates_;

@@ -12,6 +12,7 @@
 #include "core/device_keys.h"
 #include "core/opos.h"
 #include "platform/registry.h"
+#include "printer/config_paths.h"
 #include "printer/esc_engineer.h"
 #include "printer/printer_bitmap.h"
 #include "printer/vx40_printer.h"
@@ -25,8 +26,6 @@ constexpr std::int32_t kImageReadTimeoutMs = 15000;
 // StoredImagePauseMs shortens or lengthens the wait (a printer that needs none takes 0).
 constexpr std::string_view kStoredImagePauseValue = "StoredImagePauseMs";
 constexpr std::uint32_t kStoredImagePauseMs = 7000;
-// Stored image files go into RootPath of the fixed key (appended to as it stands).
-constexpr std::size_t kRootPathChars = 255;
 // Slots of the printer's image memory.
 constexpr std::int32_t kStoredSlots = 2;
 
@@ -71,7 +70,8 @@ class stored_bitmap_record {
     return ok_ ? static_cast<std::int32_t>(ReadRegistryDword(key_, "BitmapStored")) : 0;
   }
   std::string path(std::int32_t n) const {
-    return ok_ ? ReadRegistryString(key_, "BMPStored" + std::to_string(n), kRegistryStringBuffer - 1) : std::string();
+    // Whole, as RootPath is: a stored image file's path may be as long as the system allows.
+    return ok_ ? ReadPathValue(key_, "BMPStored" + std::to_string(n)) : std::string();
   }
   bool set_count(std::int32_t count) {
     return ok_ && key_.set_dword("BitmapStored", static_cast<std::uint32_t>(count)) == platform::kErrorSuccess;
@@ -226,7 +226,9 @@ std::int32_t CVX40Printer::RecordStoredBitmap(std::int32_t number, std::int32_t 
   const std::int32_t count = record.count() + 1;
   if (count > kStoredSlots || !record.ok()) return OPOS_E_FAILURE;
 
-  std::string root = ReadMachineString(kPrinterFixedKey, "RootPath", kRootPathChars);
+  // Stored image files go into RootPath of the fixed key (appended to as it stands, whole).
+  std::string root = ReadMachinePathValue(kPrinterFixedKey, "RootPath");
+  if (!ImageRootProblem(root).empty()) return OPOS_E_FAILURE;
   if (root.empty()) root = default_root_path();
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(root).parent_path(), error);

@@ -58,6 +58,7 @@ translate_context CVX40Printer::TranslateContext() const {
   translate_context c;
   c.h_scale = h_scale_;
   c.v_scale = v_scale_;
+  c.font = current_font_;
   c.rec_lines_to_paper_cut = RecLinesToPaperCut;
   c.rec_line_spacing = RecLineSpacing;
   c.map_mode = MapMode;

@@ -6,6 +6,7 @@
 
 #include "core/module.h"
 #include "core/opos.h"
+#include "core/printer_text.h"
 #include "printer/esc_engineer.h"
 #include "printer/vx40_printer.h"
 
@@ -78,8 +79,7 @@ std::int32_t CVX40Printer::EndRotation() {
     for (std::size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
       OutputRequest request = std::move(queue_.front());
       queue_.pop_front();
-      std::int32_t written = 0;
-      const std::int32_t result = DecodeWriteResult(channel_.WriteLarge(request.data, written), true);
+      const std::int32_t result = SendCollected(request, true);
       if (result != OPOS_SUCCESS) {
         const std::int32_t extended = ResultCodeExtended;
         ClearOutput();
@@ -116,6 +116,31 @@ std::int32_t CVX40Printer::EndRotation() {
   SetRecLineChars(RecLineChars);
   ResultCodeExtended = extended;
   return StoreResult(kept);
+}
+
+std::int32_t CVX40Printer::SendCollected(OutputRequest& request, bool large) {
+  switch (request.kind & kOutputKindMask) {
+    case kOutputDirectRead: {
+      // A read takes the printer's answer in place of its buffer, which is never written. The
+      // DirectIO call returned before the read took place: its answer comes with the event.
+      const std::int32_t result = SendRequest(request);
+      if (result == OPOS_SUCCESS) {
+        const std::string text = text_for_application(request.data, BinaryConversion, CharacterSet);
+        FireDirectIO(request.id, static_cast<std::int32_t>(text.size()), text);
+      }
+      return result;
+    }
+    case kOutputDirectWrite:
+      // Written as it is, without a status poll, whose answers would take the place of the
+      // answer a following read is waiting for.
+      return SendRequest(request);
+    default:
+      break;
+  }
+  std::int32_t written = 0;
+  const std::int32_t sent = large ? channel_.WriteLarge(request.data, written)
+                                  : channel_.WriteChunked(request.data, written, request.chunk_bytes);
+  return DecodeWriteResult(sent, true);
 }
 
 void CVX40Printer::ReleaseCollectedJob() {
@@ -157,9 +182,7 @@ std::int32_t CVX40Printer::TransactionPrint(std::int32_t station, std::int32_t c
     const bool raster = (request.kind & kOutputRaster) != 0;
     if (raster) BeginSlowTransfer();
     request.kind &= ~(kOutputChunkSet | kOutputRaster);
-    std::int32_t written = 0;
-    const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes);
-    result = DecodeWriteResult(sent, true);
+    result = SendCollected(request, false);
     if (raster) EndSlowTransfer();
     if (result != OPOS_SUCCESS) {
       const std::int32_t extended = ResultCodeExtended;

@@ -47,7 +47,12 @@ void CVX40Printer::SetPrinterState(std::int32_t code) {
       break;
     case OPOS_S_IDLE:
       State = code;
-      if (FlagWhenIdle) FireStatusUpdate(PTR_SUE_IDLE);
+      // FlagWhenIdle asks for one idle event: it is cleared as the event goes out (first, so
+      // that a handler that prints does not get a second one).
+      if (FlagWhenIdle) {
+        FlagWhenIdle = false;
+        FireStatusUpdate(PTR_SUE_IDLE);
+      }
       break;
     case PTR_SUE_COVER_OPEN:
     case PTR_SUE_COVER_OK:

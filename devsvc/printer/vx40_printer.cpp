@@ -2,10 +2,12 @@
 #include "printer/vx40_printer.h"
 
 #include <array>
+#include <cstdio>
 #include <string>
 
 #include "core/device_keys.h"
 #include "core/opos.h"
+#include "printer/config_paths.h"
 #include "printer/esc_engineer.h"
 
 namespace devsvc {
@@ -23,7 +25,6 @@ constexpr std::int32_t kOpenReadTimeoutMs = 500;
 constexpr std::size_t kMachineTypeChars = 63;
 constexpr std::size_t kCommPortChars = 31;
 constexpr std::size_t kIniSetChars = 255;
-constexpr std::size_t kDatFileChars = 64;
 
 // One write of the claim's initialisation: its bytes, whether its failure ends the claim, and
 // whether the printer's identity byte is read after it.
@@ -31,6 +32,21 @@ struct ClaimStep {
   std::string_view bytes;
   bool checked;
   bool read_identity;
+};
+
+// What an off-line printer's answers to the status requests say, as Claim reports it: the
+// extended code where OPOS has one, and the error text.
+struct OfflineCause {
+  std::uint8_t status;
+  std::int32_t extended;
+  std::string_view text;
+};
+constexpr OfflineCause kOfflineCauses[] = {
+    {kPaperCoverOpen, OPOS_EPTR_COVER_OPEN, "printer cover open"},
+    {kPaperEnd, OPOS_EPTR_REC_EMPTY, "receipt paper out"},
+    {kPaperNearEnd, 0, "printer off line, receipt paper near end"},
+    {kPaperPrinterError, 0, "printer error"},
+    {kPaperOffline, 0, "printer off line"},
 };
 
 constexpr std::string_view kSelectPrinter = "\x1B\x3D\x01";  // ESC = 1
@@ -83,6 +99,7 @@ CVX40Printer::~CVX40Printer() = default;
 std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& device_name,
                                        const platform::Variant& control) {
   if (Opened) return ResultCode = OPOS_E_ILLEGAL;
+  ErrorString.clear();
 
   platform::registry_key user_key;
   platform::registry_key::create(platform::registry_root::current_user, kPrinterUserKey, user_key);
@@ -91,11 +108,24 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
   const std::string key_path = std::string(kPrinterClassKey) + "\\" + device_name;
   if (platform::registry_key::open(platform::registry_root::local_machine, key_path, device_key) !=
       platform::kErrorSuccess) {
+    ErrorString = "no device key " + device_name;
     return ResultCode = OPOS_E_NOEXIST;
   }
   MachineType = ReadRegistryString(device_key, "MachineType", kMachineTypeChars);
   COMMPort = ReadRegistryString(device_key, "COMMPort", kCommPortChars);
-  if (MachineType.empty() || COMMPort.empty()) return ResultCode = OPOS_E_FAILURE;
+  if (MachineType.empty() || COMMPort.empty()) {
+    ErrorString = "the device key names no printer connection (MachineType, COMMPort)";
+    return ResultCode = OPOS_E_FAILURE;
+  }
+  // Paths are taken whole: one that cannot serve fails the open, rather than a cut one that
+  // would read or write the wrong file later.
+  const std::string dat_file = ReadPathValue(device_key, "DATFile");
+  for (const std::string& problem : {LogoFileProblem(dat_file),
+                                     ImageRootProblem(ReadMachinePathValue(kPrinterFixedKey, "RootPath"))}) {
+    if (problem.empty()) continue;
+    ErrorString = problem;
+    return ResultCode = OPOS_E_FAILURE;
+  }
 
   const std::uint32_t read_timeout = ReadMachineDword(kPrinterFixedKey, "TimeOutRead");
   open_read_timeout_ms_ = read_timeout != 0 ? static_cast<std::int32_t>(read_timeout) : kOpenReadTimeoutMs;
@@ -105,7 +135,7 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
   if (platform::failed(control.as_object(control_object))) control_object.reset();
   AttachControl(control_object.get());
 
-  LoadConfiguration(device_key);
+  LoadConfiguration(device_key, dat_file);
 
   DeviceEnabled = false;
   CharacterSet = 1252;
@@ -129,10 +159,10 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
   return ResultCode = OPOS_SUCCESS;
 }
 
-void CVX40Printer::LoadConfiguration(const platform::registry_key& device_key) {
+void CVX40Printer::LoadConfiguration(const platform::registry_key& device_key, const std::string& dat_file) {
   // A missing metrics file leaves every metric 0; the conversions built on them are guarded.
   if (!metrics_.loaded()) metrics_.load(ReadRegistryString(device_key, "IniSet", kIniSetChars));
-  logo_.load(ReadRegistryString(device_key, "DATFile", kDatFileChars));
+  logo_.load(dat_file);
   const std::uint32_t font = ReadRegistryDword(device_key, "CurrentFont");
   current_font_ = font != 0 ? static_cast<std::int32_t>(font) : 1;
 }
@@ -170,8 +200,12 @@ std::int32_t CVX40Printer::Claim(std::int32_t timeout_ms) {
   if (!Opened) return ResultCode = OPOS_E_CLOSED;
   if (Claimed) return ResultCode = OPOS_E_ILLEGAL;
 
+  ErrorString.clear();
   ResultCode = Connect(timeout_ms);
-  if (ResultCode != OPOS_SUCCESS) return ResultCode;
+  if (ResultCode != OPOS_SUCCESS) {
+    ErrorString = "no connection to the printer " + MachineType + " on " + COMMPort;
+    return ResultCode;
+  }
 
   const std::uint32_t read_timeout = ReadMachineDword(kPrinterFixedKey, "TimeOutRead");
   const std::uint32_t write_timeout = ReadMachineDword(kPrinterFixedKey, "TimeOutWrite");
@@ -221,48 +255,96 @@ std::int32_t CVX40Printer::InitialisePrinter() {
     std::int32_t written = 0;
     const std::int32_t result = channel_.Write(step.bytes, written, kWriteModeData);
     if (step.checked && result != kChannelOk) {
-      if (result != kChannelTimeout) return ResultCode = OPOS_E_FAILURE;
-      ResultCode = OPOS_E_OFFLINE;
+      if (result != kChannelTimeout) {
+        ErrorString = "the printer connection failed";
+        return ResultCode = OPOS_E_FAILURE;
+      }
       // The printer did not take the bytes: ask it why, and report what it says.
       std::uint8_t status = kPaperOk;
       ReadExtendedStatus(status);
       switch (status) {
-        case kPaperCoverOpen:
-          SetPrinterState(PTR_SUE_COVER_OPEN);
-          SetPrinterState(OPOS_PS_OFFLINE);
-          break;
-        case kPaperNearEnd:
-          SetPrinterState(PTR_SUE_REC_NEAREMPTY);
-          break;
-        case kPaperPrinterError:
-          SetPrinterState(OPOS_PS_OFFLINE);
-          break;
-        case kPaperEnd:
-          SetPrinterState(PTR_SUE_REC_EMPTY);
-          break;
         case kPaperRequestFailed:
-          ResultCode = OPOS_E_FAILURE;
-          break;
+          ErrorString = "printer off line, its status could not be asked";
+          return ResultCode = OPOS_E_FAILURE;
         case kPaperNoStatusAnswer:
-          ResultCode = OPOS_E_FAILURE;
           SetPrinterState(OPOS_PS_OFF_OFFLINE);
-          break;
+          ErrorString = "the printer takes no data and does not answer";
+          return ResultCode = OPOS_E_FAILURE;
         case kPaperNoAnswer:
-          ResultCode = OPOS_E_TIMEOUT;
-          break;
+          ErrorString = "printer off line, its status did not come in time";
+          return ResultCode = OPOS_E_TIMEOUT;
+        case kPaperOk:
+          // On line, yet it took nothing in time: its receive buffer stays full.
+          ResultCode = OPOS_E_OFFLINE;
+          ErrorString = "the printer takes no data";
+          return ResultCode;
         default:
-          break;
+          return ReportOffline(status);
       }
-      return ResultCode;
     }
     if (step.read_identity) {
       char identity = 0;
       std::int32_t read = 0;
       const std::int32_t answered = channel_.Read(std::span<char>(&identity, 1), read);
-      if (answered != kChannelOk || read != 1 || static_cast<std::uint8_t>(identity) != kPrinterIdentity) {
+      if (answered == kChannelOk && read == 1 && static_cast<std::uint8_t>(identity) != kPrinterIdentity) {
+        char text[64];
+        std::snprintf(text, sizeof text, "not a VX-40 printer (identity 0x%02X)",
+                      static_cast<unsigned>(static_cast<std::uint8_t>(identity)));
+        ErrorString = text;
         return ResultCode = OPOS_E_NOHARDWARE;
       }
+      if (answered != kChannelOk || read != 1) return ResultCode = NoIdentityAnswer();
     }
+  }
+  return ResultCode;
+}
+
+std::int32_t CVX40Printer::NoIdentityAnswer() {
+  // An off-line printer (cover open, paper out, off line) holds the identity request back but
+  // still answers the real-time status requests: any answer means the printer is there.
+  std::uint8_t status = kPaperOk;
+  ReadExtendedStatus(status);
+  switch (status) {
+    case kPaperNoStatusAnswer:
+      ErrorString = "no printer answers";
+      return ResultCode = OPOS_E_NOHARDWARE;
+    case kPaperOk:
+      ResultCode = OPOS_E_OFFLINE;
+      ErrorString = "the printer is on line but does not answer the identity request";
+      return ResultCode;
+    case kPaperRequestFailed:
+    case kPaperNoAnswer:
+      return ReportOffline(kPaperOffline);
+    default:
+      return ReportOffline(status);
+  }
+}
+
+std::int32_t CVX40Printer::ReportOffline(std::uint8_t status) {
+  ResultCode = OPOS_E_OFFLINE;
+  ResultCodeExtended = 0;
+  ErrorString = "printer off line";
+  for (const OfflineCause& cause : kOfflineCauses) {
+    if (cause.status != status) continue;
+    ResultCodeExtended = cause.extended;
+    ErrorString = cause.text;
+  }
+  switch (status) {
+    case kPaperCoverOpen:
+      SetPrinterState(PTR_SUE_COVER_OPEN);
+      SetPrinterState(OPOS_PS_OFFLINE);
+      break;
+    case kPaperNearEnd:
+      SetPrinterState(PTR_SUE_REC_NEAREMPTY);
+      break;
+    case kPaperPrinterError:
+      SetPrinterState(OPOS_PS_OFFLINE);
+      break;
+    case kPaperEnd:
+      SetPrinterState(PTR_SUE_REC_EMPTY);
+      break;
+    default:
+      break;
   }
   return ResultCode;
 }

@@ -42,6 +42,9 @@ struct OutputRequest {
 
 // Answer of the printer to GS I 1 that identifies this model.
 inline constexpr std::uint8_t kPrinterIdentity = 0x20;
+// Property index of ErrorString (PIDXPtr_ErrorString): the text of the last open or claim
+// failure.
+inline constexpr std::int32_t kErrorStringIndex = 1008005;
 
 class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, public CServiceDevice {
  public:
@@ -89,7 +92,8 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // The state check: the common one, then 113 while busy in synchronous mode.
   std::int32_t CheckState() override;
   // Records a state (1 to 4), a condition (11, 12, 24, 25, 26) or a power state (2001 to 2004)
-  // and fires the matching status event.
+  // and fires the matching status event. The return to idle fires 1001 once when FlagWhenIdle is
+  // set, and clears the flag.
   void SetPrinterState(std::int32_t code);
   // Turns a channel result into ResultCode (time-out 112, busy 113, other failures 111), polls
   // the printer's status after a successful write when `poll` is set, and reports what it found.
@@ -139,10 +143,20 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // count received in `received`.
   std::int32_t Query(std::string_view request, std::int32_t mode, std::span<char> answer,
                      std::int32_t& received);
-  // The claim's printer initialisation; ResultCode and the return value tell the outcome.
+  // The claim's printer initialisation; ResultCode and the return value tell the outcome, and
+  // ErrorString says in words why it failed.
   std::int32_t InitialisePrinter();
-  // Loads the metrics and logo files and the current font of the device key.
-  void LoadConfiguration(const platform::registry_key& device_key);
+  // The claim's identity request went unanswered: asks the real-time status, which an off-line
+  // printer still answers. No answer: 107 (no printer); any answer: 108 (off line) as
+  // ReportOffline tells it.
+  std::int32_t NoIdentityAnswer();
+  // The claim found the printer off line with cause `status` (an internal paper status): 108,
+  // the extended code where OPOS has one (201 cover open, 203 paper out), the error text and the
+  // status events of the cause.
+  std::int32_t ReportOffline(std::uint8_t status);
+  // Loads the metrics file and the current font of the device key, and the logo file
+  // `dat_file` (DATFile).
+  void LoadConfiguration(const platform::registry_key& device_key, const std::string& dat_file);
 
   // Setters that send printer commands.
   void SetCharacterSet(std::int32_t codepage);
@@ -173,6 +187,11 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // Asynchronously, hands the collected output to the worker as one job: its last request
   // becomes a print request with the job's OutputID.
   void ReleaseCollectedJob();
+  // Sends one request of a synchronous flush (end of a turn with `large` writes, end of a
+  // transaction with chunked ones) and decodes the result with a status poll. Direct I/O goes
+  // as its kind says: a write without the poll, a read reads (its buffer is never written) and
+  // reports the answer with the direct-I/O event. Blocks; pumps messages.
+  std::int32_t SendCollected(OutputRequest& request, bool large);
 
   // Tables of the numeric properties (defined with the property accessors).
   struct NumberRow;
@@ -203,6 +222,9 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   std::optional<line_values> saved_line_values_;
 
   // Printer properties.
+  // Why the last OpenService or Claim failed, in words ("printer cover open"); empty after one
+  // succeeds.
+  std::string ErrorString;
   std::int32_t CharacterSet = 0;
   std::string CharacterSetList;
   bool CoverOpen = false;

@@ -55,15 +55,15 @@ TEST(ESCEngineer, LineFeedOfDots) {
   const row rows[] = {
       {"300 units left after two spacings", 360, 30, 0.125, "1B 4A FF 1B 4A 2D"},
       {"one command, one spacing less", 100, 30, 0.125, "1B 4A 46"},
-      {"exactly one spacing feeds nothing", 30, 30, 0.125, ""},
+      {"exactly one spacing: print the line, no feed", 30, 30, 0.125, "1B 4A 00"},
       {"less than one spacing feeds nothing", 10, 30, 0.125, ""},
-      {"zero", 0, 30, 0.125, ""},
+      {"zero: print the line, no feed", 0, 30, 0.125, "1B 4A 00"},
       {"negative", -50, 30, 0.125, ""},
       {"exactly 255", 255, 0, 0.125, "1B 4A FF"},
       {"exactly 510", 510, 0, 0.125, "1B 4A FF 1B 4A FF"},
       {"three commands", 540, 0, 0.125, "1B 4A FF 1B 4A FF 1B 4A 1E"},
       {"half-dot motion units", 150, 0, 0.0625, "1B 4A FF 1B 4A 2D"},
-      {"zero motion unit feeds nothing", 360, 30, 0.0, ""},
+      {"zero motion unit: print the line, no feed", 360, 30, 0.0, "1B 4A 00"},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);

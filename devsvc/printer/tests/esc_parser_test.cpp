@@ -46,7 +46,7 @@ struct golden {
 TEST(Translate, GoldenBytesOfEveryTemplate) {
   const golden rows[] = {
       {"bold, text, normal", "\x1B|bCHello \x1B|N",
-       "1B 47 01 48 65 6C 6C 6F 20 1B 61 30 1B 47 00 1D 42 00 1D 21 00 00"},
+       "1B 47 01 48 65 6C 6C 6F 20 1B 61 30 1B 47 00 1D 42 00 1D 21 00 00 1B 2D 30 1B 4D 30"},
       {"stored bitmap 1", "\x1B|1B", "1B 61 01 1C 70 01 00"},
       {"stored bitmap 2 absent prints nothing", "\x1B|2B", ""},
       {"size 0", "\x1B|C", "1D 21 00"},
@@ -63,7 +63,8 @@ TEST(Translate, GoldenBytesOfEveryTemplate) {
       {"ten lines of 30 dots, two spacings less", "\x1B|10lF", "1B 4A F0"},
       {"twelve lines: 300 units after the correction", "\x1B|12lF", "1B 4A FF 1B 4A 2D"},
       {"feed of dots in map mode 1", "\x1B|360uF", "1B 4A FF 1B 4A 2D"},
-      {"zero lines", "\x1B|lF", ""},
+      {"zero lines: print the line, no feed", "\x1B|lF", "1B 4A 00"},
+      {"one line: the line's own spacing, so no further feed", "\x1B|1lF", "1B 4A 00"},
       {"reverse feed prints nothing", "\x1B|5rF", ""},
       {"typeface 2 is font B", "\x1B|2fT", "1B 4D 31"},
       {"typeface 1 is font A", "\x1B|1fT", "1B 4D 30"},
@@ -100,17 +101,17 @@ TEST(Translate, BytesFollowThePrinterState) {
   c.v_scale = 1;
   c.rec_lines_to_paper_cut = 3;
   c.rec_line_spacing = 100;
-  EXPECT_EQ(hex(print("\x1B|N", c).text), "1B 61 30 1B 47 00 1D 42 00 1D 21 21 00");
+  EXPECT_EQ(hex(print("\x1B|N", c).text), "1B 61 30 1B 47 00 1D 42 00 1D 21 21 00 1B 2D 30 1B 4D 30");
   EXPECT_EQ(hex(print("\x1B|fP", c).text), "13 1D 56 42 2C");  // 300 modulo 256
   c.units.v_motion_unit = 0;
   EXPECT_EQ(hex(print("\x1B|fP", c).text), "13 1D 56 42 00");
-  EXPECT_EQ(hex(print("\x1B|3lF", c).text), "");
+  EXPECT_EQ(hex(print("\x1B|3lF", c).text), "1B 4A 00") << "no usable motion unit: a feed of 0";
 
   translate_context metric = vx40_context();
   metric.map_mode = kMapModeMetric;
   EXPECT_EQ(hex(print("\x1B|4500uF", metric).text), "1B 4A FF 1B 4A 2D");  // 45 mm = 360 dots
   metric.units.dot_size = 0;
-  EXPECT_EQ(hex(print("\x1B|4500uF", metric).text), "");
+  EXPECT_EQ(hex(print("\x1B|4500uF", metric).text), "1B 4A 00");
 
   translate_context bitmap = vx40_context();
   bitmap.pre_print_bitmap = [](std::int32_t) -> std::optional<std::string> { return std::string("\x1B"); };
@@ -119,6 +120,57 @@ TEST(Translate, BytesFollowThePrinterState) {
   EXPECT_EQ(hex(print("\x1B|1B", bitmap).text), "1B 61 02 1C 70 01 00");
   bitmap.pre_print_bitmap = nullptr;
   EXPECT_EQ(hex(print("\x1B|1B", bitmap).text), "");
+}
+
+// Both scale codes travel in one GS ! byte: a horizontal scale keeps the vertical scale the text
+// (or the line properties) set before it, and the other way round. ESC|N goes back to the line
+// properties' scale, ESC|nC sets both.
+TEST(Translate, ScaleSequencesKeepTheOtherScale) {
+  struct row {
+    const char* name;
+    std::int32_t h_scale;  // line properties' scale codes
+    std::int32_t v_scale;
+    std::string text;
+    const char* bytes;
+  };
+  const row rows[] = {
+      {"horizontal then vertical", 0, 0, "\x1B|2hC\x1B|3vCz", "1D 21 10 1D 21 12 7A"},
+      {"vertical then horizontal", 0, 0, "\x1B|3vC\x1B|2hCz", "1D 21 02 1D 21 12 7A"},
+      {"horizontal after a size", 0, 0, "\x1B|4C\x1B|3hC", "1D 21 11 1D 21 21"},
+      {"a size sets both", 0, 0, "\x1B|3vC\x1B|2C\x1B|2vC", "1D 21 02 1D 21 10 1D 21 11"},
+      {"the line properties' scale is kept", 2, 2, "\x1B|1hCa", "1D 21 02 61"},
+      {"normal goes back to the line properties' scale", 1, 0, "\x1B|3vC\x1B|N\x1B|2vC",
+       "1D 21 12 1B 61 30 1B 47 00 1D 42 00 1D 21 10 00 1B 2D 30 1B 4D 30 1D 21 11"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    translate_context c = vx40_context();
+    c.h_scale = r.h_scale;
+    c.v_scale = r.v_scale;
+    const translate_result t = print(r.text, c);
+    EXPECT_EQ(t.result, kTranslateOk);
+    EXPECT_EQ(hex(t.text), r.bytes);
+  }
+}
+
+// ESC|N sends its reset bytes (alignment, bold, reverse, scale, a NUL), then switches off
+// underline and returns to the device's font, the other attributes a sequence can switch on.
+TEST(Translate, NormalAlsoEndsUnderlineAndTypeface) {
+  struct row {
+    const char* name;
+    std::int32_t font;  // CurrentFont of the device key
+    const char* bytes;
+  };
+  const row rows[] = {
+      {"font 1", 1, "1B 61 30 1B 47 00 1D 42 00 1D 21 00 00 1B 2D 30 1B 4D 30"},
+      {"font 2", 2, "1B 61 30 1B 47 00 1D 42 00 1D 21 00 00 1B 2D 30 1B 4D 31"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    translate_context c = vx40_context();
+    c.font = r.font;
+    EXPECT_EQ(hex(print("\x1B|N", c).text), r.bytes);
+  }
 }
 
 TEST(Translate, RefusesUnknownSequencesAndBadNumbers) {
@@ -272,8 +324,11 @@ translate_result restart_method(std::string text, translate_mode mode, const tra
 TEST(Translate, SinglePassMatchesTheRestartMethodOnOrdinaryText) {
   // Literal pieces hold neither ESC nor "|", so no prefix can form across a piece boundary.
   const std::vector<std::string> words = {"Total ", "12,50", "\n", "Grüße ", "<NID>", "x", "  ", "ÄÖÜ €"};
+  // ESC|nhC and ESC|nvC are left out: each keeps the scale the text set before it, so their bytes
+  // depend on their position, which whole-text substitution cannot express
+  // (ScaleSequencesKeepTheOtherScale checks them).
   const std::vector<std::string> suffixes = {"B", "C", "P", "N", "fP", "sP", "sL", "tL", "bL", "lF", "uF",
-                                             "rF", "fT", "bC", "uC", "iC", "rC", "sC", "hC", "vC", "cA", "rA",
+                                             "rF", "fT", "bC", "uC", "iC", "rC", "sC", "cA", "rA",
                                              "rvC", "xY"};
   std::mt19937 random(20240611);
   int failures = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -326,6 +327,98 @@ TEST_F(BitmapTest, SetLogoStoresTranslatedBytesThatEscTlPrints) {
   const std::size_t before = printer_->capture().size();
   ASSERT_EQ(again.call("PrintNormal", PTR_S_RECEIPT, "\x1B|bL"), OPOS_SUCCESS);
   EXPECT_TRUE(printer_->capture().substr(before).starts_with("Thank you"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Paths of the logo file and the stored image folder
+
+// A logo file and an image folder deep below the test folder, each path past 255 characters
+// (past the 256-byte buffer of the registry reads as well): taken whole (never cut), written
+// where they say and read back from there.
+TEST_F(BitmapTest, LongPathsAreTakenWholeEndToEnd) {
+  std::filesystem::path deep = dir_.path();
+  for (const char c : {'a', 'b', 'c', 'd', 'e'}) deep /= std::string(50, c);
+  std::filesystem::create_directories(deep);
+  const std::filesystem::path logo = deep / "logo.dat";
+  const std::string root = (deep / "images").string() + "/";
+  ASSERT_GT(logo.string().size(), 255u);
+  ASSERT_GT(root.size(), 255u);
+  key_.dat_file = logo.string();
+  testing::write_printer_key(key_);
+  testing::set_fixed_string("RootPath", root);
+
+  printer_object p;
+  p.open_claim_enable();
+  EXPECT_EQ(p.text(test::kErrorStringIndex), "");
+  ASSERT_EQ(p.call("SetLogo", PTR_L_TOP, "LONG"), OPOS_SUCCESS);
+  EXPECT_TRUE(std::filesystem::exists(logo)) << "written at the whole path";
+  ASSERT_EQ(p.call("SetBitmap", 1, PTR_S_RECEIPT, checker_.string(), PTR_BM_ASIS, PTR_BM_CENTER), OPOS_SUCCESS);
+  const stored_record r = read_record();
+  EXPECT_TRUE(r.path1.starts_with(root + "IMG")) << r.path1;
+  EXPECT_TRUE(std::filesystem::exists(r.path1));
+
+  // The next session finds the logo at the same place.
+  p.reset();
+  printer_object again;
+  again.open_claim_enable();
+  const std::size_t before = printer_->capture().size();
+  ASSERT_EQ(again.call("PrintNormal", PTR_S_RECEIPT, "\x1B|tL"), OPOS_SUCCESS);
+  EXPECT_TRUE(same_bytes(printer_->capture().substr(before), "LONG" + kStatusPoll));
+}
+
+// A path that cannot serve fails the open with 111 and says why; the object stays closed and
+// nothing is written anywhere.
+TEST_F(BitmapTest, UnusablePathsFailTheOpenWithAnErrorText) {
+  const std::string over_long = "/" + std::string(PATH_MAX, 'x');
+  const std::string long_name(NAME_MAX + 1, 'n');
+  const std::string good_logo = key_.dat_file;
+  const std::string good_root = images_.string() + "/";
+  struct Case {
+    const char* what;
+    std::string dat_file;
+    std::string root;
+    std::string error;  // the start of ErrorString
+  };
+  const Case cases[] = {
+      {"logo path past the system's limit", over_long, good_root,
+       "the logo file path (DATFile) is longer than the 4095 characters the system takes"},
+      {"logo file in a missing folder", (dir_ / "missing" / "logo.dat").string(), good_root,
+       "the logo file (DATFile) " + (dir_ / "missing" / "logo.dat").string() +
+           " cannot be created: its folder does not exist"},
+      {"logo path that is a folder", dir_.path().string(), good_root,
+       "the logo file (DATFile) " + dir_.path().string() + " is not a file"},
+      {"logo file name too long", (dir_ / long_name).string(), good_root,
+       "the logo file (DATFile) " + (dir_ / long_name).string() + " cannot be used: "},
+      {"image folder past the system's limit", good_logo, over_long + "/",
+       "the stored image folder (RootPath) with a file name is longer than the 4095 characters the system takes"},
+      {"image folder below a file", good_logo, good_logo + "/images/",
+       "the stored image folder (RootPath) " + good_logo + "/images/ cannot be used: "},
+      {"image folder name too long", good_logo, (dir_ / long_name).string() + "/",
+       "the stored image folder (RootPath) " + (dir_ / long_name).string() + "/ cannot be used: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    key_.dat_file = c.dat_file;
+    testing::write_printer_key(key_);
+    testing::set_fixed_string("RootPath", c.root);
+    printer_object p;
+    EXPECT_EQ(p.open(), OPOS_E_FAILURE);
+    EXPECT_TRUE(p.text(test::kErrorStringIndex).starts_with(c.error)) << p.text(test::kErrorStringIndex);
+    EXPECT_EQ(p.call("Claim", 1000), OPOS_E_CLOSED) << "still closed";
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
+  }
+  // With usable paths again the same object opens, and the error text is gone.
+  key_.dat_file = good_logo;
+  testing::write_printer_key(key_);
+  testing::set_fixed_string("RootPath", good_root);
+  printer_object p;
+  key_.dat_file = (dir_ / "missing" / "logo.dat").string();
+  testing::write_printer_key(key_);
+  EXPECT_EQ(p.open(), OPOS_E_FAILURE);
+  key_.dat_file = good_logo;
+  testing::write_printer_key(key_);
+  EXPECT_EQ(p.open(), OPOS_SUCCESS);
+  EXPECT_EQ(p.text(test::kErrorStringIndex), "");
 }
 
 }  // namespace

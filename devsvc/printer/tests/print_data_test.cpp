@@ -39,7 +39,7 @@ TEST(Prepare, TableOfCases) {
   };
   const row rows[] = {
       {"bold text normal", "\x1B|bCHello \x1B|N", kBinaryConversionNone, 1252, 0,
-       "1B 47 01 48 65 6C 6C 6F 20 1B 61 30 1B 47 00 1D 42 00 1D 21 00 00"},
+       "1B 47 01 48 65 6C 6C 6F 20 1B 61 30 1B 47 00 1D 42 00 1D 21 00 00 1B 2D 30 1B 4D 30"},
       {"placeholder", "A<NID>B", kBinaryConversionNone, 1252, 0, "41 00 42"},
       {"unknown sequence", "\x1B|xY", kBinaryConversionNone, 1252, 111, ""},
       {"bitmap number out of range", "\x1B|5B", kBinaryConversionNone, 1252, 111, ""},
@@ -69,7 +69,7 @@ TEST(Prepare, TableOfCases) {
 TEST(Prepare, KeepsTheNulPlaceholderInItsText) {
   // Logos are stored as prepared text, so a NUL from a command stays "<NID>" until sending.
   const prepared_text p = Prepare("\x1B|N", kBinaryConversionNone, 1252, CEscParser::for_printer(), context());
-  EXPECT_EQ(p.text, std::string("\x1B\x61\x30\x1B\x47<NID>\x1D\x42<NID>\x1D\x21<NID><NID>"));
+  EXPECT_EQ(p.text, std::string("\x1B\x61\x30\x1B\x47<NID>\x1D\x42<NID>\x1D\x21<NID><NID>\x1B\x2D\x30\x1B\x4D\x30"));
 }
 
 TEST(ValidateData, ChecksWithoutTranslating) {

@@ -56,7 +56,8 @@ TEST_F(PrintOutputTest, PrintNormalSendsTheTranslatedBytesThenPollsTheStatus) {
   };
   const Case cases[] = {
       {"bold, then normal with scale codes 0", "\x1B|bCHello \x1B|N",
-       std::string("\x1B\x47\x01Hello \x1B\x61\x30\x1B\x47\x00\x1D\x42\x00\x1D\x21\x00\x00", 22)},
+       std::string("\x1B\x47\x01Hello \x1B\x61\x30\x1B\x47\x00\x1D\x42\x00\x1D\x21\x00\x00"
+                   "\x1B\x2D\x30\x1B\x4D\x30", 28)},
       {"character sizes", "\x1B|3C\x1B|2C", std::string("\x1D\x21\x01\x1D\x21\x10", 6)},
       {"unsupported sequence removed", "a\x1B|iCb", "ab"},
       {"NUL placeholder", "A<NID>B", std::string("A\0B", 3)},
@@ -77,6 +78,76 @@ TEST_F(PrintOutputTest, PrintNormalSendsTheTranslatedBytesThenPollsTheStatus) {
     EXPECT_TRUE(same_bytes(printer_->capture().substr(before), c.sent + kStatusPoll)) << c.what;
   }
   EXPECT_EQ(p.number(PIDX_State), OPOS_S_IDLE);
+}
+
+// A feed sequence prints the pending line even when nothing is left to feed after the line
+// spacing correction: ESC J 0. Otherwise the line runs into the next one ("TotalNext").
+TEST_F(PrintOutputTest, FeedOfNothingStillPrintsThePendingLine) {
+  struct Case {
+    const char* what;
+    std::string line;  // printed before "Next\n"
+    std::string sent;  // its bytes before the status poll
+  };
+  const Case cases[] = {
+      {"one line: one line spacing less is 0", "Total\x1B|1lF", std::string("Total\x1B\x4A\x00", 8)},
+      {"no number: 0 lines", "Total\x1B|lF", std::string("Total\x1B\x4A\x00", 8)},
+      {"units of exactly one line spacing", "Total\x1B|30uF", std::string("Total\x1B\x4A\x00", 8)},
+      {"two lines feed one more", "Total\x1B|2lF", "Total\x1B\x4A\x1E"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    use_printer("");
+    printer_object p;
+    p.open_claim_enable();
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, c.line), OPOS_SUCCESS);
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "Next\n"), OPOS_SUCCESS);
+    EXPECT_TRUE(same_bytes(after_claim(), c.sent + kStatusPoll + "Next\n" + kStatusPoll));
+    EXPECT_EQ(printer_->state().lines_printed, 2) << "Total and Next on lines of their own";
+  }
+}
+
+// ESC|N leaves the printer in normal print whatever the sequences before it switched on, as the
+// printer's own modes show afterwards.
+TEST_F(PrintOutputTest, NormalRestoresEveryAttributeOnThePrinter) {
+  struct Case {
+    const char* what;
+    std::string on;  // sequences that switch an attribute on
+  };
+  const Case cases[] = {
+      {"underline", "\x1B|2uC"},
+      {"bold", "\x1B|bC"},
+      {"reverse video", "\x1B|rvC"},
+      {"typeface", "\x1B|2fT"},
+      {"size", "\x1B|4C"},
+      {"scales", "\x1B|2hC\x1B|3vC"},
+      {"alignment", "\x1B|rA"},
+      {"all of them", "\x1B|1uC\x1B|bC\x1B|rvC\x1B|2fT\x1B|3hC\x1B|2vC\x1B|cA"},
+  };
+  printer_object p;
+  p.open_claim_enable();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, c.on + "x"), OPOS_SUCCESS);
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "\x1B|Ny\n"), OPOS_SUCCESS);
+    const vprinter::printer_state state = printer_->state();
+    EXPECT_EQ(state.underline, 0);
+    EXPECT_FALSE(state.bold);
+    EXPECT_FALSE(state.reverse);
+    EXPECT_EQ(state.font, 0) << "font A, the device key's font 1";
+    EXPECT_EQ(state.width_scale, 1);
+    EXPECT_EQ(state.height_scale, 1);
+    EXPECT_EQ(state.alignment, 0);
+  }
+}
+
+// "\e|2hC\e|3vCz": double width and triple height together, so the printer takes both.
+TEST_F(PrintOutputTest, ScalesInOneLineAddUp) {
+  printer_object p;
+  p.open_claim_enable();
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "\x1B|2hC\x1B|3vCz"), OPOS_SUCCESS);
+  EXPECT_TRUE(same_bytes(after_claim(), "\x1D\x21\x10\x1D\x21\x12z" + kStatusPoll));
+  EXPECT_EQ(printer_->state().width_scale, 2);
+  EXPECT_EQ(printer_->state().height_scale, 3);
 }
 
 TEST_F(PrintOutputTest, PrintNormalRefusesWithoutSending) {
@@ -309,26 +380,37 @@ TEST_F(PrintOutputTest, AsynchronousCommandsDirectIOAndCutReportByKind) {
                       "SODirectIO " + std::to_string(read_id) + " 2 20", out_event(cut_id)}));
 }
 
-TEST_F(PrintOutputTest, FlagWhenIdleFiresOnEveryReturnToIdle) {
+// FlagWhenIdle asks for one idle event: the flag is cleared as it is fired, so later returns to
+// idle stay silent until the application sets it again.
+TEST_F(PrintOutputTest, FlagWhenIdleFiresOnceAndIsCleared) {
   printer_object p;
   p.open_claim_enable();
   p.set(PIDXPtr_FlagWhenIdle, 1);
   ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "a"), OPOS_SUCCESS);
+  EXPECT_EQ(p.control->calls, (call_log{"SOStatusUpdate 1001"}));
+  EXPECT_EQ(p.number(PIDXPtr_FlagWhenIdle), 0) << "cleared with the event";
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "b"), OPOS_SUCCESS);
   ASSERT_EQ(p.call("CutPaper", 100), OPOS_SUCCESS);
-  EXPECT_EQ(p.control->calls, (call_log{"SOStatusUpdate 1001", "SOStatusUpdate 1001"}));
-  EXPECT_EQ(p.number(PIDXPtr_FlagWhenIdle), 1) << "the flag stays set";
+  EXPECT_EQ(p.control->calls, (call_log{"SOStatusUpdate 1001"})) << "no idle event without the flag";
 
-  // Asynchronously the device is idle again only once the queue is empty.
+  // Asynchronously the device is idle again only once the queue is empty: one event after the
+  // last request, none after the one behind it.
   p.control->calls.clear();
   p.set(PIDXPtr_AsyncMode, 1);
-  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "b"), OPOS_SUCCESS);
-  const std::int32_t b = p.number(PIDX_OutputID);
+  p.set(PIDXPtr_FlagWhenIdle, 1);
   ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "c"), OPOS_SUCCESS);
   const std::int32_t c = p.number(PIDX_OutputID);
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "d"), OPOS_SUCCESS);
+  const std::int32_t d = p.number(PIDX_OutputID);
   EXPECT_TRUE(p.control->calls.empty());
   ASSERT_TRUE(run_tick());
   ASSERT_TRUE(run_tick());
-  EXPECT_EQ(p.control->calls, (call_log{out_event(b), out_event(c), "SOStatusUpdate 1001"}));
+  EXPECT_EQ(p.control->calls, (call_log{out_event(c), out_event(d), "SOStatusUpdate 1001"}));
+  EXPECT_EQ(p.number(PIDXPtr_FlagWhenIdle), 0);
+  ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "e"), OPOS_SUCCESS);
+  const std::int32_t e = p.number(PIDX_OutputID);
+  ASSERT_TRUE(run_tick());
+  EXPECT_EQ(p.control->calls, (call_log{out_event(c), out_event(d), "SOStatusUpdate 1001", out_event(e)}));
 }
 
 TEST_F(PrintOutputTest, QueuedRequestsWaitForAClaim) {

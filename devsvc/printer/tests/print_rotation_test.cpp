@@ -189,6 +189,51 @@ TEST_F(RotationTest, FailedTransactionFlushEmptiesTheQueueAndStaysOpen) {
   EXPECT_TRUE(same_bytes(printer_->capture().substr(before), "kept\n" + kStatusPoll));
 }
 
+// Synchronously, direct I/O collected in a transaction or a turn goes out with the rest as its
+// kind says: the write without a status poll (whose answers would stand in the read's way), the
+// read reads, and its buffer never reaches the printer. The DirectIO call returned before the
+// read happened, so the answer comes with the direct-I/O event.
+TEST_F(RotationTest, CollectedDirectReadReadsAndNeverSendsItsBuffer) {
+  struct Case {
+    const char* what;
+    const char* begin;  // member that starts collecting, with its argument
+    std::int32_t begin_arg;
+    const char* end;  // member that releases what was collected
+    std::int32_t end_arg;
+    std::string setup;  // sent at the start, before anything is collected
+    std::string tail;   // sent after the collected output
+  };
+  const Case cases[] = {
+      {"transaction", "TransactionPrint", PTR_TP_TRANSACTION, "TransactionPrint", PTR_TP_NORMAL, "", ""},
+      {"left turn", "RotatePrint", PTR_RP_LEFT90, "RotatePrint", PTR_RP_NORMAL, page_setup('\x01'),
+       "\x0C" + kStatusPoll + "\x1B\x56\x30" + kStatusPoll + std::string("\x1D\x21\x00", 3) + kStatusPoll},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    use_printer("");
+    printer_object p;
+    p.open_claim_enable();
+    p.set(PIDX_BinaryConversion, 1);
+    ASSERT_EQ(p.call(c.begin, PTR_S_RECEIPT, c.begin_arg), OPOS_SUCCESS);
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "610:"), OPOS_SUCCESS);  // "a\n" in nibbles
+    std::int32_t data = 0;
+    std::string text = "1=4931";  // GS I 1 in nibbles: the printer answers 0x20
+    ASSERT_EQ(p.direct_io(1, data, text), OPOS_SUCCESS);
+    data = 1;
+    text.clear();
+    ASSERT_EQ(p.direct_io(2, data, text), OPOS_SUCCESS);
+    EXPECT_EQ(text, "") << "not read yet";
+    EXPECT_EQ(data, 1);
+    ASSERT_EQ(p.call(c.end, PTR_S_RECEIPT, c.end_arg), OPOS_SUCCESS);
+
+    EXPECT_TRUE(same_bytes(after_claim(), c.setup + "a\n" + kStatusPoll + "\x1D\x49\x31" + c.tail));
+    ASSERT_EQ(p.control->calls.size(), 1u);
+    EXPECT_TRUE(p.control->calls[0].starts_with("SODirectIO ")) << p.control->calls[0];
+    EXPECT_TRUE(p.control->calls[0].ends_with(" 2 20")) << p.control->calls[0];
+    EXPECT_EQ(p.number(PIDX_State), OPOS_S_IDLE);
+  }
+}
+
 TEST_F(RotationTest, AsynchronousTransactionEndsWithOneOutputComplete) {
   printer_object p;
   p.open_claim_enable();

@@ -289,10 +289,13 @@ TEST_F(PrinterStatusTest, CheckHealthLevels) {
   EXPECT_EQ(p.text(PIDX_CheckHealthText), "Internal HCheck: Successful.");
   EXPECT_TRUE(after_claim().empty()) << "the internal check sends nothing";
 
+  // Each check ends in idle: with FlagWhenIdle set again before it, each reports it once.
+  p.set(PIDXPtr_FlagWhenIdle, 1);
   EXPECT_EQ(p.call("CheckHealth", OPOS_CH_EXTERNAL), OPOS_SUCCESS);
   EXPECT_EQ(p.text(PIDX_CheckHealthText), "External HCheck: Successful.");
   EXPECT_TRUE(same_bytes(after_claim(), std::string("\x1D\x28\x41\x02\x00\x31\x33", 7))) << "test print, no poll";
 
+  p.set(PIDXPtr_FlagWhenIdle, 1);
   EXPECT_EQ(p.call("CheckHealth", 3), OPOS_E_ILLEGAL);
   EXPECT_EQ(p.result_code(), OPOS_E_ILLEGAL);
   EXPECT_EQ(p.text(PIDX_CheckHealthText), "");

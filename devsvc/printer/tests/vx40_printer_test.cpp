@@ -32,8 +32,10 @@ TEST_F(PrinterTest, OpenWithoutDeviceKeyGives109AndLeavesTheObjectClosed) {
   printer_object p;
   EXPECT_EQ(p.open("NoSuchDevice"), OPOS_E_NOEXIST);
   EXPECT_EQ(p.number(PIDX_ResultCode), 0) << "a closed object answers 0";
+  EXPECT_EQ(p.text(test::kErrorStringIndex), "no device key NoSuchDevice") << "the error text explains it";
   EXPECT_EQ(p.call("Claim", 100), OPOS_E_CLOSED);
   EXPECT_EQ(p.open(), OPOS_SUCCESS);
+  EXPECT_EQ(p.text(test::kErrorStringIndex), "") << "cleared by the open that succeeded";
 }
 
 TEST_F(PrinterTest, OpenWithoutConnectionNamesGives111) {
@@ -49,6 +51,7 @@ TEST_F(PrinterTest, OpenWithoutConnectionNamesGives111) {
     printer_object p;
     EXPECT_EQ(p.open(), OPOS_E_FAILURE) << "machine '" << c.machine << "' port '" << c.port << "'";
     EXPECT_EQ(p.number(PIDX_Claimed), 0);
+    EXPECT_EQ(p.text(test::kErrorStringIndex), "the device key names no printer connection (MachineType, COMMPort)");
   }
 }
 
@@ -99,6 +102,8 @@ TEST_F(PrinterTest, ClaimFailuresLeaveTheObjectUnclaimedAndDisconnected) {
     const char* what;
     std::string options;  // sim URI options of the printer
     std::int32_t result;
+    std::int32_t extended;
+    std::string error;     // ErrorString
     std::string received;  // what the printer got
     call_log events;       // with PowerNotify enabled
   };
@@ -106,26 +111,46 @@ TEST_F(PrinterTest, ClaimFailuresLeaveTheObjectUnclaimedAndDisconnected) {
   const std::string kPrinterStatus("\x10\x04\x01", 3);          // DLE EOT 1
   const std::string kCauses("\x10\x04\x02\x10\x04\x04", 6);  // DLE EOT 2, DLE EOT 4
   const Case cases[] = {
-      {"identity byte 0x21", "?id=0x21", OPOS_E_NOHARDWARE, up_to_identity, {}},
-      {"printer that never answers", "?fault=mute", OPOS_E_NOHARDWARE, up_to_identity, {}},
+      {"identity byte 0x21", "?id=0x21", OPOS_E_NOHARDWARE, 0, "not a VX-40 printer (identity 0x21)",
+       up_to_identity, {}},
+      // No answer to the identity request, nor to the real-time status: no printer.
+      {"printer that never answers", "?fault=mute", OPOS_E_NOHARDWARE, 0, "no printer answers",
+       up_to_identity + kPrinterStatus, {}},
+      {"off line and silent", "?fault=offline,mute", OPOS_E_NOHARDWARE, 0, "no printer answers",
+       up_to_identity + kPrinterStatus, {}},
+      // An off-line printer holds the identity request back but answers the real-time status:
+      // it is there, off line (108), and says why.
+      {"cover open", "?fault=cover_open", OPOS_E_OFFLINE, OPOS_EPTR_COVER_OPEN, "printer cover open",
+       up_to_identity + kPrinterStatus + kCauses, {"SOStatusUpdate 11", "SOStatusUpdate 2003"}},
+      {"paper out", "?fault=paper_out", OPOS_E_OFFLINE, OPOS_EPTR_REC_EMPTY, "receipt paper out",
+       up_to_identity + kPrinterStatus + kCauses, {"SOStatusUpdate 24"}},
+      {"off line", "?fault=offline", OPOS_E_OFFLINE, 0, "printer off line",
+       up_to_identity + kPrinterStatus + kCauses, {}},
+      {"off line with paper near end", "?fault=offline,paper_near_end", OPOS_E_OFFLINE, 0,
+       "printer off line, receipt paper near end", up_to_identity + kPrinterStatus + kCauses,
+       {"SOStatusUpdate 25"}},
+      {"printer error", "?fault=cutter_error", OPOS_E_OFFLINE, 0, "printer error",
+       up_to_identity + kPrinterStatus + kCauses, {"SOStatusUpdate 2003"}},
       // Every write times out after one byte (and its retry after one more): the claim's first
       // write fails, and so does the extended status request, which reports the printer off.
-      {"write time-out", "?fault=short_write=1", OPOS_E_FAILURE, std::string("\x1B\x3D\x10\x04", 4),
-       {"SOStatusUpdate 2004"}},
+      {"write time-out", "?fault=short_write=1", OPOS_E_FAILURE, 0, "the printer takes no data and does not answer",
+       std::string("\x1B\x3D\x10\x04", 4), {"SOStatusUpdate 2004"}},
       // A full receive buffer holds the first write back until it times out: off line (108),
       // and the printer, which still answers real-time requests, is asked why. On line it says
       // nothing more.
-      {"busy printer", "?fault=busy", OPOS_E_OFFLINE, kPrinterStatus, {}},
-      {"busy, cover open", "?fault=busy,cover_open", OPOS_E_OFFLINE, kPrinterStatus + kCauses,
-       {"SOStatusUpdate 11", "SOStatusUpdate 2003"}},
-      {"busy, paper out", "?fault=busy,paper_out", OPOS_E_OFFLINE, kPrinterStatus + kCauses,
-       {"SOStatusUpdate 24"}},
-      {"busy, off line with paper near end", "?fault=busy,offline,paper_near_end", OPOS_E_OFFLINE,
-       kPrinterStatus + kCauses, {"SOStatusUpdate 25"}},
-      {"busy, printer error", "?fault=busy,cutter_error", OPOS_E_OFFLINE, kPrinterStatus + kCauses,
-       {"SOStatusUpdate 2003"}},
-      {"busy, off line without cause", "?fault=busy,offline", OPOS_E_OFFLINE, kPrinterStatus + kCauses, {}},
-      {"busy and silent", "?fault=busy,mute", OPOS_E_FAILURE, kPrinterStatus, {"SOStatusUpdate 2004"}},
+      {"busy printer", "?fault=busy", OPOS_E_OFFLINE, 0, "the printer takes no data", kPrinterStatus, {}},
+      {"busy, cover open", "?fault=busy,cover_open", OPOS_E_OFFLINE, OPOS_EPTR_COVER_OPEN, "printer cover open",
+       kPrinterStatus + kCauses, {"SOStatusUpdate 11", "SOStatusUpdate 2003"}},
+      {"busy, paper out", "?fault=busy,paper_out", OPOS_E_OFFLINE, OPOS_EPTR_REC_EMPTY, "receipt paper out",
+       kPrinterStatus + kCauses, {"SOStatusUpdate 24"}},
+      {"busy, off line with paper near end", "?fault=busy,offline,paper_near_end", OPOS_E_OFFLINE, 0,
+       "printer off line, receipt paper near end", kPrinterStatus + kCauses, {"SOStatusUpdate 25"}},
+      {"busy, printer error", "?fault=busy,cutter_error", OPOS_E_OFFLINE, 0, "printer error",
+       kPrinterStatus + kCauses, {"SOStatusUpdate 2003"}},
+      {"busy, off line without cause", "?fault=busy,offline", OPOS_E_OFFLINE, 0, "printer off line",
+       kPrinterStatus + kCauses, {}},
+      {"busy and silent", "?fault=busy,mute", OPOS_E_FAILURE, 0, "the printer takes no data and does not answer",
+       kPrinterStatus, {"SOStatusUpdate 2004"}},
   };
   testing::set_fixed_dword("TimeOutRead", 200);
   testing::set_fixed_dword("TimeOutWrite", 200);
@@ -137,11 +162,33 @@ TEST_F(PrinterTest, ClaimFailuresLeaveTheObjectUnclaimedAndDisconnected) {
     p.set(PIDX_PowerNotify, OPOS_PN_ENABLED);
     EXPECT_EQ(p.call("Claim", 1000), c.result);
     EXPECT_EQ(p.result_code(), c.result);
+    EXPECT_EQ(p.extended_code(), c.extended);
+    EXPECT_EQ(p.text(test::kErrorStringIndex), c.error);
+    EXPECT_EQ(p.result_code(), c.result) << "reading the error text keeps the result";
     EXPECT_EQ(p.number(PIDX_Claimed), 0);
     EXPECT_EQ(monitor::sim_open_channels(uri_), 0) << "the channel is closed again";
     EXPECT_TRUE(same_bytes(printer_->capture(), c.received));
     EXPECT_EQ(p.control->calls, c.events);
   }
+}
+
+// A printer found off line at the claim can be claimed once it is back, and then prints: what
+// it held back from the failed claim does not stand in the way.
+TEST_F(PrinterTest, ClaimAfterTheCoverIsClosedAgainSucceeds) {
+  testing::set_fixed_dword("TimeOutRead", 200);
+  testing::set_fixed_dword("TimeOutWrite", 200);
+  printer_->inject_fault(vprinter::fault::cover_open);
+  printer_object p;
+  ASSERT_EQ(p.open(), OPOS_SUCCESS);
+  ASSERT_EQ(p.call("Claim", 1000), OPOS_E_OFFLINE);
+  EXPECT_EQ(p.text(test::kErrorStringIndex), "printer cover open");
+  printer_->clear_faults();
+  ASSERT_EQ(p.call("Claim", 1000), OPOS_SUCCESS);
+  EXPECT_EQ(p.text(test::kErrorStringIndex), "") << "cleared by the claim that succeeded";
+  p.set(PIDX_DeviceEnabled, 1);
+  EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "back\n"), OPOS_SUCCESS);
+  EXPECT_EQ(p.number(PIDXPtr_CoverOpen), 0);
+  EXPECT_EQ(printer_->answer_bytes_pending(), 0u) << "every answer went to the request it belongs to";
 }
 
 TEST_F(PrinterTest, ReleaseAndCloseReturnToOpenedAndClosed) {
@@ -380,8 +427,8 @@ TEST_F(PrinterTest, FrozenEventsAreDeliveredInOrderWhenThawed) {
   EXPECT_TRUE(p.control->calls.empty());
 
   EXPECT_EQ(p.call("COFreezeEvents", false), OPOS_SUCCESS);
-  EXPECT_EQ(p.control->calls, (call_log{"SOStatusUpdate 2001", "SOStatusUpdate 1001", "SOStatusUpdate 25",
-                                        "SOStatusUpdate 1001"}));
+  // The idle event of the claim cleared FlagWhenIdle: the later return to idle fires none.
+  EXPECT_EQ(p.control->calls, (call_log{"SOStatusUpdate 2001", "SOStatusUpdate 1001", "SOStatusUpdate 25"}));
   EXPECT_EQ(p.number(PIDXPtr_RecNearEnd), 1);
 }
 
