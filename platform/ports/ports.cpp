@@ -107,10 +107,17 @@ fs::path resolved(const fs::path& link) {
   return ec ? fs::path() : target;
 }
 
-// The name of the driver bound to a device folder's device, or "".
+// The name of the driver of a tty's hardware, or "". Since Linux 6.5 a serial port's device is
+// the serial core's port (driver "port" on bus serial-base) below its controller ("ctrl"); the
+// hardware's driver ("serial8250", "serial") is further up.
 std::string driver_of(const fs::path& class_entry) {
-  const fs::path driver = resolved(class_entry / "device" / "driver");
-  return driver.empty() ? std::string() : driver.filename().string();
+  fs::path at = resolved(class_entry / "device");
+  for (int level = 0; level < 3 && !at.empty(); ++level, at = at.parent_path()) {
+    const fs::path driver = resolved(at / "driver");
+    if (driver.empty()) continue;
+    if (driver.parent_path().parent_path().filename() != "serial-base") return driver.filename().string();
+  }
+  return {};
 }
 
 // The USB product string of the device a tty hangs off: the first "product" attribute found

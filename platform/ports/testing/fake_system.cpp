@@ -46,12 +46,20 @@ fs::path fake_system::usb_device(std::string_view name, std::string_view device_
   return device;
 }
 
-void fake_system::add_uart(int number, int uart_type) {
-  const fs::path entry = sys_ / "class" / "tty" / ("ttyS" + std::to_string(number));
+void fake_system::add_uart(int number, int uart_type, bool serial_core_ports) {
+  const std::string n = std::to_string(number);
+  const fs::path entry = sys_ / "class" / "tty" / ("ttyS" + n);
   fs::create_directories(entry);
   std::ofstream(entry / "type") << uart_type << "\n";
-  const fs::path device = sys_ / "devices" / "platform" / "serial8250";
+  fs::path device = sys_ / "devices" / "platform" / "serial8250";
   if (!fs::exists(device / "driver")) link(device / "driver", sys_ / "bus" / "platform" / "drivers" / "serial8250");
+  if (serial_core_ports) {
+    const fs::path serial_base = sys_ / "bus" / "serial-base" / "drivers";
+    device /= "serial8250:0";
+    if (!fs::exists(device / "driver")) link(device / "driver", serial_base / "ctrl");
+    device /= "serial8250:0." + n;
+    link(device / "driver", serial_base / "port");
+  }
   link(entry / "device", device);
 }
 

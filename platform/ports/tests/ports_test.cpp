@@ -24,7 +24,7 @@ class PortsTest : public ::testing::Test {
 TEST_F(PortsTest, SerialPortsAreRealUartsAndUsbAdaptersNumberedAfterThem) {
   fake_.add_uart(0, 4);
   fake_.add_uart(1, 0);  // registered by the kernel, no UART behind it
-  fake_.add_uart(3, 1);
+  fake_.add_uart(3, 1, true);
   fake_.add_uart(10, 0);
   fake_.add_usb_serial("ttyUSB0", "1-2", "FT232R USB UART", "ftdi_sio");
   fake_.add_usb_serial("ttyACM0", "1-5", "Receipt Printer CDC", "cdc_acm");

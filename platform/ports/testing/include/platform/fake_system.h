@@ -16,8 +16,10 @@ class fake_system {
 
   const std::filesystem::path& root() const { return root_; }
 
-  // ttyS<number>, bound to serial8250; `uart_type` 0 is a port without a UART.
-  void add_uart(int number, int uart_type = 4);
+  // ttyS<number>, bound to serial8250; `uart_type` 0 is a port without a UART. With
+  // `serial_core_ports` the tty's device is the serial core's port below its controller, as
+  // Linux 6.5 and later lay it out.
+  void add_uart(int number, int uart_type = 4, bool serial_core_ports = false);
   // A USB serial adapter ("ttyUSB0", "ttyACM1") on USB device `bus_port` ("1-2") with `product`.
   void add_usb_serial(std::string_view tty, std::string_view bus_port, std::string_view product,
                       std::string_view driver);
