@@ -21,8 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Largest sysfs attribute read here; every one of them is a short line.
+// Largest sysfs attribute read here (sysfs hands out at most a page), and largest os-release file.
 constexpr std::size_t kMaxAttributeBytes = 4096;
+constexpr std::size_t kMaxOsReleaseBytes = 64 * 1024;
 
 std::string trim(std::string_view text) {
   const auto is_space = [](unsigned char c) { return std::isspace(c) != 0; };
@@ -31,14 +32,16 @@ std::string trim(std::string_view text) {
   return std::string(text);
 }
 
-// The trimmed content of a small file, or nothing with the system's reason in `error`.
-std::optional<std::string> read_attribute(const fs::path& path, std::error_code& error) {
+// The trimmed content of a small file (its first `max_bytes`), or nothing with the system's
+// reason in `error`.
+std::optional<std::string> read_attribute(const fs::path& path, std::error_code& error,
+                                          std::size_t max_bytes = kMaxAttributeBytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error.assign(errno, std::generic_category());
     return std::nullopt;
   }
-  std::string text(kMaxAttributeBytes, '\0');
+  std::string text(max_bytes, '\0');
   std::size_t used = 0;
   while (used < text.size()) {
     const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
@@ -311,7 +314,7 @@ system_version_info system_ports::system_version() const {
   std::map<std::string, std::string> fields;
   for (const fs::path& file : {root_ / "etc" / "os-release", root_ / "usr" / "lib" / "os-release"}) {
     std::error_code ignored;
-    const std::optional<std::string> text = read_attribute(file, ignored);
+    const std::optional<std::string> text = read_attribute(file, ignored, kMaxOsReleaseBytes);
     if (!text) continue;
     std::size_t start = 0;
     while (start <= text->size()) {
