@@ -155,6 +155,8 @@ inline constexpr std::int32_t PIDXPtr_CapCharacterSet = 8548;
 inline constexpr std::int32_t PIDXPtr_CharacterSetList = 1008001;
 inline constexpr std::int32_t PIDXPtr_JrnLineCharsList = 1008002;
 inline constexpr std::int32_t PIDXPtr_RecLineCharsList = 1008003;
+// The text of the last open or claim failure.
+inline constexpr std::int32_t PIDXPtr_ErrorString = 1008005;
 inline constexpr std::int32_t PIDXPtr_FontTypefaceList = 1008006;
 inline constexpr std::int32_t PIDXPtr_RecBarCodeRotationList = 1008007;
 

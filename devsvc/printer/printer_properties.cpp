@@ -90,7 +90,7 @@ std::int32_t CVX40Printer::GetPropertyNumber(std::int32_t index) {
 std::string CVX40Printer::GetPropertyString(std::int32_t index) {
   // The error text also explains a failed OpenService, which leaves the object closed; reading
   // it keeps the result codes it explains.
-  if (index == kErrorStringIndex) return ErrorString;
+  if (index == PIDXPtr_ErrorString) return ErrorString;
   if (!Opened) return {};
   ResultCode = OPOS_SUCCESS;
   ResultCodeExtended = 0;

@@ -42,9 +42,6 @@ struct OutputRequest {
 
 // Answer of the printer to GS I 1 that identifies this model.
 inline constexpr std::uint8_t kPrinterIdentity = 0x20;
-// Property index of ErrorString (PIDXPtr_ErrorString): the text of the last open or claim
-// failure.
-inline constexpr std::int32_t kErrorStringIndex = 1008005;
 
 class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, public CServiceDevice {
  public:

@@ -349,7 +349,7 @@ TEST_F(BitmapTest, LongPathsAreTakenWholeEndToEnd) {
 
   printer_object p;
   p.open_claim_enable();
-  EXPECT_EQ(p.text(test::kErrorStringIndex), "");
+  EXPECT_EQ(p.text(PIDXPtr_ErrorString), "");
   ASSERT_EQ(p.call("SetLogo", PTR_L_TOP, "LONG"), OPOS_SUCCESS);
   EXPECT_TRUE(std::filesystem::exists(logo)) << "written at the whole path";
   ASSERT_EQ(p.call("SetBitmap", 1, PTR_S_RECEIPT, checker_.string(), PTR_BM_ASIS, PTR_BM_CENTER), OPOS_SUCCESS);
@@ -403,7 +403,7 @@ TEST_F(BitmapTest, UnusablePathsFailTheOpenWithAnErrorText) {
     testing::set_fixed_string("RootPath", c.root);
     printer_object p;
     EXPECT_EQ(p.open(), OPOS_E_FAILURE);
-    EXPECT_TRUE(p.text(test::kErrorStringIndex).starts_with(c.error)) << p.text(test::kErrorStringIndex);
+    EXPECT_TRUE(p.text(PIDXPtr_ErrorString).starts_with(c.error)) << p.text(PIDXPtr_ErrorString);
     EXPECT_EQ(p.call("Claim", 1000), OPOS_E_CLOSED) << "still closed";
     EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
   }
@@ -418,7 +418,7 @@ TEST_F(BitmapTest, UnusablePathsFailTheOpenWithAnErrorText) {
   key_.dat_file = good_logo;
   testing::write_printer_key(key_);
   EXPECT_EQ(p.open(), OPOS_SUCCESS);
-  EXPECT_EQ(p.text(test::kErrorStringIndex), "");
+  EXPECT_EQ(p.text(PIDXPtr_ErrorString), "");
 }
 
 }  // namespace

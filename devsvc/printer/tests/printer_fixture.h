@@ -26,8 +26,6 @@ namespace devsvc::test {
 
 inline constexpr const char* kProgId = "Korvane.POSPrinter.VX40.1";
 inline constexpr const char* kPort = "VPRN1";
-// Property index of ErrorString (PIDXPtr_ErrorString).
-inline constexpr std::int32_t kErrorStringIndex = 1008005;
 
 // What a healthy printer receives at claim: select the printer, automatic status off, initialise
 // twice, identity request, automatic status off, no paper-end signals, code page 1252, font A.

@@ -32,10 +32,10 @@ TEST_F(PrinterTest, OpenWithoutDeviceKeyGives109AndLeavesTheObjectClosed) {
   printer_object p;
   EXPECT_EQ(p.open("NoSuchDevice"), OPOS_E_NOEXIST);
   EXPECT_EQ(p.number(PIDX_ResultCode), 0) << "a closed object answers 0";
-  EXPECT_EQ(p.text(test::kErrorStringIndex), "no device key NoSuchDevice") << "the error text explains it";
+  EXPECT_EQ(p.text(PIDXPtr_ErrorString), "no device key NoSuchDevice") << "the error text explains it";
   EXPECT_EQ(p.call("Claim", 100), OPOS_E_CLOSED);
   EXPECT_EQ(p.open(), OPOS_SUCCESS);
-  EXPECT_EQ(p.text(test::kErrorStringIndex), "") << "cleared by the open that succeeded";
+  EXPECT_EQ(p.text(PIDXPtr_ErrorString), "") << "cleared by the open that succeeded";
 }
 
 TEST_F(PrinterTest, OpenWithoutConnectionNamesGives111) {
@@ -51,7 +51,7 @@ TEST_F(PrinterTest, OpenWithoutConnectionNamesGives111) {
     printer_object p;
     EXPECT_EQ(p.open(), OPOS_E_FAILURE) << "machine '" << c.machine << "' port '" << c.port << "'";
     EXPECT_EQ(p.number(PIDX_Claimed), 0);
-    EXPECT_EQ(p.text(test::kErrorStringIndex), "the device key names no printer connection (MachineType, COMMPort)");
+    EXPECT_EQ(p.text(PIDXPtr_ErrorString), "the device key names no printer connection (MachineType, COMMPort)");
   }
 }
 
@@ -163,7 +163,7 @@ TEST_F(PrinterTest, ClaimFailuresLeaveTheObjectUnclaimedAndDisconnected) {
     EXPECT_EQ(p.call("Claim", 1000), c.result);
     EXPECT_EQ(p.result_code(), c.result);
     EXPECT_EQ(p.extended_code(), c.extended);
-    EXPECT_EQ(p.text(test::kErrorStringIndex), c.error);
+    EXPECT_EQ(p.text(PIDXPtr_ErrorString), c.error);
     EXPECT_EQ(p.result_code(), c.result) << "reading the error text keeps the result";
     EXPECT_EQ(p.number(PIDX_Claimed), 0);
     EXPECT_EQ(monitor::sim_open_channels(uri_), 0) << "the channel is closed again";
@@ -181,10 +181,10 @@ TEST_F(PrinterTest, ClaimAfterTheCoverIsClosedAgainSucceeds) {
   printer_object p;
   ASSERT_EQ(p.open(), OPOS_SUCCESS);
   ASSERT_EQ(p.call("Claim", 1000), OPOS_E_OFFLINE);
-  EXPECT_EQ(p.text(test::kErrorStringIndex), "printer cover open");
+  EXPECT_EQ(p.text(PIDXPtr_ErrorString), "printer cover open");
   printer_->clear_faults();
   ASSERT_EQ(p.call("Claim", 1000), OPOS_SUCCESS);
-  EXPECT_EQ(p.text(test::kErrorStringIndex), "") << "cleared by the claim that succeeded";
+  EXPECT_EQ(p.text(PIDXPtr_ErrorString), "") << "cleared by the claim that succeeded";
   p.set(PIDX_DeviceEnabled, 1);
   EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "back\n"), OPOS_SUCCESS);
   EXPECT_EQ(p.number(PIDXPtr_CoverOpen), 0);
