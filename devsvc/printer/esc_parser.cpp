@@ -69,6 +69,27 @@ constexpr std::array<template_row, 23> kPrinterTemplates = {{
     {"rvC", true, 0, kNoLimit, template_kind::reverse_video},
 }};
 
+// The longest feed one sequence may ask for, in millimetres: no receipt needs more, and a larger
+// count would make one call send megabytes of feed commands.
+constexpr double kMaxFeedMm = 1000.0;
+// Without a usable dot size the feed is held to what that length is at 8 dots a millimetre.
+constexpr double kFallbackDotsPerMm = 8.0;
+
+// False when the sequence would feed more paper than the printer can reach in one go.
+bool feed_within_reach(template_kind kind, std::int32_t n, const translate_context& c) {
+  std::int64_t dots = 0;
+  if (kind == template_kind::feed_lines) {
+    dots = std::int64_t{n} * std::max(c.rec_line_spacing, 0);
+  } else if (kind == template_kind::feed_units) {
+    dots = map_units_to_dots(n, c.map_mode, c.units);
+  } else {
+    return true;
+  }
+  const double mm = c.units.dot_size > 0 ? static_cast<double>(dots) * c.units.dot_size
+                                         : static_cast<double>(dots) / kFallbackDotsPerMm;
+  return mm <= kMaxFeedMm;
+}
+
 int row_of(std::string_view text) {
   for (std::size_t i = 0; i < kPrinterTemplates.size(); ++i) {
     if (kPrinterTemplates[i].text == text) return static_cast<int>(i);
@@ -153,6 +174,7 @@ translate_result CEscParser::Translate(std::string_view text, translate_mode mod
     if (match->row >= 0) {
       const template_row& row = kPrinterTemplates[static_cast<std::size_t>(match->row)];
       if (number < row.min_number || number > row.max_number) return {kTranslateBadSequence, {}};
+      if (!feed_within_reach(row.kind, static_cast<std::int32_t>(number), context)) return {kTranslateBeyondReach, {}};
     }
     if (translating) append_bytes(out, *match, static_cast<std::int32_t>(number), context, scale);
   }

@@ -25,6 +25,7 @@ inline constexpr std::int32_t kTranslateOk = 0;
 inline constexpr std::int32_t kTranslateBadSequence = -1;  // no template matches, or a bad number
 inline constexpr std::int32_t kTranslateBadMode = -2;      // a mode other than 1 or 2
 inline constexpr std::int32_t kTranslateEmpty = -3;        // empty text: nothing to translate
+inline constexpr std::int32_t kTranslateBeyondReach = -5;  // a feed longer than the printer can make
 
 // One escape sequence the translator knows: its text ("%dfP": "%d" stands for the optional
 // number), its identifier (1-based, registration order) and whether the printer supports it

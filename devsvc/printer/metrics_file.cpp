@@ -6,6 +6,8 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <sstream>
+#include <utility>
 
 #include "platform/case_path.h"
 #include "platform/profile.h"
@@ -145,6 +147,51 @@ bool CMetricsFile::load(const std::filesystem::path& path) {
   }
   loaded_ = true;
   return true;
+}
+
+std::string CMetricsFile::problem() const {
+  struct limit {
+    const char* name;
+    double value;
+    double low;
+    double high;
+  };
+  const limit limits[] = {
+      {"[Metric] dotSize (mm per dot)", dot_size_, 0.01, 1.0},
+      {"[Metric] dotPl (inches per dot)", dot_pl_, 0.0004, 0.04},
+      {"[Metric] DEFLineSpacing (dots)", def_line_spacing_, 1, 255},
+      {"[Metric] widthDot", static_cast<double>(width_dot_), 1, 8192},
+      {"[Metric] widthMM", static_cast<double>(width_mm_), 1, 1000},
+      {"[Metric] widthPl (inches)", width_pl_, 0.01, 40},
+      {"[Metric] VMotionUnit (mm)", v_motion_unit(), 0.001, 10},
+      {"[Metric] HMotionUnit (mm)", h_motion_unit(), 0.001, 10},
+      {"[Metric] TwipsPerDots", static_cast<double>(twips_per_dots()), 1, 1440},
+  };
+  const auto describe = [](const std::string& name, double value, double low, double high) {
+    std::ostringstream text;
+    text << name << " is " << value << "; a receipt printer has 0 (none) or " << low << " to " << high;
+    return text.str();
+  };
+  for (const limit& l : limits) {
+    if (l.value != 0 && !(l.value >= l.low && l.value <= l.high)) return describe(l.name, l.value, l.low, l.high);
+  }
+  if (raster_mode_ < 0 || (raster_mode_ > 3 && (raster_mode_ < 48 || raster_mode_ > 51))) {
+    return "[Metric] RasterMode is " + std::to_string(raster_mode_) + "; GS v 0 takes 0 to 3 or 48 to 51";
+  }
+  for (std::int32_t n = 1; n <= font_count(); ++n) {
+    const font_settings f = read_font(n);
+    const std::string section = "[" + section_of_font(n) + "] ";
+    const std::pair<const char*, std::int32_t> cells[] = {{"FontW", f.width}, {"FontH", f.height}};
+    for (const auto& [name, value] : cells) {
+      if (value < 0 || value > 255) return describe(section + name, value, 1, 255);
+    }
+    const std::pair<const char*, std::int32_t> counts[] = {{"MAXchars", f.max_chars},
+                                                           {"MAXSidewaysChars", f.max_sideways_chars}};
+    for (const auto& [name, value] : counts) {
+      if (value < 0 || value > 1000) return describe(section + name, value, 1, 1000);
+    }
+  }
+  return {};
 }
 
 font_cell CMetricsFile::font(std::int32_t number) const {

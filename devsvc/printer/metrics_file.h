@@ -61,6 +61,10 @@ class CMetricsFile {
   bool load(const std::filesystem::path& path);
 
   bool loaded() const { return loaded_; }
+  // What makes the loaded file unusable for a receipt printer, in words ("" when nothing): a
+  // value outside what such a printer can have (a negative font height, a dot pitch of 1e-300).
+  // A value of 0 counts as absent, as before. Reads the entries of every font.
+  std::string problem() const;
   // The file as found by load() (empty before).
   const std::filesystem::path& path() const { return path_; }
 

@@ -18,6 +18,7 @@ std::int32_t prepare_result_code(std::int32_t translator_result) {
     case kTranslateEmpty:
       return kSuccess;
     case kTranslateBadMode:
+    case kTranslateBeyondReach:
       return kIllegal;
     default:
       return kFailure;

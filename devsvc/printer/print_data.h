@@ -10,8 +10,8 @@
 
 namespace devsvc {
 
-// OPOS code of a translator result: -1 and -4 give 111 (OPOS_E_FAILURE), -2 gives 106
-// (OPOS_E_ILLEGAL), 0 and -3 give 0; anything else 111.
+// OPOS code of a translator result: -1 and -4 give 111 (OPOS_E_FAILURE), -2 and -5 (a feed beyond
+// the printer's reach) give 106 (OPOS_E_ILLEGAL), 0 and -3 give 0; anything else 111.
 std::int32_t prepare_result_code(std::int32_t translator_result);
 
 // Result of Prepare: an OPOS code and the translated printer text (0x00 written as "<NID>";

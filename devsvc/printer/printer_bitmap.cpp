@@ -23,10 +23,12 @@ constexpr std::uint64_t kInfoHeaderSize = 40;
 constexpr std::uint64_t kPaletteEntrySize = 4;  // blue, green, red, reserved
 constexpr std::uint8_t kStoredMark = 0x4D;      // "M", the first byte of a stored image file
 
-// A read-only descriptor closed when it goes out of scope.
+// A read-only descriptor closed when it goes out of scope. Opened without blocking: opening a
+// FIFO for reading would otherwise wait for a writer for ever (regular files read as usual).
 class read_fd {
  public:
-  explicit read_fd(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  explicit read_fd(const std::filesystem::path& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
   ~read_fd() {
     if (fd_ >= 0) ::close(fd_);
   }

@@ -127,6 +127,15 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
     return ResultCode = OPOS_E_FAILURE;
   }
 
+  // Metrics no receipt printer can have would turn into absurd feeds and sizes: refused here,
+  // and read again at the next open.
+  if (!metrics_.loaded()) metrics_.load(ReadRegistryString(device_key, "IniSet", kIniSetChars));
+  if (const std::string problem = metrics_.problem(); !problem.empty()) {
+    ErrorString = "metrics file " + metrics_.path().string() + ": " + problem;
+    metrics_ = CMetricsFile{};
+    return ResultCode = OPOS_E_FAILURE;
+  }
+
   const std::uint32_t read_timeout = ReadMachineDword(kPrinterFixedKey, "TimeOutRead");
   open_read_timeout_ms_ = read_timeout != 0 ? static_cast<std::int32_t>(read_timeout) : kOpenReadTimeoutMs;
 

@@ -107,6 +107,11 @@ TEST(Translate, BytesFollowThePrinterState) {
   EXPECT_EQ(hex(print("\x1B|fP", c).text), "13 1D 56 42 00");
   EXPECT_EQ(hex(print("\x1B|3lF", c).text), "1B 4A 00") << "no usable motion unit: a feed of 0";
 
+  // A metre of paper is the longest feed: 266 lines of 30 dots are 997.5 mm.
+  const translate_result metre = print("\x1B|266lF");
+  EXPECT_EQ(metre.result, kTranslateOk);
+  EXPECT_LE(metre.text.size(), 3u * 32);
+
   translate_context metric = vx40_context();
   metric.map_mode = kMapModeMetric;
   EXPECT_EQ(hex(print("\x1B|4500uF", metric).text), "1B 4A FF 1B 4A 2D");  // 45 mm = 360 dots
@@ -193,6 +198,23 @@ TEST(Translate, RefusesUnknownSequencesAndBadNumbers) {
     for (translate_mode mode : {translate_mode::validate, translate_mode::translate}) {
       const translate_result r = CEscParser::for_printer().Translate(text, mode, vx40_context());
       EXPECT_EQ(r.result, kTranslateBadSequence);
+      EXPECT_TRUE(r.text.empty());
+    }
+  }
+}
+
+TEST(Translate, RefusesFeedsBeyondAMetreOfPaper) {
+  const char* rows[] = {
+      "\x1B|267lF",  // 267 lines of 30 dots: past a metre of paper
+      "\x1B|2147483647lF",
+      "text \x1B|8001uF",  // 8001 dots of 0.125 mm
+      "\x1B|2147483647uF",
+  };
+  for (const char* text : rows) {
+    SCOPED_TRACE(hex(text));
+    for (translate_mode mode : {translate_mode::validate, translate_mode::translate}) {
+      const translate_result r = CEscParser::for_printer().Translate(text, mode, vx40_context());
+      EXPECT_EQ(r.result, kTranslateBeyondReach);
       EXPECT_TRUE(r.text.empty());
     }
   }

@@ -24,6 +24,7 @@ TEST(PrepareResultCode, MapsTranslatorResults) {
   EXPECT_EQ(prepare_result_code(kTranslateOk), 0);
   EXPECT_EQ(prepare_result_code(kTranslateBadSequence), 111);
   EXPECT_EQ(prepare_result_code(kTranslateBadMode), 106);
+  EXPECT_EQ(prepare_result_code(kTranslateBeyondReach), 106);
   EXPECT_EQ(prepare_result_code(kTranslateEmpty), 0);
   EXPECT_EQ(prepare_result_code(-4), 111);
 }

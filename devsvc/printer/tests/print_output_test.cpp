@@ -162,6 +162,7 @@ TEST_F(PrintOutputTest, PrintNormalRefusesWithoutSending) {
       {"sequence without template", PTR_S_RECEIPT, "a\x1B|xYb", OPOS_E_FAILURE},
       {"bitmap number out of range", PTR_S_RECEIPT, "\x1B|5B", OPOS_E_FAILURE},
       {"character size out of range", PTR_S_RECEIPT, "\x1B|5C", OPOS_E_FAILURE},
+      {"feed beyond the paper's reach", PTR_S_RECEIPT, "Total\x1B|2147483647lF", OPOS_E_ILLEGAL},
   };
   printer_object p;
   ASSERT_EQ(p.open(), OPOS_SUCCESS);

@@ -3,6 +3,7 @@
 #include "printer/printer_bitmap.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -341,6 +342,10 @@ TEST(PrinterBitmap, LoadsFromFile) {
   CPrinterBitmap bitmap;
   EXPECT_EQ(bitmap.load(dir / "nothing.bmp"), kBitmapOpenFailed);
   EXPECT_EQ(bitmap.load(dir.path()), kBitmapOpenFailed);  // a folder is not a bitmap file
+  // Nor is a pipe nobody writes to, nor a device: refused at once, without waiting on them.
+  ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0600), 0);
+  EXPECT_EQ(bitmap.load(dir / "pipe.bmp"), kBitmapOpenFailed);
+  EXPECT_EQ(bitmap.load("/dev/zero"), kBitmapOpenFailed);
   ASSERT_EQ(bitmap.load(dir / "logo.bmp"), kBitmapOk);    // names are matched ignoring case
   EXPECT_EQ(bitmap.width(), 9);
   EXPECT_EQ(bitmap.height(), 10);

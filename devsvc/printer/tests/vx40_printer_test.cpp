@@ -55,6 +55,32 @@ TEST_F(PrinterTest, OpenWithoutConnectionNamesGives111) {
   }
 }
 
+TEST_F(PrinterTest, MetricsNoPrinterCanHaveFailTheOpenWithTheirName) {
+  struct Case {
+    const char* metrics;
+    const char* named;  // the error text names this
+  };
+  const Case cases[] = {
+      {"[Metric]\ndotSize=0.125\ndotPl=1e-300\n", "[Metric] dotPl (inches per dot) is 1e-300"},
+      {"[FONTS]\nnFonts=1\n[FONT 1]\nFontW=12\nFontH=-2147483648\n", "[FONT 1] FontH is -2.14748e+09"},
+      {"[Metric]\nVMotionUnit=-0.125\n", "[Metric] VMotionUnit (mm) is -0.125"},
+      {"[Metric]\nwidthDot=100000\n", "[Metric] widthDot is 100000"},
+      {"[Metric]\nRasterMode=7\n", "[Metric] RasterMode is 7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.metrics);
+    use_metrics(c.metrics);
+    printer_object p;
+    EXPECT_EQ(p.open(), OPOS_E_FAILURE);
+    EXPECT_NE(p.text(PIDXPtr_ErrorString).find(c.named), std::string::npos) << p.text(PIDXPtr_ErrorString);
+    EXPECT_EQ(p.call("Claim", 1000), OPOS_E_CLOSED) << "not opened";
+  }
+  // Mended, the same object opens.
+  use_metrics("[Metric]\ndotSize=0.125\ndotPl=0.004926\n");
+  printer_object p;
+  EXPECT_EQ(p.open(), OPOS_SUCCESS) << p.text(PIDXPtr_ErrorString);
+}
+
 TEST_F(PrinterTest, SecondOpenGives106) {
   printer_object p;
   ASSERT_EQ(p.open(), OPOS_SUCCESS);
