@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +29,8 @@ constexpr const char* kUsage =
     "\n"
     "Runs a virtual ESC/POS receipt printer on a TCP port (default 127.0.0.1:9100; port 0 picks a\n"
     "free one). Connections are served one after another. The paper is written to the --render\n"
-    "file after each connection and when the program ends (SIGINT or SIGTERM).\n"
+    "file after each connection and when the program ends (SIGINT or SIGTERM). Received bytes\n"
+    "are kept only in the --capture file; answers a client does not read are dropped.\n"
     "\n"
     "  --capture FILE     record every byte received in FILE (emptied at start)\n"
     "  --render FILE.png  write the printed paper as a PNG image\n"
@@ -36,6 +39,9 @@ constexpr const char* kUsage =
     "  --fault NAME       start with a fault: cover_open, paper_near_end, paper_out, offline,\n"
     "                     cutter_error, mute, busy, slow=US_PER_BYTE, short_write=BYTES, disconnect\n"
     "  --drawer-close-ms  the drawer closes by itself this many ms after a kick (default: never)\n"
+    "  --idle-ms MS       close a connection that sends nothing for MS ms (default 30000), so\n"
+    "                     that an idle client cannot keep the others waiting\n"
+    "  --paper-limit-mm MM  keep at most MM mm of paper; older paper is dropped (default 20000)\n"
     "  --once             end after the first connection\n"
     "  --log              after each connection, list unknown and ignored commands on stderr\n";
 
@@ -97,12 +103,15 @@ struct options {
   std::string render;
   bool once = false;
   bool show_log = false;
+  int idle_ms = 30000;
   vprinter::config cfg;
   std::vector<std::pair<vprinter::fault, int>> faults;
 };
 
 options parse(int argc, char** argv) {
   options o;
+  // The daemon keeps no copy of what it receives in memory: --capture writes it as it arrives.
+  o.cfg.keep_capture = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -141,6 +150,14 @@ options parse(int argc, char** argv) {
       if (eq != std::string::npos && (!parse_int(v.substr(eq + 1), n) || n < 0 || n > 1000000))
         usage_error("bad fault value in '" + v + "'");
       o.faults.emplace_back(*f, static_cast<int>(n));
+    } else if (arg == "--idle-ms") {
+      long n = 0;
+      if (!parse_int(value(), n) || n < 1 || n > 86400000) usage_error("--idle-ms takes milliseconds");
+      o.idle_ms = static_cast<int>(n);
+    } else if (arg == "--paper-limit-mm") {
+      long n = 0;
+      if (!parse_int(value(), n) || n < 1 || n > 1000000) usage_error("--paper-limit-mm takes millimetres");
+      o.cfg.paper_limit_dots = static_cast<int>(n * o.cfg.dpi * 10 / 254);
     } else if (arg == "--once") {
       o.once = true;
     } else if (arg == "--log") {
@@ -169,7 +186,7 @@ fd_handle listen_on(const options& o, std::string& shown) {
     if (fd.get() < 0) continue;
     const int one = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd.get(), 4) != 0) {
+    if (::bind(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd.get(), SOMAXCONN) != 0) {
       why = std::strerror(errno);
       continue;
     }
@@ -188,39 +205,56 @@ fd_handle listen_on(const options& o, std::string& shown) {
   std::exit(1);
 }
 
-bool send_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+// Answers waiting for a client that does not read them at once; beyond this they are dropped,
+// as a printer's transmit buffer would, so that such a client never blocks the daemon.
+constexpr std::size_t kMaxUnsentBytes = 64u << 10;
+
+// Sends what the client's socket takes now, without waiting; the rest stays in `unsent`.
+// False when the connection is gone.
+bool send_some(int fd, std::string& unsent) {
+  while (!unsent.empty()) {
+    const ssize_t n = ::send(fd, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
     if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+    unsent.erase(0, static_cast<std::size_t>(n));
   }
   return true;
 }
 
-// Serves one connection until the peer closes it, the link fault drops it, or a signal arrives.
-// Returns false when the program should stop.
-bool serve(vprinter::virtual_printer& printer, int client) {
+// Serves one connection until the peer closes it, stays idle for `idle_ms`, the link fault drops
+// it, or a signal arrives. Returns false when the program should stop.
+bool serve(vprinter::virtual_printer& printer, int client, int idle_ms) {
+  // A command the last client left unfinished must not swallow this one's bytes.
+  printer.new_host();
   std::string pending;  // received but not yet taken by the printer
+  std::string unsent;   // answers the client has not taken yet
   char buf[16384];
+  auto last_heard = std::chrono::steady_clock::now();
   for (;;) {
-    const auto answers = printer.read(1u << 20);
+    const auto answers = printer.read(kMaxUnsentBytes);
     if (answers.status == vprinter::link_status::down) return true;
-    if (!answers.bytes.empty() && !send_all(client, answers.bytes)) return true;
+    unsent += answers.bytes;
+    if (!send_some(client, unsent)) return true;
+    if (unsent.size() > kMaxUnsentBytes) unsent.erase(0, unsent.size() - kMaxUnsentBytes);
 
     // Bytes the printer refused are offered again shortly; meanwhile nothing more is read, so
     // the sender sees the back-pressure a full printer buffer gives.
     bool readable = false;
     if (!wait_readable(pending.empty() ? client : -1, pending.empty() ? 100 : 20, readable)) return false;
+    const auto now = std::chrono::steady_clock::now();
     if (readable) {
       const ssize_t n = ::recv(client, buf, sizeof buf, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        const auto rest = printer.read(1u << 20);
-        if (!rest.bytes.empty()) send_all(client, rest.bytes);
+        unsent += printer.read(kMaxUnsentBytes).bytes;
+        send_some(client, unsent);
         return true;
       }
       pending.append(buf, static_cast<std::size_t>(n));
+      last_heard = now;
+    } else if (pending.empty() && now - last_heard > std::chrono::milliseconds(idle_ms)) {
+      return true;  // idle: the next client's turn
     }
     if (pending.empty()) continue;
     const auto r = printer.accept(pending);
@@ -283,7 +317,7 @@ int main(int argc, char** argv) {
     if (!readable) continue;
     fd_handle client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (client.get() < 0) continue;
-    running = serve(printer, client.get());
+    running = serve(printer, client.get(), o.idle_ms);
     client = fd_handle();
     render(printer, o.render);
     if (o.show_log) show_log(printer, shown_entries);

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,18 @@ class client {
     }
     return got;
   }
+  // True when the peer closes or resets the connection within `limit`, reading past whatever it
+  // sent before.
+  bool closed_after_reading(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      char buf[4096];
+      if (::recv(fd_, buf, sizeof buf, 0) <= 0) return true;
+    }
+    return false;
+  }
   // True when the peer closes or resets the connection within `limit`.
   bool closed_by_peer(std::chrono::milliseconds limit) {
     pollfd p{fd_, POLLIN, 0};
@@ -211,6 +224,44 @@ TEST(VprinterDaemon, FaultsFromTheCommandLine) {
   EXPECT_EQ(d.wait(5s), 0);
 }
 
+TEST(VprinterDaemon, NoClientCanHoldUpTheNext) {
+  // Each row: what the first client does; the second must then be served within the bound.
+  struct Row {
+    const char* what;
+    std::string first_sends;
+  };
+  std::string status_flood;
+  for (int i = 0; i < 100000; ++i) status_flood += test::bytes("10 04 01");
+  const Row rows[] = {
+      // A raster image whose header promises 4 GiB: the next client's bytes are its own.
+      {"unfinished command", test::bytes("1D 76 30 00 FF FF FF FF") + "partial data"},
+      {"idle client", ""},
+      // 100000 status requests whose answers it never reads: the daemon must not block on it.
+      {"client that never reads", status_flood},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    daemon_process d({"--listen", "127.0.0.1:0", "--idle-ms", "300"});
+    const int port = port_of(d.read_line(5s));
+    ASSERT_GT(port, 0);
+    auto first = std::make_unique<client>(port);
+    ASSERT_TRUE(first->connected());
+    if (!row.first_sends.empty()) {
+      ASSERT_TRUE(first->send(row.first_sends));
+    }
+    if (row.what == std::string("unfinished command")) first.reset();  // it goes away mid-command
+
+    client second(port);
+    ASSERT_TRUE(second.connected());
+    // An identity request: an ordinary command, so it is only answered if it is parsed as one.
+    ASSERT_TRUE(second.send(test::bytes("1D 49 01")));
+    EXPECT_TRUE(test::same_bytes(second.receive(1, 10s), test::bytes("20")));
+    if (first) {
+      EXPECT_TRUE(first->closed_after_reading(5s)) << "the daemon ends a connection that stays silent";
+    }
+  }
+}
+
 TEST(VprinterDaemon, CommandLineErrorsAreOneLine) {
   struct arg_case {
     std::vector<std::string> args;
@@ -223,6 +274,8 @@ TEST(VprinterDaemon, CommandLineErrorsAreOneLine) {
       {{"--id", "300"}, 2, "vprinter: --id takes a byte, e.g. 0x20 (see --help)\n"},
       {{"--listen", "nohostport"}, 2, "vprinter: --listen takes HOST:PORT (see --help)\n"},
       {{"--bogus"}, 2, "vprinter: unknown option '--bogus' (see --help)\n"},
+      {{"--idle-ms", "0"}, 2, "vprinter: --idle-ms takes milliseconds (see --help)\n"},
+      {{"--paper-limit-mm", "x"}, 2, "vprinter: --paper-limit-mm takes millimetres (see --help)\n"},
   };
   for (const auto& c : cases) {
     daemon_process d(c.args);

@@ -330,6 +330,74 @@ TEST(VprinterDeviceCapture, FileAndMemoryHoldEveryAcceptedByte) {
   EXPECT_TRUE(same_bytes(p.capture(), all));
 }
 
+TEST(VprinterDeviceCapture, KeptOnlyWhenAsked) {
+  config c;
+  c.keep_capture = false;
+  virtual_printer p(c);
+  EXPECT_TRUE(same_bytes(talk(p, bytes("10 04 01") + "text\n"), bytes("16")));
+  EXPECT_TRUE(p.capture().empty());
+}
+
+TEST(VprinterDeviceRobustness, HostileSizesAndFloodsStayWithinBounds) {
+  // An image header that claims far more than the command carries is skipped and logged; the
+  // printer goes on with the next bytes.
+  {
+    virtual_printer p;
+    talk(p, bytes("1D 28 4C 0A 00 30 70 30 01 01 31 FF FF FF FF"));
+    talk(p, bytes("1D 28 4C 0E 00 30 70 30 01 01 31 00 10 02 00 FF FF FF FF"));  // 4096 dots wide
+    const std::vector<log_entry> log = p.log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[0].text.find("impossible image 65535 x 65535 for 0 data bytes"), std::string::npos) << log[0].text;
+    EXPECT_NE(log[1].text.find("impossible image 4096 x 2"), std::string::npos) << log[1].text;
+    EXPECT_TRUE(same_bytes(talk(p, bytes("1D 49 01")), bytes("20")));
+  }
+  // Feeds beyond the paper limit drop the oldest paper: 3000 feeds of 255 dots keep at most the
+  // limit, eight dots a byte.
+  {
+    config c;
+    c.paper_limit_dots = 20000;
+    virtual_printer p(c);
+    std::string feeds;
+    for (int i = 0; i < 3000; ++i) feeds += bytes("1B 4A FF");
+    talk(p, feeds + "last line\n");
+    EXPECT_LE(p.paper().height(), 20000);
+    EXPECT_LE(p.paper().dots().size(), 20000u * 72);
+    EXPECT_GT(p.paper().count(), 0) << "the last line is still on the paper";
+  }
+  // Data held while off line is bounded: past the limit the printer is busy, and still answers
+  // real-time requests.
+  {
+    config c;
+    c.held_limit_bytes = 1000;
+    virtual_printer p(c);
+    p.inject_fault(fault::offline);
+    EXPECT_EQ(p.accept(std::string(600, 'a')).accepted, 600u);
+    EXPECT_EQ(p.accept(std::string(600, 'b')).accepted, 600u);
+    const accept_result full = p.accept("c");
+    EXPECT_EQ(full.status, link_status::busy);
+    EXPECT_EQ(full.accepted, 0u);
+    EXPECT_TRUE(same_bytes(send(p, bytes("10 04 01")), bytes("1E")));  // off line, but answering
+  }
+  // Answers nobody reads are bounded as well.
+  {
+    virtual_printer p;
+    std::string requests;
+    for (int k = 0; k < 100; ++k) requests += bytes("10 04 01");
+    for (int i = 0; i < 2000; ++i) p.accept(requests);  // 200000 answers asked for
+    EXPECT_LE(p.answer_bytes_pending(), 64u << 10);
+  }
+}
+
+TEST(VprinterDeviceRobustness, ANewHostDropsTheLastHostsUnfinishedCommand) {
+  virtual_printer p;
+  talk(p, bytes("1D 76 30 00 FF FF FF FF") + "partial data");
+  p.new_host();
+  EXPECT_TRUE(same_bytes(talk(p, bytes("1D 49 01")), bytes("20")));
+  const std::vector<log_entry> log = p.log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().text.find("unfinished command was dropped"), std::string::npos);
+}
+
 TEST(VprinterDeviceRobustness, SplitWritesGiveTheSameResultAsOneWrite) {
   const std::string receipt = bytes("1B 40 1B 61 01 1D 21 11") + "TITLE\n" + bytes("1D 21 00 1B 61 00 1B 45 01") +
                               "Bold line\n" + bytes("1B 45 00 1D 76 30 00 02 00 03 00 F0 0F AA 55 FF 00") +
