@@ -197,7 +197,10 @@ std::int32_t CVX40Printer::DecodeWriteResult(std::int32_t result, bool poll) {
       ResultCode = OPOS_E_FAILURE;
       break;
     case kPaperNoStatusAnswer:
-      ResultCode = OPOS_E_FAILURE;
+      // After a write the link took whole, only the confirmation is missing: the printer may
+      // print it all once it answers again, so this is a time-out, not a failure to print (an
+      // application that reprints on failure would print the job twice). PowerState says why.
+      ResultCode = result == kChannelOk ? OPOS_E_TIMEOUT : OPOS_E_FAILURE;
       SetPrinterState(OPOS_PS_OFF_OFFLINE);
       break;
     case kPaperNoAnswer:

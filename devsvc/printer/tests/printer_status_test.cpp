@@ -95,9 +95,11 @@ TEST_F(PrinterStatusTest, EveryFaultEndsInAResultAndEventsAndLosesNoRequest) {
        {status(24), status(2003), error(114, 203)}, {status(26), status(2001), "#3"}},
       // Off line with no cause the printer keeps the data until it is back: nothing to report.
       {"off line", {{fault::offline}}, OPOS_SUCCESS, 0, {}, {}, {"#2"}, {"#3"}},
-      {"mute", {{fault::mute}}, OPOS_E_FAILURE, 0,
+      // A printer that takes the data but answers nothing (frozen): the job may still print, so
+      // the missing confirmation is a time-out, with PowerState saying why.
+      {"mute", {{fault::mute}}, OPOS_E_TIMEOUT, 0,
        {status(2004)}, {status(2001)},
-       {status(2004), error(111, 0)}, {status(2001), "#3"}},
+       {status(2004), error(112, 0)}, {status(2001), "#3"}},
       // A full buffer holds the data back until the write time-out.
       {"busy", {{fault::busy}}, OPOS_E_TIMEOUT, 0, {}, {}, {error(112, 0)}, {status(2001), "#3"}},
       // 5 ms per byte: the 200 bytes cannot go out within 100 ms, nor in the retry.
@@ -320,10 +322,11 @@ TEST_F(PrinterStatusTest, ExternalCheckOfASilentPrinterFailsAndRestoresTheReadTi
   EXPECT_EQ(p.number(PIDX_PowerState), OPOS_PS_OFF_OFFLINE);
 
   // The claim's read time-out is back: a write to the still silent printer gives up after its
-  // three unanswered status requests of 100 ms each, not after 15 s each.
+  // three unanswered status requests of 100 ms each, not after 15 s each. The data went out
+  // whole, so the missing confirmation is a time-out.
   printer_->clear_fault(fault::busy);
   const std::uint64_t started = platform::tick_count_ms();
-  EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "x"), OPOS_E_FAILURE);
+  EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "x"), OPOS_E_TIMEOUT);
   EXPECT_LT(platform::tick_count_ms() - started, 5000u);
 }
 
