@@ -50,6 +50,7 @@ void CMonitorDriver::AttachDispatch(platform::dispatch* object, bool auto_releas
   ReleaseDispatch();
   object_ = object;
   auto_release_ = auto_release;
+  link_lost_ = false;
 }
 
 platform::dispatch* CMonitorDriver::DetachDispatch() {
@@ -139,7 +140,24 @@ std::int32_t CMonitorDriver::WriteOnce(std::string_view bytes, std::int32_t& wri
   return r.value.long_or(platform::kEFail);
 }
 
+std::int32_t CMonitorDriver::NoteLink(std::int32_t result) {
+  // kEFail is also what a channel that another client found down answers: "not open".
+  if (result == kChannelOffline || result == platform::kEFail) link_lost_ = true;
+  return result;
+}
+
+std::int32_t CMonitorDriver::Reconnect() {
+  if (!link_lost_) return kChannelOk;
+  const std::int32_t result = OpenIO();
+  if (result == kChannelOk) link_lost_ = false;
+  return result;
+}
+
 std::int32_t CMonitorDriver::Write(std::string_view bytes, std::int32_t& written, std::int32_t mode) {
+  if (Reconnect() != kChannelOk) {
+    written = 0;
+    return kChannelOffline;
+  }
   std::int32_t total = 0;
   std::int32_t once = 0;
   std::int32_t result = WriteOnce(bytes, once, mode);
@@ -150,7 +168,7 @@ std::int32_t CMonitorDriver::Write(std::string_view bytes, std::int32_t& written
     total += once;
   }
   written = total;
-  return result;
+  return NoteLink(result);
 }
 
 std::int32_t CMonitorDriver::WriteChunked(std::string_view bytes, std::int32_t& written,
@@ -182,6 +200,10 @@ std::int32_t CMonitorDriver::WriteLarge(std::string_view bytes, std::int32_t& wr
 
 std::int32_t CMonitorDriver::Read(std::span<char> buffer, std::int32_t& read) {
   std::fill(buffer.begin(), buffer.end(), kReadFillByte);
+  if (Reconnect() != kChannelOk) {
+    read = 0;
+    return kChannelOffline;
+  }
   std::string data(buffer.begin(), buffer.end());
   std::int32_t received = 0;
   const Variant args[] = {Variant::ref(data), Variant(static_cast<std::int32_t>(buffer.size())),
@@ -196,7 +218,7 @@ std::int32_t CMonitorDriver::Read(std::span<char> buffer, std::int32_t& read) {
                                       buffer.size(), data.size()});
   std::copy_n(data.begin(), count, buffer.begin());
   read = static_cast<std::int32_t>(count);
-  return r.value.long_or(platform::kEFail);
+  return NoteLink(r.value.long_or(platform::kEFail));
 }
 
 std::int32_t CMonitorDriver::WriteRead(std::string_view bytes, std::int32_t& written,

@@ -16,6 +16,9 @@ inline constexpr std::int32_t kChannelOk = 0;
 inline constexpr std::int32_t kChannelTimeout = static_cast<std::int32_t>(0x80040069u);
 inline constexpr std::int32_t kChannelBusy = static_cast<std::int32_t>(0x80040070u);
 inline constexpr std::int32_t kChannelPaperOut = static_cast<std::int32_t>(0x80040072u);
+// The link went down (the printer was switched off or rebooted, the cable pulled); the monitor
+// closed the channel.
+inline constexpr std::int32_t kChannelOffline = static_cast<std::int32_t>(0x80040071u);
 
 // Write modes of WriteIO: print data, chunks and set-up commands; status requests and direct writes.
 inline constexpr std::int32_t kWriteModeData = 1;
@@ -85,6 +88,13 @@ class CMonitorDriver {
   // what was in force.
   std::int32_t read_timeout_ms() const { return read_timeout_ms_; }
 
+  // True after an operation found the link down (or the channel closed under it): the next
+  // Write or Read opens the channel again first, so that a printer that rebooted is used again
+  // without the application claiming anew.
+  bool link_lost() const { return link_lost_; }
+  // Opens a lost link again now; kChannelOk when the channel is open.
+  std::int32_t Reconnect();
+
   // Writes `bytes` (one character per byte) with WriteIO in `mode`. A failed first attempt is
   // retried once, 100 ms later, with the bytes not yet written. `written` receives the total
   // accepted. Returns the last result. A raised failure counts as result 0 with 0 bytes written.
@@ -119,6 +129,10 @@ class CMonitorDriver {
   bool auto_release_ = false;
   std::uint32_t pump_flag_ = 0;
   std::int32_t read_timeout_ms_ = 0;
+  bool link_lost_ = false;
+
+  // Notes whether `result` says the link is down.
+  std::int32_t NoteLink(std::int32_t result);
 };
 
 }  // namespace devsvc

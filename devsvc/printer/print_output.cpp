@@ -11,6 +11,7 @@
 #include "core/module.h"
 #include "core/opos.h"
 #include "core/printer_text.h"
+#include "platform/messages.h"
 #include "printer/esc_engineer.h"
 #include "printer/vx40_printer.h"
 
@@ -211,8 +212,26 @@ std::int32_t CVX40Printer::SendRequest(OutputRequest& request) {
   }
 }
 
+void CVX40Printer::WatchLostLink() {
+  if (!channel_.link_lost()) return;
+  const std::uint64_t now = platform::tick_count_ms();
+  if (now - last_reconnect_ms_ < kReconnectEveryMs) return;
+  last_reconnect_ms_ = now;
+  if (channel_.Reconnect() != kChannelOk) return;
+  // The printer is back: its status poll reports it (power state, paper, cover) as after a write.
+  const std::int32_t result = ResultCode;
+  const std::int32_t extended = ResultCodeExtended;
+  DecodeWriteResult(kChannelOk, true);
+  ResultCode = result;
+  ResultCodeExtended = extended;
+}
+
 void CVX40Printer::PollTick() {
-  if (worker_busy_ || !Claimed || State != OPOS_S_IDLE || Collecting() || queue_.empty()) return;
+  if (worker_busy_ || !Claimed || State != OPOS_S_IDLE || Collecting()) return;
+  if (queue_.empty()) {
+    WatchLostLink();
+    return;
+  }
   worker_busy_ = true;
   SetPrinterState(OPOS_S_BUSY);
 

@@ -122,6 +122,10 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // Sends one request as the worker does; the OPOS result (ResultCode and ResultCodeExtended
   // are set). A direct read leaves what arrived in the request's data.
   std::int32_t SendRequest(OutputRequest& request);
+  // While the link is lost, opens it again now and then (every kReconnectEveryMs); once the
+  // printer is back, its status poll reports it with the usual events.
+  void WatchLostLink();
+  static constexpr std::uint64_t kReconnectEveryMs = 2000;
   // Reports a failed request (its result and extended code) with the error event and acts on
   // the application's answer: 12 clears the output; 11 drops the request.
   void ReportFailedRequest(std::int32_t result, std::int32_t extended);
@@ -200,6 +204,8 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // Set while the worker sends a request, so that a tick nested in its message pumping does
   // not start another.
   bool worker_busy_ = false;
+  // When the poll tick last tried to open a lost link.
+  std::uint64_t last_reconnect_ms_ = 0;
 
   // Configuration files and the font in use.
   CMetricsFile metrics_;

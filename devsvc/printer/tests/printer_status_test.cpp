@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,10 +50,6 @@ class PrinterStatusTest : public test::printer_fixture {
     ASSERT_EQ(p.number(PIDX_DeviceEnabled), 1);
     p.control->calls.clear();
   }
-  static void reclaim(printer_object& p) {
-    ASSERT_EQ(p.call("Release"), OPOS_SUCCESS);
-    ASSERT_EQ(p.call("Claim", 1000), OPOS_SUCCESS);
-  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -78,7 +75,6 @@ TEST_F(PrinterStatusTest, EveryFaultEndsInAResultAndEventsAndLosesNoRequest) {
     call_log sync_recovered;   // events of the next write once the fault is gone
     call_log async_failed;     // events of the tick of the second request ("#2" its identifier)
     call_log async_recovered;  // events of the tick of the third ("#3")
-    bool reclaim = false;      // the link is lost: the fault is only over after a new claim
   };
   const Row rows[] = {
       {"cover open", {{fault::cover_open}}, OPOS_E_EXTENDED, OPOS_EPTR_COVER_OPEN,
@@ -106,11 +102,11 @@ TEST_F(PrinterStatusTest, EveryFaultEndsInAResultAndEventsAndLosesNoRequest) {
       {"slow", {{fault::slow, 5000}}, OPOS_E_TIMEOUT, 0, {}, {}, {error(112, 0)}, {status(2001), "#3"}},
       {"short write", {{fault::short_write, 4}}, OPOS_E_TIMEOUT, 0, {}, {}, {error(112, 0)},
        {status(2001), "#3"}},
-      // The link drops during the job: the request and the status request fail; the new claim
-      // reports the printer on line, and the request queued behind the failed one prints.
+      // The link drops during the job (the printer rebooted): the request fails; the next one
+      // opens the link again by itself, reports the printer on line and prints.
       {"disconnect", {{fault::disconnect}}, OPOS_E_FAILURE, 0,
        {status(2004)}, {status(2001)},
-       {status(2004), error(111, 0)}, {status(2001), "#3"}, true},
+       {status(2004), error(111, 0)}, {status(2001), "#3"}},
   };
   std::string long_text;
   while (long_text.size() < 200) long_text += "Line of a long receipt\n";
@@ -131,7 +127,6 @@ TEST_F(PrinterStatusTest, EveryFaultEndsInAResultAndEventsAndLosesNoRequest) {
     EXPECT_EQ(p.number(PIDX_State), OPOS_S_IDLE);
     printer_->clear_faults();
     p.control->calls.clear();
-    if (row.reclaim) reclaim(p);
     EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "after"), OPOS_SUCCESS);
     EXPECT_EQ(p.control->calls, row.sync_recovered) << "synchronous recovery";
 
@@ -165,7 +160,6 @@ TEST_F(PrinterStatusTest, EveryFaultEndsInAResultAndEventsAndLosesNoRequest) {
 
     p.control->calls.clear();
     printer_->clear_faults();
-    if (row.reclaim) reclaim(p);
     const call_log recovered = with_ids(row.async_recovered);
     ASSERT_TRUE(run_until([&] { return p.control->calls.size() >= recovered.size(); }));
     EXPECT_EQ(p.control->calls, recovered) << "asynchronous recovery";
@@ -176,6 +170,46 @@ TEST_F(PrinterStatusTest, EveryFaultEndsInAResultAndEventsAndLosesNoRequest) {
     ASSERT_TRUE(run_tick());
     EXPECT_EQ(printer_->capture().size(), sent);
   }
+}
+
+TEST_F(PrinterStatusTest, PollTickFindsAPrinterThatCameBackWhileNothingPrints) {
+  printer_object p;
+  start(p);
+  printer_->inject_fault(fault::disconnect);
+  EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "lost"), OPOS_E_FAILURE);
+  EXPECT_EQ(p.control->calls, (call_log{status(2004)}));
+  p.control->calls.clear();
+
+  // Still down: the tick tries and finds nothing.
+  ASSERT_TRUE(run_tick());
+  EXPECT_TRUE(p.control->calls.empty());
+  // Back again: a later tick (they try every 2 s) opens the link and reports it on line.
+  printer_->clear_faults();
+  ASSERT_TRUE(run_until([&] { return !p.control->calls.empty(); }));
+  EXPECT_EQ(p.control->calls, (call_log{status(2001)}));
+  EXPECT_EQ(p.number(PIDX_PowerState), OPOS_PS_ONLINE);
+  EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "back"), OPOS_SUCCESS);
+}
+
+TEST_F(PrinterStatusTest, NetworkPrinterThatRebootsIsUsedAgainWithoutANewClaim) {
+  auto first = std::make_unique<testing::vprinter_daemon>();
+  ASSERT_GT(first->port(), 0) << first->output();
+  const int port = first->port();
+  testing::set_port(test::kPort, first->uri());
+  printer_object p;
+  start(p);
+  EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "before\n"), OPOS_SUCCESS);
+
+  // The printer reboots: its connection is gone, and a request meanwhile fails.
+  first.reset();
+  EXPECT_NE(p.call("PrintNormal", PTR_S_RECEIPT, "while away\n"), OPOS_SUCCESS);
+  testing::vprinter_daemon second({"--listen", "127.0.0.1:" + std::to_string(port)});
+  ASSERT_EQ(second.port(), port) << second.output();
+
+  // The next request opens the connection again and prints; nothing was released or claimed.
+  EXPECT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "after\n"), OPOS_SUCCESS);
+  EXPECT_NE(second.capture().find("after\n"), std::string::npos) << testing::hex(second.capture());
+  EXPECT_EQ(p.number(PIDX_PowerState), OPOS_PS_ONLINE);
 }
 
 TEST_F(PrinterStatusTest, PaperOutIsReportedOnceButPowerOnEveryWrite) {
