@@ -18,12 +18,12 @@ bitmap::bitmap(int width, int height)
 
 bool bitmap::get(int x, int y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return false;
-  return (dots_[static_cast<std::size_t>(y) * row_bytes() + static_cast<std::size_t>(x / 8)] & (0x80 >> (x % 8))) != 0;
+  return (dots_[offset(y) + static_cast<std::size_t>(x / 8)] & (0x80 >> (x % 8))) != 0;
 }
 
 void bitmap::set(int x, int y, bool black) {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
-  std::uint8_t& byte = dots_[static_cast<std::size_t>(y) * row_bytes() + static_cast<std::size_t>(x / 8)];
+  std::uint8_t& byte = dots_[offset(y) + static_cast<std::size_t>(x / 8)];
   const auto bit = static_cast<std::uint8_t>(0x80 >> (x % 8));
   byte = static_cast<std::uint8_t>(black ? byte | bit : byte & ~bit);
 }
@@ -31,14 +31,24 @@ void bitmap::set(int x, int y, bool black) {
 void bitmap::grow_to(int height) {
   if (height <= height_) return;
   // The rows are added before the height changes, so a failed allocation leaves the image as it was.
-  dots_.resize(static_cast<std::size_t>(row_bytes()) * static_cast<std::size_t>(height), 0);
+  dots_.resize(offset(height), 0);
   height_ = height;
 }
 
 void bitmap::drop_top(int rows) {
   rows = std::clamp(rows, 0, height_);
-  dots_.erase(dots_.begin(), dots_.begin() + static_cast<std::ptrdiff_t>(rows) * row_bytes());
+  start_ = offset(rows);
   height_ -= rows;
+  // Once the dropped bytes outnumber the kept ones they go, so each byte moves at most once on
+  // average however often rows are dropped.
+  if (start_ >= dots_.size() - start_) {
+    dots_.erase(dots_.begin(), dots_.begin() + static_cast<std::ptrdiff_t>(start_));
+    start_ = 0;
+  }
+}
+
+std::vector<std::uint8_t> bitmap::dots() const {
+  return std::vector<std::uint8_t>(dots_.begin() + static_cast<std::ptrdiff_t>(start_), dots_.end());
 }
 
 int bitmap::count(int x0, int y0, int x1, int y1) const {
@@ -48,11 +58,11 @@ int bitmap::count(int x0, int y0, int x1, int y1) const {
   y1 = std::min(y1, height_);
   int n = 0;
   for (int y = y0; y < y1; ++y) {
-    const std::uint8_t* row = dots_.data() + static_cast<std::size_t>(y) * row_bytes();
+    const std::uint8_t* line = row(y);
     int x = x0;
-    for (; x < x1 && x % 8 != 0; ++x) n += (row[x / 8] >> (7 - x % 8)) & 1;
-    for (; x + 8 <= x1; x += 8) n += std::popcount(row[x / 8]);
-    for (; x < x1; ++x) n += (row[x / 8] >> (7 - x % 8)) & 1;
+    for (; x < x1 && x % 8 != 0; ++x) n += (line[x / 8] >> (7 - x % 8)) & 1;
+    for (; x + 8 <= x1; x += 8) n += std::popcount(line[x / 8]);
+    for (; x < x1; ++x) n += (line[x / 8] >> (7 - x % 8)) & 1;
   }
   return n;
 }
@@ -78,9 +88,11 @@ bool fail(std::string* error, std::string text) {
   return false;
 }
 
-// Runs libpng over the dots (eight per byte, `row_bytes` a row). libpng reports errors by longjmp,
-// so nothing here has a destructor and the row buffer comes from the caller.
-bool encode_png(FILE* file, int width, int height, const std::uint8_t* dots, png_byte* row, std::size_t row_bytes) {
+// Runs libpng over the image's rows. libpng reports errors by longjmp, so nothing here has a
+// destructor and the row buffer comes from the caller.
+bool encode_png(FILE* file, const bitmap& image, png_byte* row, std::size_t row_bytes) {
+  const int width = image.width();
+  const int height = image.height();
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
@@ -98,7 +110,7 @@ bool encode_png(FILE* file, int width, int height, const std::uint8_t* dots, png
   png_write_info(png, info);
   for (int y = 0; y < height; ++y) {
     // In the PNG a set bit is white; on the paper a set bit is a black dot.
-    const std::uint8_t* line = dots + static_cast<std::size_t>(y) * row_bytes;
+    const std::uint8_t* line = image.row(y);
     for (std::size_t i = 0; i < row_bytes; ++i) row[i] = static_cast<png_byte>(~line[i]);
     png_write_row(png, row);
   }
@@ -117,7 +129,7 @@ bool write_png(const bitmap& image, const std::filesystem::path& path, std::stri
   tmp.file = std::fopen(tmp.path.c_str(), "wb");
   if (!tmp.file) return fail(error, "cannot create " + tmp.path.string());
   std::vector<png_byte> row(static_cast<std::size_t>((image.width() + 7) / 8));
-  if (!encode_png(tmp.file, image.width(), image.height(), image.dots().data(), row.data(), row.size()))
+  if (!encode_png(tmp.file, image, row.data(), row.size()))
     return fail(error, "cannot write " + tmp.path.string());
   const bool flushed = std::fflush(tmp.file) == 0;
   const bool closed = std::fclose(tmp.file) == 0;

@@ -187,6 +187,7 @@ bitmap print_model::compose_line(int width) const {
 }
 
 void print_model::blit_standard(const bitmap& line, int height) {
+  make_room(y_ + height);
   paper_.grow_to(y_ + height);
   blit(paper_, line, 0, y_);
 }
@@ -254,17 +255,21 @@ int print_model::flush_line() {
 }
 
 void print_model::feed(int dots) {
+  // Blank paper is only made when something is printed below it (or the paper is shown), so a
+  // feed costs nothing however long it is.
   y_ += std::max(dots, 0);
-  paper_.grow_to(y_);
-  // Beyond its limit the oldest paper goes, a quarter of the limit more than needed at once, so
-  // that the rows move rarely.
+  make_room(y_);
+}
+
+void print_model::make_room(int bottom) {
+  // Paper reaching past its limit by a quarter is cut back to the limit: the oldest rows go, and
+  // so do blank rows fed beyond the paper made so far.
   const int limit = cfg_.paper_limit_dots;
-  if (limit > 0 && paper_.height() > limit) {
-    const int drop = std::min(paper_.height() - limit + limit / 4, y_);
-    paper_.drop_top(drop);
-    y_ -= drop;
-    dropped_dots_ += drop;
-  }
+  if (limit <= 0 || bottom <= limit + limit / 4) return;
+  const int drop = std::min(bottom - limit, y_);
+  paper_.drop_top(std::min(drop, paper_.height()));
+  y_ -= drop;
+  dropped_dots_ += drop;
 }
 
 void print_model::line_feed() {
@@ -308,6 +313,7 @@ void print_model::cut(bool partial, int feed_dots) {
   }
   if (line_pending()) line_feed();
   feed(feed_dots);
+  make_room(y_ + kCutMarkRows);
   paper_.grow_to(y_ + kCutMarkRows);
   // A dashed line across the paper; a partial cut leaves the middle uncut.
   const int w = cfg_.paper_width_dots;
@@ -416,6 +422,7 @@ void print_model::print_page(bool leave) {
     if (page_.count(0, y, page_.width(), y + 1) > 0) last = y;
   if (last >= 0) {
     // The page is printed down to its last inked row.
+    make_room(y_ + last + 1);
     paper_.grow_to(y_ + last + 1);
     for (int y = 0; y <= last; ++y)
       for (int x = 0; x < page_.width(); ++x)

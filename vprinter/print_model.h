@@ -148,6 +148,8 @@ class print_model {
   void add_item(bitmap img);
   int flush_line();              // prints the line buffer; returns its height
   void feed(int dots);
+  // Keeps the paper within its limit before something is printed down to row `bottom`.
+  void make_room(int bottom);
   bitmap compose_line(int width) const;
   void blit_standard(const bitmap& line, int height);
   // Puts a composed line on the page in the current direction; returns the dots that fell

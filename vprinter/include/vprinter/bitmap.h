@@ -23,18 +23,26 @@ class bitmap {
   // Black dots in the rectangle [x0, x1) x [y0, y1), clipped to the image.
   int count(int x0, int y0, int x1, int y1) const;
   int count() const { return count(0, 0, width_, height_); }
-  // Removes the top `rows` rows; the rows below move up.
+  // Removes the top `rows` rows; the rows below move up. Cheap: the bytes are moved only now and
+  // then, when the dropped rows outnumber the kept ones.
   void drop_top(int rows);
   // Bytes of one row: the leftmost dot in bit 7 of the first byte, a set bit black; the bits past
   // the width are clear.
   int row_bytes() const { return (width_ + 7) / 8; }
-  // The dots, `row_bytes()` per row, rows top first.
-  const std::vector<std::uint8_t>& dots() const { return dots_; }
+  // Row `y` (0 <= y < height), row_bytes() bytes.
+  const std::uint8_t* row(int y) const { return dots_.data() + offset(y); }
+  // A copy of the dots, row_bytes() per row, rows top first.
+  std::vector<std::uint8_t> dots() const;
 
  private:
   int width_ = 0;
   int height_ = 0;
+  std::size_t start_ = 0;  // byte where row 0 starts (rows above it were dropped)
   std::vector<std::uint8_t> dots_;
+
+  std::size_t offset(int y) const {
+    return start_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(row_bytes());
+  }
 };
 
 // Writes `image` as a 1-bit greyscale PNG, atomically (temporary file, then rename).
