@@ -2,6 +2,9 @@
 // execution of script lines and the two output forms (readable lines, JSON lines).
 #include "posrun.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -38,6 +41,9 @@ constexpr std::string_view kUsage =
     "  respond ErrorEvent N  makes the ErrorEvent handler answer N (11 retry, 12 clear)\n"
     "Arguments are integers (12, -3, 0x1B) or double-quoted strings with the escapes\n"
     "\\e \\n \\r \\t \\\\ \\\" \\xHH; blanks or commas separate them; # starts a comment.\n"
+    "In a string, ${script_dir} stands for the folder of SCRIPT (the current folder for \"-\"), so\n"
+    "that a script names its files wherever it is run from:\n"
+    "  PrintBitmap 2 \"${script_dir}/../images/logo.bmp\" -11 -2\n"
     "DirectIO's pData and pString are passed by reference and their final values shown as out.\n"
     "\n"
     "Options:\n"
@@ -595,6 +601,28 @@ std::string json_string(std::string_view bytes) {
   return out + "\"";
 }
 
+// The absolute folder of the script file, or the current folder for standard input.
+std::string ScriptFolder(const std::string& script) {
+  std::string folder;
+  if (script.empty() || script == "-" || script.front() != '/') {
+    char cwd[PATH_MAX];
+    folder = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
+  }
+  if (script == "-") return folder;
+  const std::size_t slash = script.rfind('/');
+  if (slash == std::string::npos) return folder;
+  const std::string part = script.substr(0, slash);
+  return folder.empty() ? (part.empty() ? "/" : part) : folder + "/" + part;
+}
+
+// Replaces every "${script_dir}" of a string argument with the script's folder.
+void ExpandScriptFolder(std::string& text, const std::string& folder) {
+  static constexpr std::string_view kVariable = "${script_dir}";
+  for (std::size_t at = text.find(kVariable); at != std::string::npos; at = text.find(kVariable, at + folder.size())) {
+    text.replace(at, kVariable.size(), folder);
+  }
+}
+
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
   options o;
   std::string problem;
@@ -649,6 +677,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     err << "posrun: cannot create the window for posted lines\n";
     return kExitFailure;
   }
+  const std::string script_dir = ScriptFolder(o.script);
   std::string text;
   for (int line = 1; std::getline(*script, text); ++line) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
@@ -658,6 +687,9 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
       report.parse_error(line, reason);
       err << "posrun: line " << line << ": " << reason << "\n";
       return kExitBadScript;
+    }
+    for (value& arg : s.args) {
+      if (arg.is_text) ExpandScriptFolder(arg.text, script_dir);
     }
     run_session.execute(line, s);
   }

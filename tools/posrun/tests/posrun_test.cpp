@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -253,6 +254,20 @@ std::string read_file(const std::filesystem::path& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+TEST_F(PosrunTest, ScriptFolderStandsInForItsVariableInStrings) {
+  platform::testing::temp_dir files;
+  std::filesystem::create_directories(files / "scripts");
+  {
+    std::ofstream script(files / "scripts" / "job.posrun");
+    script << "Open \"TestDevice\"\nPrintNormal 2 \"${script_dir}/../images/a.bmp ${script_dir}\"\nClose\n";
+  }
+  const std::string folder = (files / "scripts").string();
+  const run_output r = run({"--json", folder + "/job.posrun"}, "");
+  EXPECT_EQ(r.exit_code, posrun::kExitOk) << r.err;
+  EXPECT_EQ(probe_->take_calls(), "OpenService(\"POSPrinter\", \"TestDevice\", object)\nPrintNormal(2, \"" + folder +
+                                      "/../images/a.bmp " + folder + "\")\nClose()");
 }
 
 TEST_F(PosrunTest, ProgramRunsScriptFileAndStandardInput) {
