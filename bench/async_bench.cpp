@@ -3,7 +3,6 @@
 // 1000 one-line PrintNormal calls, and a 576 x 1000 PrintBitmap. An asynchronous run is timed
 // from the first call to the last OutputCompleteEvent, with the application's own event loop
 // (poll on the message descriptor, then dispatch) running meanwhile.
-#include <dlfcn.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_setup.h"
 #include "monitor/sim.h"
 #include "opos/pos_printer.h"
 #include "platform/com.h"
@@ -33,26 +33,10 @@ constexpr std::int32_t kBitmapCentre = -2;
 // Longest wait for the events of one asynchronous run.
 constexpr int kRunLimitMs = 120000;
 
-[[noreturn]] void fail(const std::string& why) {
-  std::fprintf(stderr, "async_bench: %s\n", why.c_str());
-  std::exit(1);
-}
-
-void register_library(const char* path) {
-  void* handle = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  auto* entry = handle != nullptr
-                    ? reinterpret_cast<platform::dll_register_server_fn>(::dlsym(handle, "DllRegisterServer"))
-                    : nullptr;
-  if (entry == nullptr || platform::failed(entry())) fail(std::string("cannot register ") + path);
-}
-
+[[noreturn]] void fail(const std::string& why) { bench::fail("async_bench", why); }
+void register_library(const char* path) { bench::register_library("async_bench", path); }
 void set_string(const std::string& key_path, const char* name, const std::string& value) {
-  platform::registry_key key;
-  if (platform::registry_key::create(platform::registry_root::local_machine, key_path, key) !=
-          platform::kErrorSuccess ||
-      key.set_string(name, value) != platform::kErrorSuccess) {
-    fail("cannot write registry key " + key_path);
-  }
+  bench::set_string("async_bench", key_path, name, value);
 }
 
 void put(std::string& out, std::uint32_t value, int bytes) {

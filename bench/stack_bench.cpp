@@ -1,7 +1,6 @@
 // Cost of the driver stack for one synchronous receipt: PrintNormal through the C++ API, the
 // control, the printer service object and the monitor, against the same bytes and status poll
 // written straight to the monitor's I/O channel. Both end in the in-process virtual printer.
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_setup.h"
 #include "monitor/sim.h"
 #include "opos/pos_printer.h"
 #include "platform/com.h"
@@ -28,27 +28,10 @@ constexpr std::int32_t kWriteModeStatus = 2;
 // count stays fixed to bound the memory it takes (about 90 KB of paper per receipt).
 constexpr int kReceipts = 400;
 
-[[noreturn]] void fail(const std::string& why) {
-  std::fprintf(stderr, "stack_bench: %s\n", why.c_str());
-  std::exit(1);
-}
-
-// Loads a server library and calls its DllRegisterServer, as regsvr does; it stays loaded.
-void register_library(const char* path) {
-  void* handle = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  auto* entry = handle != nullptr
-                    ? reinterpret_cast<platform::dll_register_server_fn>(::dlsym(handle, "DllRegisterServer"))
-                    : nullptr;
-  if (entry == nullptr || platform::failed(entry())) fail(std::string("cannot register ") + path);
-}
-
+[[noreturn]] void fail(const std::string& why) { bench::fail("stack_bench", why); }
+void register_library(const char* path) { bench::register_library("stack_bench", path); }
 void set_string(const std::string& key_path, const char* name, const std::string& value) {
-  platform::registry_key key;
-  if (platform::registry_key::create(platform::registry_root::local_machine, key_path, key) !=
-          platform::kErrorSuccess ||
-      key.set_string(name, value) != platform::kErrorSuccess) {
-    fail("cannot write registry key " + key_path);
-  }
+  bench::set_string("stack_bench", key_path, name, value);
 }
 
 // A private registry with the three libraries registered, VX40Device on port VPRN1 and a virtual

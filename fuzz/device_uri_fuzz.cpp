@@ -3,25 +3,11 @@
 // the same URI, or when a port's default URI does not parse.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "monitor/transport.h"
-
-namespace {
-
-// Aborts with the broken promise's line, so that the fuzzer records the input, also in builds
-// without assertions.
-void require_at(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
-  std::abort();
-}
-#define require(condition) require_at((condition), __LINE__)
-
-}  // namespace
+#include "require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

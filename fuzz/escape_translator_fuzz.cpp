@@ -5,23 +5,15 @@
 // text can ask for.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/printer_text.h"
 #include "printer/print_data.h"
+#include "require.h"
 
 namespace {
-
-void require_at(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
-  std::abort();
-}
-#define require(condition) require_at((condition), __LINE__)
 
 constexpr std::int32_t kCodePages[] = {0, 437, 850, 852, 858, 860, 863, 865, 866, 1252, 997, 998, 999};
 

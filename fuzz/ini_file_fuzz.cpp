@@ -3,24 +3,14 @@
 // and a write must not change the value of an unrelated key.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "platform/profile.h"
 #include "platform/testing/temp_dir.h"
+#include "require.h"
 
 namespace {
-
-// Aborts with the broken promise's line, so that the fuzzer records the input, also in builds
-// without assertions.
-void require_at(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
-  std::abort();
-}
-#define require(condition) require_at((condition), __LINE__)
 
 constexpr std::size_t kBuffer = 4096;
 

@@ -3,23 +3,11 @@
 // line says why, an accepted one has the parts its kind needs.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "script.h"
-
-namespace {
-
-void require_at(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
-  std::abort();
-}
-#define require(condition) require_at((condition), __LINE__)
-
-}  // namespace
+#include "require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view line(reinterpret_cast<const char*>(data), size);

@@ -2,17 +2,12 @@
 // a stored image file. Besides crashes and sanitizer reports, it stops on a broken invariant.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 
 #include "printer/printer_bitmap.h"
+#include "require.h"
 
 namespace {
-
-// Aborts so that the fuzzer records the input, also in builds without assertions.
-void require(bool condition) {
-  if (!condition) std::abort();
-}
 
 void check_bitmap(std::span<const std::uint8_t> bytes) {
   devsvc::CPrinterBitmap bitmap;

@@ -3,26 +3,16 @@
 // the tree it describes, written back as text, does not parse to the same tree.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "reg_format.h"
+#include "require.h"
 
 namespace {
 
 using namespace platform::reg_format;
-
-// Aborts with the broken promise's line, so that the fuzzer records the input, also in builds
-// without assertions.
-void require_at(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
-  std::abort();
-}
-#define require(condition) require_at((condition), __LINE__)
 
 // The tree of one root that the sections describe, applied in file order (names compared
 // exactly: the store's case folding is not the parser's concern).

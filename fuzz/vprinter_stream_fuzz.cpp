@@ -3,21 +3,13 @@
 // breaks a bound it promises (paper length, answers waiting) or stops printing afterwards.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "vprinter/virtual_printer.h"
+#include "require.h"
 
 namespace {
-
-void require_at(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "%s:%d: promise broken\n", __FILE__, line);
-  std::abort();
-}
-#define require(condition) require_at((condition), __LINE__)
 
 constexpr int kPaperLimit = 4000;
 
