@@ -2,6 +2,10 @@
 // registered Devsvc library, talking through the registered I/O monitor to a virtual printer
 // (in-process, or the vprinter daemon over loopback TCP). Bytes are checked against what the
 // printer received.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -87,6 +91,20 @@ TEST_F(PrinterTest, SecondOpenGives106) {
   EXPECT_EQ(p.open(), OPOS_E_ILLEGAL);
   EXPECT_EQ(p.result_code(), OPOS_E_ILLEGAL);
   EXPECT_TRUE(printer_->capture().empty()) << "open talks to no printer";
+}
+
+TEST_F(PrinterTest, ClaimGives112WhileTheMonitorKeepsAnsweringNotYet) {
+  // A printer device that another program holds: the monitor answers "not yet" until it is free.
+  const std::string device = (dir_ / "lp0").string();
+  const int holder = ::open(device.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  testing::set_port(kPort, "usblp:" + device);
+  printer_object p;
+  ASSERT_EQ(p.open(), OPOS_SUCCESS);
+  EXPECT_EQ(p.call("Claim", 300), OPOS_E_TIMEOUT);
+  EXPECT_EQ(p.number(PIDX_Claimed), 0);
+  ::close(holder);
 }
 
 TEST_F(PrinterTest, ClaimOnUnopenedGives101AndSecondClaim106) {
