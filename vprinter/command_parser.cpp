@@ -101,6 +101,7 @@ std::size_t command_parser::feed(machine& m, std::string_view bytes, std::uint64
       }
       need_ = std::max(need_, pending_.size());
       if (need_ > kMaxCommandBytes) {
+        ++m.skipped;
         m.note_at(log_entry::kind::note, start_, std::string(row_->name) + ": " + std::to_string(need_) +
                                                      " bytes, too long to keep; skipped");
         const std::size_t skip = need_ - pending_.size();

@@ -55,6 +55,7 @@ class machine {
   void note_at(log_entry::kind kind, std::uint64_t offset, std::string text);
   std::vector<log_entry> log;
   std::size_t unknowns = 0;
+  std::size_t skipped = 0;  // commands skipped for sizes they cannot have
   std::uint64_t command_offset = 0;  // set by the parser before each command runs
 
   // Conditions switched by faults and commands.

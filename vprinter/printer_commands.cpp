@@ -368,6 +368,7 @@ bool image_header_fits(machine& m, std::string_view what, int w, int h, int sx, 
                        std::size_t data) {
   const std::size_t needed = static_cast<std::size_t>((w + 7) / 8) * static_cast<std::size_t>(h) * planes;
   if (w >= 1 && h >= 1 && w * sx <= m.cfg().paper_width_dots && needed <= data) return true;
+  ++m.skipped;
   m.note(kind::ignored, std::string(what) + ": impossible image " + std::to_string(w) + " x " + std::to_string(h) +
                             " for " + std::to_string(data) + " data bytes on paper " +
                             std::to_string(m.cfg().paper_width_dots) + " dots wide; skipped");

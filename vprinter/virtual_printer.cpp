@@ -262,6 +262,7 @@ printer_state virtual_printer::state() const {
   for (const auto& [key, img] : m.graphics) s.graphics_keys.push_back(key);
   s.cuts = m.print.cuts();
   s.lines_printed = m.print.lines_printed();
+  s.skipped_commands = static_cast<long long>(m.skipped);
   return s;
 }
 

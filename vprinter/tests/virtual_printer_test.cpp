@@ -350,6 +350,7 @@ TEST(VprinterDeviceRobustness, HostileSizesAndFloodsStayWithinBounds) {
     EXPECT_NE(log[0].text.find("impossible image 65535 x 65535 for 0 data bytes"), std::string::npos) << log[0].text;
     EXPECT_NE(log[1].text.find("impossible image 4096 x 2"), std::string::npos) << log[1].text;
     EXPECT_TRUE(same_bytes(talk(p, bytes("1D 49 01")), bytes("20")));
+    EXPECT_EQ(p.state().skipped_commands, 2);
   }
   // Feeds beyond the paper limit drop the oldest paper: 3000 feeds of 255 dots keep at most the
   // limit and a quarter more, eight dots a byte.

@@ -135,6 +135,7 @@ struct printer_state {
   std::vector<std::string> graphics_keys;  // GS ( L key codes held
   int cuts = 0;
   int lines_printed = 0;
+  long long skipped_commands = 0;  // commands skipped for sizes they cannot have (logged too)
 };
 
 // The printer. All members may be called from any thread; calls are serialised inside.
