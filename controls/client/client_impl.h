@@ -31,6 +31,18 @@ struct control_client::impl {
   platform::Variant invoke(std::string_view name, platform::invoke_kind kind, std::span<const platform::Variant> args);
 };
 
+// Hands a DirectIOEvent's arguments (event number, data, text) to `handle`. By-reference
+// arguments are the service object's cells, so what the handler writes goes back.
+template <class Handle>
+void with_direct_io_args(std::span<const platform::Variant> args, Handle handle) {
+  std::int32_t* data = args.size() > 1 ? args[1].cell<std::int32_t>() : nullptr;
+  std::string* text = args.size() > 2 ? args[2].cell<std::string>() : nullptr;
+  std::int32_t data_copy = args.size() > 1 ? args[1].long_or(0) : 0;
+  std::string text_copy = args.size() > 2 ? args[2].string_or() : std::string();
+  handle(args.empty() ? 0 : args[0].long_or(0), data != nullptr ? *data : data_copy,
+         text != nullptr ? *text : text_copy);
+}
+
 // Throws automation_error for a failed call of `what`, with the error info of the failure.
 [[noreturn]] void throw_automation_error(platform::hresult hr, std::string_view what);
 

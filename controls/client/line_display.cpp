@@ -18,15 +18,11 @@ line_display::line_display(std::string_view prog_id) : control_client(prog_id) {
     if (handler_ == nullptr) return;
     const auto number = [&](std::size_t i) { return i < args.size() ? args[i].long_or(0) : 0; };
     switch (dispid) {
-      case kDirectIOEvent: {
-        // By-reference arguments are the service object's cells: what the handler writes goes back.
-        std::int32_t* data = args.size() > 1 ? args[1].cell<std::int32_t>() : nullptr;
-        std::string* text = args.size() > 2 ? args[2].cell<std::string>() : nullptr;
-        std::int32_t data_copy = number(1);
-        std::string text_copy = args.size() > 2 ? args[2].string_or() : std::string();
-        handler_->on_direct_io(number(0), data != nullptr ? *data : data_copy, text != nullptr ? *text : text_copy);
+      case kDirectIOEvent:
+        with_direct_io_args(args, [this](std::int32_t number, std::int32_t& data, std::string& text) {
+          handler_->on_direct_io(number, data, text);
+        });
         break;
-      }
       case kStatusUpdateEvent:
         handler_->on_status_update(number(0));
         break;

@@ -22,14 +22,11 @@ pos_printer::pos_printer(std::string_view prog_id) : control_client(prog_id) {
     const auto number = [&](std::size_t i) { return i < args.size() ? args[i].long_or(0) : 0; };
     const auto long_cell = [&](std::size_t i) { return i < args.size() ? args[i].cell<std::int32_t>() : nullptr; };
     switch (dispid) {
-      case kDirectIOEvent: {
-        std::int32_t* data = long_cell(1);
-        std::string* text = args.size() > 2 ? args[2].cell<std::string>() : nullptr;
-        std::int32_t data_copy = number(1);
-        std::string text_copy = args.size() > 2 ? args[2].string_or() : std::string();
-        handler_->on_direct_io(number(0), data != nullptr ? *data : data_copy, text != nullptr ? *text : text_copy);
+      case kDirectIOEvent:
+        with_direct_io_args(args, [this](std::int32_t number, std::int32_t& data, std::string& text) {
+          handler_->on_direct_io(number, data, text);
+        });
         break;
-      }
       case kErrorEvent: {
         std::int32_t* response = long_cell(3);
         std::int32_t response_copy = number(3);

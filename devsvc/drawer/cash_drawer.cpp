@@ -92,18 +92,11 @@ struct ChannelTimeOuts {
   std::int32_t write_ms = 0;
 };
 
-// The time-outs the IoChannel `io` holds now; none without a channel or when either cannot be read.
-std::optional<ChannelTimeOuts> ReadTimeOuts(platform::dispatch* io) {
-  if (io == nullptr) return std::nullopt;
-  const platform::call_result read = platform::invoke_by_name(io, "ReadTimeOut", platform::invoke_kind::property_get, {});
-  const platform::call_result write = platform::invoke_by_name(io, "WriteTimeOut", platform::invoke_kind::property_get, {});
-  std::int32_t read_ms = 0;
-  std::int32_t write_ms = 0;
-  if (!read.ok() || !write.ok() || platform::failed(read.value.as_long(read_ms)) ||
-      platform::failed(write.value.as_long(write_ms))) {
-    return std::nullopt;
-  }
-  return ChannelTimeOuts{read_ms, write_ms};
+// The time-outs `channel` holds now; none without a channel or when they cannot be read.
+std::optional<ChannelTimeOuts> ReadTimeOuts(CMonitorDriver& channel) {
+  ChannelTimeOuts t;
+  if (!channel || !channel.GetTimeOuts(t.read_ms, t.write_ms)) return std::nullopt;
+  return t;
 }
 
 // The drawer's time-outs on the channel for the length of one operation. The connection is shared
@@ -122,7 +115,7 @@ class DrawerTimeOutScope {
     channel_.SetWriteTimeOut(kDrawerIoTimeoutMs);
   }
   // Sets the drawer's time-outs and puts back the ones in force now.
-  explicit DrawerTimeOutScope(CMonitorDriver& channel) : DrawerTimeOutScope(channel, ReadTimeOuts(channel.dispatch())) {}
+  explicit DrawerTimeOutScope(CMonitorDriver& channel) : DrawerTimeOutScope(channel, ReadTimeOuts(channel)) {}
   ~DrawerTimeOutScope() {
     if (!previous_ || !channel_) return;
     channel_.SetReadTimeOut(previous_->read_ms);
@@ -232,7 +225,7 @@ std::int32_t CCashDrawer::Claim(std::int32_t timeout_ms) {
   ResultCodeExtended = 0;
   // A printer (or display) of this process may hold the connection already, with time-outs of
   // its own: connecting sets the read time-out, so they are taken before and put back after.
-  const std::optional<ChannelTimeOuts> shared = ReadTimeOuts(GetSharedConnection().io.get());
+  const std::optional<ChannelTimeOuts> shared = ReadTimeOuts(GetSharedConnection().client);
   ResultCode = Connect(timeout_ms);
   if (ResultCode != OPOS_SUCCESS) return ResultCode;
 

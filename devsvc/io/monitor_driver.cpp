@@ -116,6 +116,13 @@ std::int32_t CMonitorDriver::SetReadTimeOut(std::int32_t ms) {
                 std::span<const Variant>(&value, 1)).hr;
 }
 
+bool CMonitorDriver::GetTimeOuts(std::int32_t& read_ms, std::int32_t& write_ms) {
+  const platform::call_result read = Invoke(object_, "ReadTimeOut", platform::invoke_kind::property_get, {});
+  const platform::call_result write = Invoke(object_, "WriteTimeOut", platform::invoke_kind::property_get, {});
+  return read.ok() && write.ok() && platform::succeeded(read.value.as_long(read_ms)) &&
+         platform::succeeded(write.value.as_long(write_ms));
+}
+
 std::int32_t CMonitorDriver::SetWriteTimeOut(std::int32_t ms) {
   const Variant value(ms);
   return Invoke(object_, "WriteTimeOut", platform::invoke_kind::property_put,

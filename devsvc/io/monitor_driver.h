@@ -83,6 +83,9 @@ class CMonitorDriver {
   // Sets the channel's ReadTimeOut / WriteTimeOut property, in milliseconds.
   std::int32_t SetReadTimeOut(std::int32_t ms);
   std::int32_t SetWriteTimeOut(std::int32_t ms);
+  // The channel's read and write time-outs as it holds them now (set by whichever client of a
+  // shared channel set them last), in milliseconds; false when either cannot be read.
+  bool GetTimeOuts(std::int32_t& read_ms, std::int32_t& write_ms);
   // The read time-out this client last gave the channel (SetAsync or SetReadTimeOut), in
   // milliseconds; 0 before it set one. Lets a caller that raises it for one exchange put back
   // what was in force.

@@ -169,8 +169,8 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
 }
 
 void CVX40Printer::LoadConfiguration(const platform::registry_key& device_key, const std::string& dat_file) {
-  // A missing metrics file leaves every metric 0; the conversions built on them are guarded.
-  if (!metrics_.loaded()) metrics_.load(ReadRegistryString(device_key, "IniSet", kIniSetChars));
+  // The metrics file was loaded (and checked) by the open; a missing one leaves every metric 0,
+  // and the conversions built on them are guarded.
   logo_.load(dat_file);
   const std::uint32_t font = ReadRegistryDword(device_key, "CurrentFont");
   current_font_ = font != 0 ? static_cast<std::int32_t>(font) : 1;

@@ -155,8 +155,8 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // the extended code where OPOS has one (201 cover open, 203 paper out), the error text and the
   // status events of the cause.
   std::int32_t ReportOffline(std::uint8_t status);
-  // Loads the metrics file and the current font of the device key, and the logo file
-  // `dat_file` (DATFile).
+  // Loads the current font of the device key and the logo file `dat_file` (DATFile); the open
+  // has loaded the metrics file before.
   void LoadConfiguration(const platform::registry_key& device_key, const std::string& dat_file);
 
   // Setters that send printer commands.

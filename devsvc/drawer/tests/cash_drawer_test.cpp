@@ -147,6 +147,23 @@ class DrawerTest : public ::testing::Test {
     return all.size() >= kClaimBytes.size() ? all.substr(kClaimBytes.size()) : all;
   }
 
+  // The POS printer service object of the same process on the drawer's port, opened and
+  // claimed; null (with a failure recorded) when it cannot be.
+  static platform::com_ptr<platform::dispatch> claimed_printer() {
+    testing::printer_key printer;
+    printer.comm_port = kPort;
+    printer.ini_set = testing::environment::example_metrics().string();
+    testing::write_printer_key(printer);
+    platform::com_ptr<platform::dispatch> pos;
+    if (!platform::succeeded(platform::create_instance("Korvane.POSPrinter.VX40.1", pos)) ||
+        platform::call(pos.get(), "OpenService", "POSPrinter", "VX40Device", Variant()).value.long_or(-1) != 0 ||
+        platform::call(pos.get(), "Claim", 1000).value.long_or(-1) != 0) {
+      ADD_FAILURE() << "the printer could not be opened and claimed";
+      return {};
+    }
+    return pos;
+  }
+
   testing::environment env_;
   drawer_key key_;
   std::string uri_;
@@ -656,14 +673,8 @@ TEST_F(DrawerTest, DirectIOReadHandsBackTheAnswerEncoded) {
 // Sharing the printer's connection
 
 TEST_F(DrawerTest, DrawerAndPrinterShareOneConnection) {
-  testing::printer_key printer;
-  printer.comm_port = kPort;
-  printer.ini_set = testing::environment::example_metrics().string();
-  testing::write_printer_key(printer);
-  platform::com_ptr<platform::dispatch> pos;
-  ASSERT_TRUE(platform::succeeded(platform::create_instance("Korvane.POSPrinter.VX40.1", pos)));
-  ASSERT_EQ(platform::call(pos.get(), "OpenService", "POSPrinter", "VX40Device", Variant()).value.long_or(-1), 0);
-  ASSERT_EQ(platform::call(pos.get(), "Claim", 1000).value.long_or(-1), 0);
+  const platform::com_ptr<platform::dispatch> pos = claimed_printer();
+  ASSERT_TRUE(pos);
 
   drawer_object d;
   d.open_claim_enable();
@@ -683,17 +694,11 @@ TEST_F(DrawerTest, DrawerAndPrinterShareOneConnection) {
 TEST_F(DrawerTest, ThePrinterKeepsItsTimeOutsOnTheSharedConnection) {
   testing::set_fixed_dword("TimeOutRead", 3000);
   testing::set_fixed_dword("TimeOutWrite", 3000);
-  testing::printer_key printer;
-  printer.comm_port = kPort;
-  printer.ini_set = testing::environment::example_metrics().string();
-  testing::write_printer_key(printer);
-  platform::com_ptr<platform::dispatch> pos;
-  ASSERT_TRUE(platform::succeeded(platform::create_instance("Korvane.POSPrinter.VX40.1", pos)));
+  const platform::com_ptr<platform::dispatch> pos = claimed_printer();
+  ASSERT_TRUE(pos);
   const auto pos_call = [&](std::string_view name, auto... args) {
     return platform::call(pos.get(), name, args...).value.long_or(-999);
   };
-  ASSERT_EQ(pos_call("OpenService", "POSPrinter", "VX40Device", Variant()), OPOS_SUCCESS);
-  ASSERT_EQ(pos_call("Claim", 1000), OPOS_SUCCESS);
   ASSERT_TRUE(platform::call(pos.get(), "SetPropertyNumber", PIDX_DeviceEnabled, 1).ok());
 
   std::string receipt;
