@@ -97,4 +97,18 @@ void scoped_process::stop() {
   pid_ = -1;
 }
 
+void scoped_process::kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+bool scoped_process::exited() {
+  if (pid_ <= 0) return true;
+  if (::waitpid(pid_, nullptr, WNOHANG) != pid_) return false;
+  pid_ = -1;
+  return true;
+}
+
 }  // namespace platform::testing

@@ -30,6 +30,10 @@ class scoped_process {
   std::string first_line(int timeout_ms);
   // Ends the child: SIGTERM, then SIGKILL when it is still there after 2 s. Blocks until reaped.
   void stop();
+  // Ends the child at once with SIGKILL, as a crash would, and reaps it.
+  void kill();
+  // Whether the child has ended (and been reaped); true when it never started.
+  bool exited();
 
  private:
   pid_t pid_ = -1;

@@ -1,0 +1,427 @@
+// The print server's gRPC service: token check on every call, sessions attached by a stream,
+// objects of a session by handle, members invoked with their by-reference arguments sent back.
+#include "monitor/print_server.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+
+#include <grpcpp/grpcpp.h>
+
+#include "monitor/remote.h"
+#include "object_host.grpc.pb.h"
+#include "platform/com.h"
+#include "platform/registry.h"
+#include "value_codec.h"
+#include "wire.h"
+
+namespace monitor::remote {
+namespace {
+
+namespace pb = quorel::remote;
+using platform::com_ptr;
+using platform::dispatch;
+using platform::Variant;
+
+// One object a session holds, with what its call budget needs.
+struct held_object {
+  com_ptr<dispatch> object;
+  bool probed = false;  // read/write time-out members looked up
+  long read_timeout_id = -1;
+  long write_timeout_id = -1;
+};
+
+// A client's session: its objects by handle. Calls of one session run one at a time.
+struct session {
+  std::mutex mutex;
+  std::unordered_map<std::uint64_t, held_object> objects;
+  std::uint64_t next_handle = 1;
+  std::string peer;
+
+  std::uint64_t add(com_ptr<dispatch> object) {
+    const std::uint64_t handle = next_handle++;
+    objects[handle].object = std::move(object);
+    return handle;
+  }
+};
+
+// Compares two secrets in time that does not depend on where they differ.
+bool same_secret(std::string_view a, std::string_view b) {
+  unsigned char diff = a.size() == b.size() ? 0 : 1;
+  const std::size_t n = std::max(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
+    const unsigned char y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
+    diff |= static_cast<unsigned char>(x ^ y);
+  }
+  return diff == 0;
+}
+
+// A metadata value of the call; "" when absent.
+std::string metadata(const grpc::ServerContextBase& ctx, const char* key) {
+  const auto& all = ctx.client_metadata();
+  const auto found = all.find(key);
+  return found == all.end() ? std::string() : std::string(found->second.data(), found->second.size());
+}
+
+// The budget of the next call on `held`: from its I/O time-outs when it has them.
+std::uint32_t budget_of(held_object& held) {
+  if (!held.probed) {
+    held.probed = true;
+    if (platform::failed(held.object->get_ids_of_names("ReadTimeOut", held.read_timeout_id))) held.read_timeout_id = -1;
+    if (platform::failed(held.object->get_ids_of_names("WriteTimeOut", held.write_timeout_id))) held.write_timeout_id = -1;
+  }
+  if (held.read_timeout_id < 0 || held.write_timeout_id < 0) return kDefaultBudgetMs;
+  Variant read;
+  Variant write;
+  if (platform::failed(held.object->invoke(held.read_timeout_id, platform::invoke_kind::property_get, {}, &read)) ||
+      platform::failed(held.object->invoke(held.write_timeout_id, platform::invoke_kind::property_get, {}, &write))) {
+    return kDefaultBudgetMs;
+  }
+  return std::max(kDefaultBudgetMs, io_budget_ms(read.long_or(0), write.long_or(0)));
+}
+
+}  // namespace
+
+class attach_reactor;
+
+struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Attach<pb::ObjectHost::Service> {
+  print_server_options options;
+  std::unique_ptr<grpc::Server> server;
+  int port = 0;
+
+  // Recursive: a stream finished under it at shutdown may end its session on the same thread.
+  std::recursive_mutex mutex;
+  std::map<std::string, std::shared_ptr<session>> sessions;
+  std::set<attach_reactor*> attached;
+  bool stopping = false;
+
+  void log(const std::string& line) {
+    if (options.log) options.log(line);
+  }
+
+  // The refusal of a call without the right token, logged.
+  grpc::Status refused(const grpc::ServerContextBase& ctx, std::string_view call, const std::string& peer) {
+    log("refused " + std::string(call) + " from " + peer + ": wrong or missing token");
+    (void)ctx;
+    return grpc::Status(grpc::StatusCode::UNAUTHENTICATED, "wrong or missing token");
+  }
+
+  bool authorized(const grpc::ServerContextBase& ctx) {
+    return same_secret(metadata(ctx, kTokenMetadata), options.token);
+  }
+
+  // The caller's session, after the token check; a status other than OK refuses the call.
+  grpc::Status find_session(grpc::ServerContext* ctx, std::string_view call, std::shared_ptr<session>& out) {
+    if (!authorized(*ctx)) return refused(*ctx, call, ctx->peer());
+    const std::string id = metadata(*ctx, kSessionMetadata);
+    std::lock_guard lock(mutex);
+    const auto found = sessions.find(id);
+    if (found == sessions.end()) {
+      return grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "no such session (attach first)");
+    }
+    out = found->second;
+    return grpc::Status::OK;
+  }
+
+  bool allowed(std::string_view prog_id) const {
+    for (const std::string& p : options.prog_ids) {
+      if (platform::equal_ignoring_case(p, prog_id)) return true;
+    }
+    return false;
+  }
+
+  grpc::ServerWriteReactor<pb::AttachEvent>* Attach(grpc::CallbackServerContext* ctx,
+                                                    const pb::AttachRequest* request) override;
+
+  grpc::Status Create(grpc::ServerContext* ctx, const pb::CreateRequest* request, pb::CreateReply* reply) override {
+    std::shared_ptr<session> s;
+    if (grpc::Status st = find_session(ctx, "Create", s); !st.ok()) return st;
+    const std::string& prog_id = request->prog_id();
+    if (!allowed(prog_id)) {
+      reply->set_hr(platform::kCoEClassString);
+      reply->set_error(prog_id + " is not offered by print server " + options.server_name);
+      log("session " + s->peer + ": refused to create " + prog_id + " (not offered)");
+      return grpc::Status::OK;
+    }
+    std::lock_guard lock(s->mutex);
+    com_ptr<dispatch> object;
+    const platform::hresult hr = platform::create_instance(prog_id, object);
+    if (platform::failed(hr) || !object) {
+      reply->set_hr(platform::failed(hr) ? hr : platform::kEFail);
+      reply->set_error("cannot create " + prog_id + " on print server " + options.server_name + ": " +
+                       platform::com_last_error());
+      return grpc::Status::OK;
+    }
+    const std::uint64_t handle = s->add(std::move(object));
+    reply->set_hr(platform::kSOk);
+    reply->set_handle(handle);
+    reply->set_budget_ms(budget_of(s->objects[handle]));
+    return grpc::Status::OK;
+  }
+
+  grpc::Status GetIdOfName(grpc::ServerContext* ctx, const pb::NameRequest* request, pb::NameReply* reply) override {
+    std::shared_ptr<session> s;
+    if (grpc::Status st = find_session(ctx, "GetIdOfName", s); !st.ok()) return st;
+    std::lock_guard lock(s->mutex);
+    const auto found = s->objects.find(request->handle());
+    if (found == s->objects.end()) return grpc::Status(grpc::StatusCode::NOT_FOUND, "no such object");
+    long dispid = 0;
+    reply->set_hr(found->second.object->get_ids_of_names(request->name(), dispid));
+    reply->set_dispid(static_cast<std::int32_t>(dispid));
+    return grpc::Status::OK;
+  }
+
+  grpc::Status Invoke(grpc::ServerContext* ctx, const pb::InvokeRequest* request, pb::InvokeReply* reply) override {
+    std::shared_ptr<session> s;
+    if (grpc::Status st = find_session(ctx, "Invoke", s); !st.ok()) return st;
+    std::lock_guard lock(s->mutex);
+    const auto found = s->objects.find(request->handle());
+    if (found == s->objects.end()) return grpc::Status(grpc::StatusCode::NOT_FOUND, "no such object");
+    // Keeps the object even when the call releases another handle of the session.
+    const com_ptr<dispatch> object = found->second.object;
+
+    const handle_to_object to_object = [&s](std::uint64_t handle, com_ptr<dispatch>& out) {
+      const auto it = s->objects.find(handle);
+      if (it == s->objects.end()) return platform::kDispETypeMismatch;
+      out = it->second.object;
+      return platform::kSOk;
+    };
+    // The caller's variables live here for the call: by-reference cells point into them.
+    std::deque<std::int32_t> longs;
+    std::deque<std::string> strings;
+    std::deque<std::vector<std::uint8_t>> byte_arrays;
+    std::vector<Variant> args;
+    args.reserve(static_cast<std::size_t>(request->args_size()));
+    for (const pb::Value& value : request->args()) {
+      Variant v;
+      if (const platform::hresult hr = decode_value(value, v, to_object); platform::failed(hr)) {
+        reply->set_hr(hr);
+        reply->set_error("an argument names an object this session does not hold");
+        return grpc::Status::OK;
+      }
+      if (value.by_ref()) {
+        switch (v.type()) {
+          case platform::variant_type::long_value:
+          case platform::variant_type::empty:
+            v = Variant::ref(longs.emplace_back(v.long_or()));
+            break;
+          case platform::variant_type::string:
+            v = Variant::ref(strings.emplace_back(v.string_or()));
+            break;
+          case platform::variant_type::bytes: {
+            std::vector<std::uint8_t> bytes;
+            v.as_bytes(bytes);
+            v = Variant::ref(byte_arrays.emplace_back(std::move(bytes)));
+            break;
+          }
+          default:
+            break;  // no by-reference form: passed by value
+        }
+      }
+      args.push_back(std::move(v));
+    }
+
+    Variant result;
+    const platform::hresult hr = object->invoke(request->dispid(), static_cast<platform::invoke_kind>(request->kind()),
+                                                args, &result);
+    reply->set_hr(hr);
+    if (platform::failed(hr)) reply->set_error(platform::take_error_info());
+    const object_to_handle to_handle = [&s](const com_ptr<dispatch>& o, std::uint64_t& handle) {
+      handle = s->add(o);
+      return platform::kSOk;
+    };
+    encode_value(result, *reply->mutable_result(), to_handle);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      pb::Value* out = reply->add_outs();
+      if (request->args(static_cast<int>(i)).by_ref() && args[i].is_ref()) {
+        encode_value(args[i], *out, to_handle);
+      } else {
+        out->set_empty(true);
+      }
+    }
+    const auto held = s->objects.find(request->handle());
+    reply->set_budget_ms(held != s->objects.end() ? budget_of(held->second) : kDefaultBudgetMs);
+    return grpc::Status::OK;
+  }
+
+  grpc::Status Release(grpc::ServerContext* ctx, const pb::ReleaseRequest* request, pb::ReleaseReply*) override {
+    std::shared_ptr<session> s;
+    if (grpc::Status st = find_session(ctx, "Release", s); !st.ok()) return st;
+    std::vector<com_ptr<dispatch>> dropped;  // released after the lock
+    {
+      std::lock_guard lock(s->mutex);
+      for (const std::uint64_t handle : request->handles()) {
+        const auto found = s->objects.find(handle);
+        if (found == s->objects.end()) continue;
+        dropped.push_back(std::move(found->second.object));
+        s->objects.erase(found);
+      }
+    }
+    return grpc::Status::OK;
+  }
+
+  // Ends a session: its objects go when the last call in progress lets go of it.
+  void end_session(const std::string& id, attach_reactor* reactor) {
+    std::shared_ptr<session> s;
+    {
+      std::lock_guard lock(mutex);
+      attached.erase(reactor);
+      const auto found = sessions.find(id);
+      if (found != sessions.end()) {
+        s = std::move(found->second);
+        sessions.erase(found);
+      }
+    }
+    if (s) log("session " + s->peer + " ended");
+  }
+};
+
+// The stream of an attached session: one event when ready, then open until the client goes,
+// the server stops, or the client cancels.
+class attach_reactor final : public grpc::ServerWriteReactor<pb::AttachEvent> {
+ public:
+  attach_reactor(print_server::impl& host, std::string id) : host_(host), id_(std::move(id)) {}
+
+  void start(const std::string& server_name) {
+    event_.set_server_name(server_name);
+    StartWrite(&event_);
+  }
+  // Ends the stream with `status` (once).
+  void finish(const grpc::Status& status) {
+    std::call_once(finished_, [&] { Finish(status); });
+  }
+
+  void OnWriteDone(bool ok) override {
+    if (!ok) finish(grpc::Status::CANCELLED);
+  }
+  void OnCancel() override { finish(grpc::Status::CANCELLED); }
+  void OnDone() override {
+    if (!id_.empty()) host_.end_session(id_, this);
+    delete this;
+  }
+
+ private:
+  print_server::impl& host_;
+  std::string id_;  // empty for a refused attach
+  pb::AttachEvent event_;
+  std::once_flag finished_;
+};
+
+grpc::ServerWriteReactor<pb::AttachEvent>* print_server::impl::Attach(grpc::CallbackServerContext* ctx,
+                                                                      const pb::AttachRequest*) {
+  const std::string peer = ctx->peer();
+  if (!authorized(*ctx)) {
+    auto* reactor = new attach_reactor(*this, {});
+    reactor->finish(refused(*ctx, "Attach", peer));
+    return reactor;
+  }
+  const std::string id = metadata(*ctx, kSessionMetadata);
+  attach_reactor* reactor = nullptr;
+  {
+    std::lock_guard lock(mutex);
+    if (id.size() < 16 || sessions.count(id) != 0 || stopping) {
+      reactor = new attach_reactor(*this, {});
+      reactor->finish(grpc::Status(grpc::StatusCode::FAILED_PRECONDITION,
+                                   stopping ? "the server is stopping" : "bad or duplicate session id"));
+      return reactor;
+    }
+    reactor = new attach_reactor(*this, id);
+    auto s = std::make_shared<session>();
+    s->peer = peer;
+    sessions.emplace(id, std::move(s));
+    attached.insert(reactor);
+  }
+  log("session " + peer + " attached");
+  reactor->start(options.server_name);
+  return reactor;
+}
+
+print_server::print_server(std::unique_ptr<impl> state) : impl_(std::move(state)) {}
+
+print_server::~print_server() { shutdown(); }
+
+std::unique_ptr<print_server> print_server::start(print_server_options options, std::string& error) {
+  auto state = std::make_unique<impl>();
+  state->options = std::move(options);
+  if (state->options.token.empty()) {
+    error = "no token configured";
+    return nullptr;
+  }
+  grpc::ServerBuilder builder;
+  builder.AddListeningPort(state->options.listen, grpc::InsecureServerCredentials(), &state->port);
+  builder.RegisterService(state.get());
+  // Clients ping an idle link every 15 s to notice a server that vanished.
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 5000);
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  state->server = builder.BuildAndStart();
+  if (!state->server || state->port == 0) {
+    error = "cannot listen on " + state->options.listen;
+    return nullptr;
+  }
+  return std::unique_ptr<print_server>(new print_server(std::move(state)));
+}
+
+int print_server::port() const { return impl_->port; }
+
+void print_server::shutdown(int grace_ms) {
+  if (!impl_ || !impl_->server) return;
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopping = true;
+    const std::vector<attach_reactor*> open(impl_->attached.begin(), impl_->attached.end());
+    for (attach_reactor* reactor : open) reactor->finish(grpc::Status::OK);
+  }
+  impl_->server->Shutdown(std::chrono::system_clock::now() + std::chrono::milliseconds(grace_ms));
+  impl_->server->Wait();
+  impl_->server.reset();
+  std::lock_guard lock(impl_->mutex);
+  impl_->sessions.clear();
+}
+
+namespace {
+
+// A DWORD under the print server key, or `fallback`.
+int configured_number(const char* name, int fallback) {
+  platform::registry_key key;
+  std::uint32_t value = 0;
+  if (platform::registry_key::open(platform::registry_root::local_machine, kPrintServerKey, key) !=
+          platform::kErrorSuccess ||
+      key.query_dword(name, value) != platform::kErrorSuccess || value == 0 || value > INT_MAX) {
+    return fallback;
+  }
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+std::string configured_token() {
+  platform::registry_key key;
+  std::string token;
+  if (platform::registry_key::open(platform::registry_root::local_machine, kPrintServerKey, key) !=
+          platform::kErrorSuccess ||
+      key.query_string("Token", token) != platform::kErrorSuccess) {
+    return {};
+  }
+  return token;
+}
+
+int configured_port() {
+  const int port = configured_number("Port", kDefaultPort);
+  return port > 65535 ? kDefaultPort : port;
+}
+
+int configured_connect_timeout_ms() { return configured_number("ConnectTimeOut", kDefaultConnectTimeoutMs); }
+
+std::string local_host_name() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  return name;
+}
+
+}  // namespace monitor::remote

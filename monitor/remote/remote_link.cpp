@@ -1,0 +1,472 @@
+// Client sessions with a print server and the proxy objects that forward calls over them.
+#include "remote_link.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include <grpcpp/grpcpp.h>
+
+#include "monitor/print_server.h"
+#include "monitor/remote.h"
+#include "object_host.grpc.pb.h"
+#include "value_codec.h"
+#include "wire.h"
+
+namespace monitor::remote {
+
+namespace pb = quorel::remote;
+using platform::com_ptr;
+using platform::dispatch;
+using platform::hresult;
+using platform::Variant;
+
+namespace {
+
+// A random session id: 32 hex digits.
+std::string new_session_id() {
+  std::random_device device;
+  std::mt19937_64 generator((static_cast<std::uint64_t>(device()) << 32) ^ device());
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string id;
+  for (int half = 0; half < 2; ++half) {
+    std::uint64_t bits = generator();
+    for (int i = 0; i < 16; ++i, bits >>= 4) id += kDigits[bits & 0xF];
+  }
+  return id;
+}
+
+std::chrono::system_clock::time_point after_ms(std::uint64_t ms) {
+  return std::chrono::system_clock::now() + std::chrono::milliseconds(ms);
+}
+
+// The dispatch id a proxy answers "GetLastErr" with once its server cannot be asked.
+constexpr long kLocalGetLastErr = -0x7000;
+
+}  // namespace
+
+std::string server_address::target() const {
+  const bool v6 = host.find(':') != std::string::npos;
+  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool parse_server(std::string_view text, int default_port, server_address& out) {
+  out = {};
+  out.port = default_port;
+  std::string_view host = text;
+  std::string_view port;
+  if (!text.empty() && text.front() == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos) return false;
+    host = text.substr(1, close - 1);
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return false;
+      port = rest.substr(1);
+      if (port.empty()) return false;
+    }
+  } else if (const std::size_t colon = text.find(':'); colon != std::string_view::npos &&
+                                                       text.find(':', colon + 1) == std::string_view::npos) {
+    host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (port.empty()) return false;
+  }
+  if (host.empty()) return false;
+  for (const char c : host) {
+    if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '\\') return false;
+  }
+  if (!port.empty()) {
+    int value = 0;
+    for (const char c : port) {
+      if (c < '0' || c > '9' || value > 65535) return false;
+      value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+    out.port = value;
+    out.explicit_port = true;
+  }
+  out.host = std::string(host);
+  return true;
+}
+
+bool is_local_server(std::string_view server) {
+  return server.empty() || platform::equal_ignoring_case(server, "localhost") || server == "127.0.0.1" ||
+         platform::equal_ignoring_case(server, local_host_name());
+}
+
+// The attached stream: ready once the server's first event came, done when the stream ended.
+class attach_stream final : public grpc::ClientReadReactor<pb::AttachEvent> {
+ public:
+  void start(pb::ObjectHost::Stub& stub, const std::string& token, const std::string& session) {
+    context_.AddMetadata(kTokenMetadata, token);
+    context_.AddMetadata(kSessionMetadata, session);
+    stub.async()->Attach(&context_, &request_, this);
+    StartRead(&event_);
+    StartCall();
+  }
+  void OnReadDone(bool ok) override {
+    if (!ok) return;  // the stream is ending; OnDone follows
+    {
+      std::lock_guard lock(mutex_);
+      ready_ = true;
+    }
+    changed_.notify_all();
+    StartRead(&event_);
+  }
+  void OnDone(const grpc::Status& status) override {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+      status_ = status;
+    }
+    changed_.notify_all();
+  }
+  // Waits up to `ms` for the session to be ready or refused; true when something changed.
+  bool wait_ready(int ms) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return ready_ || done_; });
+  }
+  bool ready() {
+    std::lock_guard lock(mutex_);
+    return ready_ && !done_;
+  }
+  // The stream's end status when it has ended.
+  bool ended(grpc::Status& status) {
+    std::lock_guard lock(mutex_);
+    if (done_) status = status_;
+    return done_;
+  }
+  // Cancels the stream and waits for its end.
+  void stop() {
+    context_.TryCancel();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return done_; });
+  }
+
+ private:
+  grpc::ClientContext context_;
+  pb::AttachRequest request_;
+  pb::AttachEvent event_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool ready_ = false;
+  bool done_ = false;
+  grpc::Status status_;
+};
+
+// One session with one print server, shared by every proxy created through it.
+class remote_link : public std::enable_shared_from_this<remote_link> {
+ public:
+  remote_link(std::string server, std::shared_ptr<grpc::Channel> channel, std::string token)
+      : server_(std::move(server)),
+        channel_(std::move(channel)),
+        stub_(pb::ObjectHost::NewStub(channel_)),
+        token_(std::move(token)),
+        session_(new_session_id()) {}
+  ~remote_link() { stream_.stop(); }
+  remote_link(const remote_link&) = delete;
+  remote_link& operator=(const remote_link&) = delete;
+
+  const std::string& server() const { return server_; }
+  attach_stream& stream() { return stream_; }
+  void start_stream() { stream_.start(*stub_, token_, session_); }
+
+  // The failure of a call that did not complete, in the words the caller's error record gets.
+  remote_error failure(const grpc::Status& status, std::string_view what) const {
+    remote_error e;
+    grpc::Status ended;
+    if (stream_ended(ended) && ended.error_code() != grpc::StatusCode::UNAUTHENTICATED) {
+      e.number = kResultDisconnected;
+      e.description = "The connection to print server " + server_ + " was lost (" + ended.error_message() + ").";
+      return e;
+    }
+    switch (status.error_code()) {
+      case grpc::StatusCode::UNAUTHENTICATED:
+        e.number = kResultAccessDenied;
+        e.description = "Print server " + server_ + " refused the call: wrong token (Token under HKLM\\" +
+                        kPrintServerKey + ").";
+        break;
+      case grpc::StatusCode::DEADLINE_EXCEEDED:
+        e.number = kResultCallTimedOut;
+        e.description = "Print server " + server_ + " did not answer " + std::string(what) + " in time.";
+        break;
+      case grpc::StatusCode::UNAVAILABLE:
+        e.number = kResultDisconnected;
+        e.description = "Print server " + server_ + " cannot be reached (" + status.error_message() + ").";
+        break;
+      default:
+        e.number = platform::kEFail;
+        e.description = "Print server " + server_ + " failed " + std::string(what) + ": " + status.error_message();
+        break;
+    }
+    return e;
+  }
+
+  bool stream_ended(grpc::Status& status) const { return const_cast<attach_stream&>(stream_).ended(status); }
+
+  // A context for one call that may take `budget_ms` on the server.
+  void prepare(grpc::ClientContext& context, std::uint32_t budget_ms) const {
+    context.AddMetadata(kTokenMetadata, token_);
+    context.AddMetadata(kSessionMetadata, session_);
+    context.set_deadline(after_ms(static_cast<std::uint64_t>(budget_ms) + kDeadlineMarginMs));
+  }
+
+  // Fails at once, without a call, when the session has ended.
+  bool lost(remote_error& error) const {
+    grpc::Status ended;
+    if (!stream_ended(ended)) return false;
+    error = failure(ended, "");
+    return true;
+  }
+
+  hresult get_id(std::uint64_t handle, std::string_view name, long& dispid, remote_error& error) {
+    if (lost(error)) return error.number;
+    grpc::ClientContext context;
+    prepare(context, kDefaultBudgetMs);
+    pb::NameRequest request;
+    request.set_handle(handle);
+    request.set_name(std::string(name));
+    pb::NameReply reply;
+    const grpc::Status status = stub_->GetIdOfName(&context, request, &reply);
+    if (!status.ok()) {
+      error = failure(status, "a name lookup");
+      return error.number;
+    }
+    dispid = reply.dispid();
+    return reply.hr();
+  }
+
+  hresult invoke(std::uint64_t handle, long dispid, platform::invoke_kind kind, std::span<const Variant> args,
+                 Variant* result, std::uint32_t& budget_ms, remote_error& error, bool& link_failed);
+
+  hresult create(std::string_view prog_id, com_ptr<dispatch>& out, remote_error& error);
+
+  // Drops the server's object; best effort.
+  void release(std::uint64_t handle) {
+    remote_error ignored;
+    if (lost(ignored)) return;
+    grpc::ClientContext context;
+    prepare(context, 0);
+    pb::ReleaseRequest request;
+    request.add_handles(handle);
+    pb::ReleaseReply reply;
+    stub_->Release(&context, request, &reply);
+  }
+
+ private:
+  std::string server_;
+  std::shared_ptr<grpc::Channel> channel_;
+  std::unique_ptr<pb::ObjectHost::Stub> stub_;
+  std::string token_;
+  std::string session_;
+  attach_stream stream_;
+};
+
+namespace {
+
+// A server's object seen from the client: same members and dispatch ids; every call goes to the
+// server within the object's budget. Once the server cannot be asked, "GetLastErr" answers
+// here with the reason.
+class remote_object final : public platform::ref_counted<dispatch>, private platform::module_object {
+ public:
+  remote_object(std::shared_ptr<remote_link> link, std::uint64_t handle, std::uint32_t budget_ms)
+      : link_(std::move(link)), handle_(handle), budget_ms_(budget_ms) {}
+  ~remote_object() override { link_->release(handle_); }
+
+  const remote_link* link() const { return link_.get(); }
+  std::uint64_t handle() const { return handle_; }
+
+  hresult get_ids_of_names(std::string_view name, long& dispid) override {
+    for (const auto& [known, id] : names_) {
+      if (platform::equal_ignoring_case(known, name)) {
+        dispid = id;
+        return platform::kSOk;
+      }
+    }
+    remote_error error;
+    const hresult hr = link_->get_id(handle_, name, dispid, error);
+    if (error.number != 0) {
+      record(error);
+      if (platform::equal_ignoring_case(name, "GetLastErr")) {
+        dispid = kLocalGetLastErr;
+        return platform::kSOk;
+      }
+      return hr;
+    }
+    if (platform::succeeded(hr)) names_.emplace_back(std::string(name), dispid);
+    if (platform::equal_ignoring_case(name, "GetLastErr") && platform::succeeded(hr)) last_err_id_ = dispid;
+    return hr;
+  }
+
+  hresult invoke(long dispid, platform::invoke_kind kind, std::span<const Variant> args, Variant* result) override {
+    if (dispid == kLocalGetLastErr || (dispid == last_err_id_ && link_error_.number != 0 && link_->lost(link_error_))) {
+      return local_last_error(args, result);
+    }
+    remote_error error;
+    bool link_failed = false;
+    const hresult hr = link_->invoke(handle_, dispid, kind, args, result, budget_ms_, error, link_failed);
+    if (link_failed) record(error);
+    if (platform::failed(hr)) platform::set_error_info(error.description);
+    return hr;
+  }
+
+ private:
+  void record(const remote_error& error) { link_error_ = error; }
+
+  // GetLastErr(long& number, string& description, string& source) from the link's failure.
+  hresult local_last_error(std::span<const Variant> args, Variant* result) {
+    if (args.size() != 3) return platform::kDispEBadParamCount;
+    args[0].write_ref(Variant(link_error_.number));
+    args[1].write_ref(Variant(link_error_.description));
+    args[2].write_ref(Variant("print server " + link_->server()));
+    if (result != nullptr) *result = Variant(0);
+    return platform::kSOk;
+  }
+
+  std::shared_ptr<remote_link> link_;
+  std::uint64_t handle_;
+  std::uint32_t budget_ms_;
+  std::vector<std::pair<std::string, long>> names_;
+  long last_err_id_ = kLocalGetLastErr;
+  remote_error link_error_;
+};
+
+}  // namespace
+
+hresult remote_link::invoke(std::uint64_t handle, long dispid, platform::invoke_kind kind,
+                            std::span<const Variant> args, Variant* result, std::uint32_t& budget_ms,
+                            remote_error& error, bool& link_failed) {
+  link_failed = false;
+  if (lost(error)) {
+    link_failed = true;
+    return error.number;
+  }
+  pb::InvokeRequest request;
+  request.set_handle(handle);
+  request.set_dispid(static_cast<std::int32_t>(dispid));
+  request.set_kind(static_cast<std::uint32_t>(kind));
+  const object_to_handle to_handle = [this](const com_ptr<dispatch>& object, std::uint64_t& out) {
+    const auto* proxy = dynamic_cast<const remote_object*>(object.get());
+    if (proxy == nullptr || proxy->link() != this) {
+      platform::set_error_info("only objects of the same print server session can be passed to it");
+      return platform::kDispETypeMismatch;
+    }
+    out = proxy->handle();
+    return platform::kSOk;
+  };
+  for (const Variant& arg : args) {
+    if (const hresult hr = encode_value(arg, *request.add_args(), to_handle); platform::failed(hr)) {
+      error.number = hr;
+      error.description = "an argument cannot be sent to print server " + server_;
+      return hr;
+    }
+  }
+  grpc::ClientContext context;
+  prepare(context, budget_ms);
+  pb::InvokeReply reply;
+  const grpc::Status status = stub_->Invoke(&context, request, &reply);
+  if (!status.ok()) {
+    error = failure(status, "a call");
+    link_failed = true;
+    return error.number;
+  }
+  if (reply.budget_ms() != 0) budget_ms = reply.budget_ms();
+  const auto self = shared_from_this();
+  const handle_to_object to_object = [&self](std::uint64_t h, com_ptr<dispatch>& out) {
+    out = com_ptr<dispatch>::adopt(new remote_object(self, h, kDefaultBudgetMs));
+    return platform::kSOk;
+  };
+  // By-reference arguments get the server's new values.
+  for (std::size_t i = 0; i < args.size() && i < static_cast<std::size_t>(reply.outs_size()); ++i) {
+    if (!args[i].is_ref()) continue;
+    Variant value;
+    if (platform::succeeded(decode_value(reply.outs(static_cast<int>(i)), value, to_object))) args[i].write_ref(value);
+  }
+  Variant value;
+  decode_value(reply.result(), value, to_object);
+  if (result != nullptr) *result = std::move(value);
+  if (platform::failed(reply.hr())) error.description = reply.error();
+  return reply.hr();
+}
+
+hresult remote_link::create(std::string_view prog_id, com_ptr<dispatch>& out, remote_error& error) {
+  if (lost(error)) return error.number;
+  grpc::ClientContext context;
+  prepare(context, kDefaultBudgetMs);
+  pb::CreateRequest request;
+  request.set_prog_id(std::string(prog_id));
+  pb::CreateReply reply;
+  const grpc::Status status = stub_->Create(&context, request, &reply);
+  if (!status.ok()) {
+    error = failure(status, "the creation of " + std::string(prog_id));
+    return error.number;
+  }
+  if (platform::failed(reply.hr())) {
+    error.number = reply.hr();
+    error.description = reply.error();
+    return reply.hr();
+  }
+  out = com_ptr<dispatch>::adopt(new remote_object(shared_from_this(), reply.handle(), reply.budget_ms()));
+  return platform::kSOk;
+}
+
+std::shared_ptr<remote_link> attach_session(const server_address& address, const std::string& token, int timeout_ms,
+                                            const std::atomic<bool>* cancel, remote_error& error) {
+  const std::string name = address.target();
+  grpc::ChannelArguments arguments;
+  // Notices a server that vanished without closing the connection.
+  arguments.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, 15000);
+  arguments.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 5000);
+  arguments.SetInt(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  // A connection of its own, so that one session's end never disturbs another's.
+  arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+  auto channel = grpc::CreateCustomChannel(name, grpc::InsecureChannelCredentials(), arguments);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto left_ms = [&] {
+    return static_cast<int>(std::max<long long>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count()));
+  };
+  constexpr int kSliceMs = 50;
+  // Connect first, so that an unreachable server is told apart from one that does not answer.
+  while (!channel->WaitForConnected(after_ms(static_cast<std::uint64_t>(std::min(kSliceMs, left_ms()))))) {
+    const grpc_connectivity_state state = channel->GetState(false);
+    if ((cancel != nullptr && cancel->load()) || left_ms() == 0) {
+      error.number = left_ms() == 0 && state != GRPC_CHANNEL_TRANSIENT_FAILURE ? kResultCallTimedOut
+                                                                             : kResultServerUnavailable;
+      error.description = cancel != nullptr && cancel->load()
+                              ? "The connection to print server " + name + " was cancelled."
+                              : "Print server " + name + " is unreachable (no connection within " +
+                                    std::to_string(timeout_ms) + " ms).";
+      return nullptr;
+    }
+  }
+  auto link = std::make_shared<remote_link>(name, std::move(channel), token);
+  link->start_stream();
+  while (!link->stream().wait_ready(std::min(kSliceMs, std::max(left_ms(), 1)))) {
+    if ((cancel != nullptr && cancel->load()) || left_ms() == 0) {
+      error.number = kResultCallTimedOut;
+      error.description = "Print server " + name + " did not accept the session within " +
+                          std::to_string(timeout_ms) + " ms.";
+      return nullptr;
+    }
+  }
+  grpc::Status ended;
+  if (link->stream_ended(ended)) {
+    error = link->failure(ended, "the session");
+    if (ended.error_code() != grpc::StatusCode::UNAUTHENTICATED) {
+      error.number = kResultServerUnavailable;
+      error.description = "Print server " + name + " refused the session: " + ended.error_message();
+    }
+    return nullptr;
+  }
+  return link;
+}
+
+hresult create_remote(const std::shared_ptr<remote_link>& link, std::string_view prog_id, com_ptr<dispatch>& out,
+                      remote_error& error) {
+  return link->create(prog_id, out, error);
+}
+
+}  // namespace monitor::remote

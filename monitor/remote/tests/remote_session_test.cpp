@@ -1,0 +1,518 @@
+// Print servers on loopback, driven as the utilities drive them: the remote creator makes the
+// server collection and the monitors on two print servers (one of them the main server), and a
+// printer of each is identified through its channel's proxy. Refused tokens, unknown ProgIDs,
+// unreachable and silent servers, and a server that dies during a session.
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <grpcpp/grpcpp.h>
+
+#include "create_obj.h"
+#include "monitor/monitor.h"
+#include "monitor/print_server.h"
+#include "monitor/remote.h"
+#include "object_host.grpc.pb.h"
+#include "platform/dispatch_table.h"
+#include "platform/messages.h"
+#include "platform/registry.h"
+#include "platform/testing/scoped_process.h"
+#include "platform/testing/temp_dir.h"
+#include "wire.h"
+
+namespace {
+
+using platform::Variant;
+using platform::testing::scoped_process;
+using platform::testing::temp_dir;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr const char* kToken = "s3cret-for-tests";
+
+long elapsed_ms(steady_clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<milliseconds>(steady_clock::now() - start).count());
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs `body` with OPOS_REGISTRY_DIR pointing at `dir`.
+template <class F>
+void with_registry(const std::filesystem::path& dir, F body) {
+  const char* previous = std::getenv("OPOS_REGISTRY_DIR");
+  const std::string saved = previous != nullptr ? previous : "";
+  ::setenv("OPOS_REGISTRY_DIR", dir.c_str(), 1);
+  body();
+  ::setenv("OPOS_REGISTRY_DIR", saved.c_str(), 1);
+}
+
+void set_string(const std::string& key_path, const char* name, const std::string& value) {
+  platform::registry_key key;
+  ASSERT_EQ(platform::registry_key::create(platform::registry_root::local_machine, key_path, key),
+            platform::kErrorSuccess);
+  ASSERT_EQ(key.set_string(name, value), platform::kErrorSuccess);
+}
+
+// One posprintsrv on 127.0.0.1 with its own registry: a token and one sim: printer "VX40" on
+// port SIM1 answering GS I 1 with `id`, its received bytes captured to a file.
+class print_server_process {
+ public:
+  print_server_process(bool main_server, int id, const std::string& token = kToken) {
+    capture_ = files_ / "capture.bin";
+    with_registry(registry_.path(), [&] {
+      set_string(monitor::remote::kPrintServerKey, "Token", token);
+      const std::string ports = std::string(monitor::kPortsKey) + "\\SIM1";
+      set_string(ports, "Transport",
+                 "sim:server" + std::to_string(id) + "?id=" + std::to_string(id) + "&capture=" + capture_.string());
+      set_string(ports, "Name", "VX40");
+    });
+    std::vector<std::string> argv = {POSPRINTSRV_PATH, "--registry", registry_.path().string(), "--listen",
+                                     "127.0.0.1:0"};
+    if (main_server) argv.emplace_back("--main-server");
+    process_ = std::make_unique<scoped_process>(argv, files_ / "server.log", true);
+    const std::string line = process_->first_line(10000);
+    const std::string prefix = "listening on 127.0.0.1:";
+    if (line.rfind(prefix, 0) == 0) port_ = std::atoi(line.c_str() + prefix.size());
+  }
+
+  int port() const { return port_; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  const std::filesystem::path& capture() const { return capture_; }
+  std::string log() const { return read_file(files_ / "server.log"); }
+  scoped_process& process() { return *process_; }
+
+ private:
+  temp_dir registry_;
+  temp_dir files_;
+  std::filesystem::path capture_;
+  std::unique_ptr<scoped_process> process_;
+  int port_ = 0;
+};
+
+// The event sink of a creator: counts OnComplete and notes the thread it came on.
+class completion_sink final : public platform::dispatch_object<completion_sink> {
+ public:
+  static std::span<const platform::dispatch_member<completion_sink>> dispatch_members() {
+    static constexpr platform::dispatch_member<completion_sink> kMembers[] = {
+        platform::dispatch_method<&completion_sink::OnComplete>("OnComplete", monitor::remote::kDispOnComplete),
+    };
+    return kMembers;
+  }
+  void OnComplete() {
+    ++count;
+    thread = std::this_thread::get_id();
+  }
+  int count = 0;
+  std::thread::id thread;
+};
+
+struct error_record {
+  std::int32_t number = -1;
+  std::string description;
+  std::string source;
+};
+
+// The outcome of one remote creation.
+struct created {
+  platform::dispatch_client object;
+  error_record error;
+  int completions = 0;
+  bool on_creating_thread = false;
+  std::int32_t start_result = -1;
+};
+
+class RemoteSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The creator is served by this process (as a program linking it would), the monitor by
+    // its library registered in the test's registry.
+    ASSERT_EQ(platform::register_class_object(
+                  monitor::remote::kCreateObjClsid,
+                  platform::make_class_factory(&platform::create_object<monitor::remote::CreateObj>).get(), cookie_,
+                  monitor::remote::kCreateObjProgId),
+              platform::kSOk);
+    void* library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    const auto register_server =
+        reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer"));
+    ASSERT_NE(register_server, nullptr);
+    ASSERT_EQ(register_server(), platform::kSOk);
+    set_string(monitor::remote::kPrintServerKey, "Token", kToken);
+    ASSERT_TRUE(platform::ensure_message_queue());
+  }
+  void TearDown() override { platform::revoke_class_object(cookie_); }
+
+  // Creates `prog_id` on `server` through QuorelWorker.CreateObj, pumping messages until
+  // OnComplete (15 s at most), as the browser's remote creation does.
+  created create(const std::string& prog_id, const std::string& server) {
+    created out;
+    platform::com_ptr<platform::dispatch> creator_object;
+    EXPECT_EQ(platform::create_instance(monitor::remote::kCreateObjProgId, creator_object), platform::kSOk)
+        << platform::com_last_error();
+    if (!creator_object) return out;
+    platform::dispatch_client creator(creator_object);
+    const auto sink = platform::make_object<completion_sink>();
+    const auto point = creator_object.as<platform::connection_point>();
+    std::uint32_t cookie = 0;
+    EXPECT_TRUE(point && platform::succeeded(point->advise(sink.get(), cookie)));
+    out.start_result = creator.call("CreateObject", prog_id, server).value.long_or(-1);
+    EXPECT_EQ(sink->count, 0) << "OnComplete comes from the message loop, not from inside CreateObject";
+    const auto start = steady_clock::now();
+    while (sink->count == 0 && elapsed_ms(start) < 15000) platform::pump_messages_for(10);
+    out.completions = sink->count;
+    out.on_creating_thread = sink->thread == std::this_thread::get_id();
+    platform::com_ptr<platform::dispatch> object;
+    creator.call("GetObject").value.as_object(object);
+    out.object = platform::dispatch_client(object);
+    creator.call("GetLastErr", Variant::ref(out.error.number), Variant::ref(out.error.description),
+                 Variant::ref(out.error.source));
+    point->unadvise(cookie);
+    return out;
+  }
+
+  static error_record last_error(platform::dispatch_client& object) {
+    error_record e;
+    object.call("GetLastErr", Variant::ref(e.number), Variant::ref(e.description), Variant::ref(e.source));
+    return e;
+  }
+
+  platform::testing::scoped_registry_dir registry_;
+  std::uint32_t cookie_ = 0;
+};
+
+// The channel of the printer named `printer` on `host`, through a monitor proxy.
+platform::dispatch_client connect(platform::dispatch_client& monitor_object, const std::string& printer,
+                                  const std::string& host) {
+  std::string name = printer;
+  std::string address = host;
+  EXPECT_EQ(monitor_object.call("GetConnectionStatus", Variant::ref(name), Variant::ref(address)).value.long_or(-1), 0);
+  platform::com_ptr<platform::dispatch> channel;
+  monitor_object.call("GetConnection", Variant::ref(name), Variant::ref(address)).value.as_object(channel);
+  return platform::dispatch_client(channel);
+}
+
+// GS I 1 and the one-byte answer, as the utilities identify a printer.
+int identify(platform::dispatch_client& channel) {
+  EXPECT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
+  std::string command("\x1D\x49\x01", 3);
+  std::int32_t written = -1;
+  EXPECT_EQ(channel.call("WriteIO", Variant::ref(command), 3, Variant::ref(written), 2).value.long_or(-1), 0);
+  EXPECT_EQ(written, 3);
+  std::string buffer(" ");
+  std::int32_t read = -1;
+  EXPECT_EQ(channel.call("ReadIO", Variant::ref(buffer), 1, Variant::ref(read)).value.long_or(-1), 0);
+  EXPECT_EQ(read, 1);
+  EXPECT_EQ(channel.call("CloseIO").value.long_or(-1), 0);
+  return read == 1 ? static_cast<unsigned char>(buffer[0]) : -1;
+}
+
+// Waits up to 5 s for `path` to hold `wanted`.
+bool file_holds(const std::filesystem::path& path, const std::string& wanted) {
+  const auto start = steady_clock::now();
+  while (elapsed_ms(start) < 5000) {
+    if (read_file(path).find(wanted) != std::string::npos) return true;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return false;
+}
+
+TEST_F(RemoteSessionTest, TwoPrintServersListedByTheMainServerAndEachPrinterIdentified) {
+  print_server_process main_server(true, 32);
+  print_server_process second(false, 36);
+  ASSERT_NE(main_server.port(), 0) << main_server.log();
+  ASSERT_NE(second.port(), 0) << second.log();
+
+  // The main server's collection lists both servers.
+  created collection = create(monitor::remote::kServerCollectionProgId, main_server.address());
+  ASSERT_TRUE(collection.object) << collection.error.description;
+  EXPECT_EQ(collection.start_result, 0);
+  EXPECT_EQ(collection.completions, 1);
+  EXPECT_TRUE(collection.on_creating_thread);
+  EXPECT_EQ(collection.error.number, 0);
+  for (const std::string& server : {main_server.address(), second.address()}) {
+    std::int32_t result = -1;
+    ASSERT_TRUE(collection.object.call("AddServer", server, "till", Variant::ref(result)).ok());
+    EXPECT_EQ(result, 0);
+  }
+  std::string list;
+  ASSERT_EQ(collection.object.call("GetServerList", Variant::ref(list)).value.long_or(-1), 0);
+  EXPECT_EQ(list, main_server.address() + '\0' + second.address() + '\0');
+  std::string info;
+  ASSERT_EQ(collection.object.call("GetInfo", Variant::ref(info)).value.long_or(-1), 0);
+  EXPECT_NE(info.find("(2 servers)"), std::string::npos) << info;
+  collection.object.reset();
+
+  // Each listed server's monitor, printer collection and printer, by the printer's name.
+  struct expected {
+    print_server_process* server;
+    int id;
+  };
+  for (const expected& e : {expected{&main_server, 32}, expected{&second, 36}}) {
+    SCOPED_TRACE(e.server->address());
+    created monitor_object = create(monitor::kMonitorProgId, e.server->address());
+    ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
+    std::string printers;
+    ASSERT_EQ(monitor_object.object.call("GetPrinterCollection", Variant::ref(printers)).value.long_or(-1), 0);
+    EXPECT_EQ(printers, std::string("SIM1=VX40\0", 10));
+    platform::dispatch_client channel = connect(monitor_object.object, "VX40", e.server->address());
+    ASSERT_TRUE(channel);
+    // Properties pass through the proxy with their dispatch ids.
+    ASSERT_EQ(channel.put("ReadTimeOut", 800), platform::kSOk);
+    EXPECT_EQ(channel.get("ReadTimeOut").value.long_or(-1), 800);
+    EXPECT_EQ(channel.get("ProtocolKind").value.long_or(-1), 1);
+    long local_id = 0;
+    ASSERT_EQ(channel.get()->get_ids_of_names("WriteIO", local_id), platform::kSOk);
+    EXPECT_EQ(local_id, 2) << "the proxy keeps the object's own dispatch ids";
+    EXPECT_EQ(identify(channel), e.id);
+    channel.reset();
+    monitor_object.object.reset();
+    EXPECT_TRUE(file_holds(e.server->capture(), std::string("\x1D\x49\x01", 3)));
+  }
+
+  // Only the main server offers the collection.
+  created refused = create(monitor::remote::kServerCollectionProgId, second.address());
+  EXPECT_FALSE(refused.object);
+  EXPECT_EQ(refused.error.number, platform::kCoEClassString);
+  EXPECT_NE(refused.error.description.find("is not offered by print server"), std::string::npos)
+      << refused.error.description;
+}
+
+TEST_F(RemoteSessionTest, AWrongTokenIsRefusedLoggedAndReachesNoPrinter) {
+  print_server_process server(false, 32, "the-right-token");
+  ASSERT_NE(server.port(), 0) << server.log();
+
+  // Through the remote creator: the session is refused with a clear record.
+  created refused = create(monitor::kMonitorProgId, server.address());
+  EXPECT_FALSE(refused.object);
+  EXPECT_EQ(refused.completions, 1);
+  EXPECT_EQ(refused.error.number, monitor::remote::kResultAccessDenied);
+  EXPECT_NE(refused.error.description.find("wrong token"), std::string::npos) << refused.error.description;
+  EXPECT_EQ(refused.error.source, "print server " + server.address());
+  EXPECT_NE(server.log().find("refused Attach"), std::string::npos) << server.log();
+
+  // On the wire: a session opened with the right token, then calls on its open channel that
+  // carry a wrong token. They are refused and the printer receives nothing.
+  namespace pb = quorel::remote;
+  auto stub = pb::ObjectHost::NewStub(grpc::CreateChannel(server.address(), grpc::InsecureChannelCredentials()));
+  const std::string session = "0123456789abcdef0123456789abcdef";
+  auto context_with = [&](const std::string& token) {
+    auto context = std::make_unique<grpc::ClientContext>();
+    context->AddMetadata(monitor::remote::kTokenMetadata, token);
+    context->AddMetadata(monitor::remote::kSessionMetadata, session);
+    context->set_deadline(std::chrono::system_clock::now() + milliseconds(5000));
+    return context;
+  };
+  grpc::ClientContext attach_context;
+  attach_context.AddMetadata(monitor::remote::kTokenMetadata, "the-right-token");
+  attach_context.AddMetadata(monitor::remote::kSessionMetadata, session);
+  auto attach = stub->Attach(&attach_context, pb::AttachRequest());
+  pb::AttachEvent event;
+  ASSERT_TRUE(attach->Read(&event));
+
+  auto invoke = [&](const std::string& token, std::uint64_t handle, const char* name,
+                    std::vector<pb::Value> args, pb::InvokeReply& reply) {
+    pb::NameRequest name_request;
+    name_request.set_handle(handle);
+    name_request.set_name(name);
+    pb::NameReply name_reply;
+    auto lookup = context_with("the-right-token");
+    EXPECT_TRUE(stub->GetIdOfName(lookup.get(), name_request, &name_reply).ok());
+    pb::InvokeRequest request;
+    request.set_handle(handle);
+    request.set_dispid(name_reply.dispid());
+    request.set_kind(1);
+    for (pb::Value& a : args) *request.add_args() = std::move(a);
+    auto context = context_with(token);
+    return stub->Invoke(context.get(), request, &reply);
+  };
+  auto text = [](const std::string& s, bool by_ref = false) {
+    pb::Value v;
+    v.set_string_value(s);
+    v.set_by_ref(by_ref);
+    return v;
+  };
+  auto number = [](std::int32_t n, bool by_ref = false) {
+    pb::Value v;
+    v.set_long_value(n);
+    v.set_by_ref(by_ref);
+    return v;
+  };
+
+  pb::CreateRequest create_request;
+  create_request.set_prog_id(monitor::kMonitorProgId);
+  pb::CreateReply create_reply;
+  auto bad_create = context_with("wrong");
+  EXPECT_EQ(stub->Create(bad_create.get(), create_request, &create_reply).error_code(),
+            grpc::StatusCode::UNAUTHENTICATED);
+  auto good_create = context_with("the-right-token");
+  ASSERT_TRUE(stub->Create(good_create.get(), create_request, &create_reply).ok());
+  ASSERT_EQ(create_reply.hr(), 0);
+  pb::InvokeReply reply;
+  ASSERT_TRUE(invoke("the-right-token", create_reply.handle(), "GetConnection", {text("VX40"), text("SIM1")}, reply).ok());
+  const std::uint64_t channel = reply.result().object_handle();
+  ASSERT_NE(channel, 0u);
+  ASSERT_TRUE(invoke("the-right-token", channel, "OpenIO", {}, reply).ok());
+  ASSERT_EQ(reply.result().long_value(), 0);
+
+  const std::string command("\x1D\x49\x01", 3);
+  for (const char* token : {"wrong", "", "the-right-token-but-longer"}) {
+    SCOPED_TRACE(token);
+    const grpc::Status status =
+        invoke(token, channel, "WriteIO", {text(command, true), number(3), number(0, true), number(2)}, reply);
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  }
+  ASSERT_TRUE(invoke("the-right-token", channel, "CloseIO", {}, reply).ok());
+  std::this_thread::sleep_for(milliseconds(200));
+  EXPECT_EQ(read_file(server.capture()).find(command), std::string::npos) << "a refused call reached the printer";
+  EXPECT_NE(server.log().find("refused Invoke"), std::string::npos) << server.log();
+
+  // The same write with the right token does reach it, so the check above can fail.
+  ASSERT_TRUE(invoke("the-right-token", channel, "OpenIO", {}, reply).ok());
+  ASSERT_TRUE(
+      invoke("the-right-token", channel, "WriteIO", {text(command, true), number(3), number(0, true), number(2)}, reply)
+          .ok());
+  EXPECT_EQ(reply.result().long_value(), 0);
+  EXPECT_EQ(reply.outs(2).long_value(), 3) << "the written count comes back by reference";
+  ASSERT_TRUE(invoke("the-right-token", channel, "CloseIO", {}, reply).ok());
+  EXPECT_TRUE(file_holds(server.capture(), command));
+  attach_context.TryCancel();
+  attach->Finish();
+}
+
+TEST_F(RemoteSessionTest, FailedCreationsCompleteOnceWithAClearRecord) {
+  print_server_process server(false, 32);
+  ASSERT_NE(server.port(), 0) << server.log();
+  // A port nobody listens on: bound, then closed.
+  int closed_port = 0;
+  {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    closed_port = ntohs(address.sin_port);
+    ::close(s);
+  }
+  struct row {
+    const char* why;
+    std::string prog_id;
+    std::string server;
+    std::int32_t number;
+    const char* text;
+  };
+  const row rows[] = {
+      {"an unknown ProgID", "QuorelServer.Nothing", server.address(), platform::kCoEClassString,
+       "QuorelServer.Nothing is not offered by print server"},
+      {"a class the server does not publish", monitor::remote::kCreateObjProgId, server.address(),
+       platform::kCoEClassString, "is not offered"},
+      {"an unreachable server", monitor::kMonitorProgId, "127.0.0.1:" + std::to_string(closed_port),
+       monitor::remote::kResultServerUnavailable, "is unreachable"},
+      {"a malformed server name", monitor::kMonitorProgId, "till:99999", platform::kEInvalidArg,
+       "is not a server name"},
+      {"an unknown ProgID here", "QuorelServer.Nothing", "", platform::kCoEClassString, "Cannot create"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.why);
+    const auto start = steady_clock::now();
+    created c = create(r.prog_id, r.server);
+    EXPECT_LT(elapsed_ms(start), 10000);
+    EXPECT_EQ(c.start_result, 0);
+    EXPECT_EQ(c.completions, 1);
+    EXPECT_FALSE(c.object);
+    EXPECT_EQ(c.error.number, r.number);
+    EXPECT_NE(c.error.description.find(r.text), std::string::npos) << c.error.description;
+    EXPECT_FALSE(c.error.source.empty());
+  }
+}
+
+TEST_F(RemoteSessionTest, AServerThatDoesNotAnswerTimesOutAndASecondCreationWaits) {
+  // A listener that never speaks: the connection is accepted by the kernel and stays silent.
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(s, 4), 0);
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string silent = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  platform::registry_key key;
+  ASSERT_EQ(platform::registry_key::create(platform::registry_root::local_machine, monitor::remote::kPrintServerKey, key),
+            platform::kErrorSuccess);
+  ASSERT_EQ(key.set_dword("ConnectTimeOut", 600), platform::kErrorSuccess);
+
+  platform::com_ptr<platform::dispatch> creator_object;
+  ASSERT_EQ(platform::create_instance(monitor::remote::kCreateObjProgId, creator_object), platform::kSOk);
+  platform::dispatch_client creator(creator_object);
+  const auto start = steady_clock::now();
+  EXPECT_EQ(creator.call("CreateObject", monitor::kMonitorProgId, silent).value.long_or(-1), 0);
+  EXPECT_EQ(creator.call("CreateObject", monitor::kMonitorProgId, "").value.long_or(-1),
+            monitor::remote::kResultPending);
+  created c = create(monitor::kMonitorProgId, silent);
+  EXPECT_LT(elapsed_ms(start), 6000);
+  EXPECT_FALSE(c.object);
+  EXPECT_EQ(c.error.number, monitor::remote::kResultCallTimedOut);
+  EXPECT_NE(c.error.description.find("600 ms"), std::string::npos) << c.error.description;
+  creator.reset();  // while its creation may still run: the worker is cancelled and joined
+  ::close(s);
+}
+
+TEST_F(RemoteSessionTest, CallsOnAProxyWhoseServerDiedFailWithinBounds) {
+  print_server_process server(false, 32);
+  ASSERT_NE(server.port(), 0) << server.log();
+  created monitor_object = create(monitor::kMonitorProgId, server.address());
+  ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
+  platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+  ASSERT_TRUE(channel);
+  ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
+
+  server.process().kill();
+  const auto start = steady_clock::now();
+  std::string data("\x1B\x40", 2);
+  std::int32_t written = -1;
+  const platform::call_result r = channel.call("WriteIO", Variant::ref(data), 2, Variant::ref(written), 1);
+  EXPECT_LT(elapsed_ms(start), 3000);
+  EXPECT_EQ(r.hr, monitor::remote::kResultDisconnected);
+  // The proxy answers GetLastErr itself now that its server cannot be asked.
+  const error_record e = last_error(channel);
+  EXPECT_EQ(e.number, monitor::remote::kResultDisconnected);
+  EXPECT_NE(e.description.find(server.address()), std::string::npos) << e.description;
+  const error_record m = last_error(monitor_object.object);
+  EXPECT_EQ(m.number, monitor::remote::kResultDisconnected) << m.description;
+  EXPECT_LT(elapsed_ms(start), 3000);
+}
+
+TEST_F(RemoteSessionTest, TheLocalHostGivesTheInProcessObject) {
+  set_string(std::string(monitor::kPortsKey) + "\\LOCAL1", "Transport", "sim:local");
+  for (const std::string& server : {std::string(), std::string("localhost"), monitor::remote::local_host_name()}) {
+    SCOPED_TRACE(server);
+    created c = create(monitor::kMonitorProgId, server);
+    ASSERT_TRUE(c.object) << c.error.description;
+    EXPECT_EQ(c.completions, 1);
+    EXPECT_EQ(c.error.number, 0);
+    std::string printers;
+    ASSERT_EQ(c.object.call("GetPrinterCollection", Variant::ref(printers)).value.long_or(-1), 0);
+    EXPECT_EQ(printers, std::string("LOCAL1=LOCAL1\0", 14)) << "this process's own registry";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// What both ends of a remote session agree on besides the messages: metadata names and how long
+// a call may take.
+#pragma once
+
+#include <cstdint>
+
+namespace monitor::remote {
+
+// Metadata of every call: the shared token and the caller's session id.
+inline constexpr const char* kTokenMetadata = "quorel-token";
+inline constexpr const char* kSessionMetadata = "quorel-session";
+
+// Longest a call on an object without I/O time-outs may take on the server (a connection
+// probe waits up to 1 s).
+inline constexpr std::uint32_t kDefaultBudgetMs = 5000;
+// Added by the client to the server's budget for the network and the server's own work.
+inline constexpr std::uint32_t kDeadlineMarginMs = 2000;
+
+// The budget of an object with read and write time-outs: a state query makes up to four
+// request-and-answer exchanges, each bounded by both time-outs.
+constexpr std::uint32_t io_budget_ms(std::int32_t read_timeout_ms, std::int32_t write_timeout_ms) {
+  const auto r = static_cast<std::uint64_t>(read_timeout_ms < 0 ? 0 : read_timeout_ms);
+  const auto w = static_cast<std::uint64_t>(write_timeout_ms < 0 ? 0 : write_timeout_ms);
+  const std::uint64_t budget = 4 * (r + w) + 1000;
+  return budget > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<std::uint32_t>(budget);
+}
+
+}  // namespace monitor::remote
