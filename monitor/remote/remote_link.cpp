@@ -429,18 +429,26 @@ std::shared_ptr<remote_link> attach_session(const server_address& address, const
         0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count()));
   };
   constexpr int kSliceMs = 50;
-  // Connect first, so that an unreachable server is told apart from one that does not answer.
-  while (!channel->WaitForConnected(after_ms(static_cast<std::uint64_t>(std::min(kSliceMs, left_ms()))))) {
-    const grpc_connectivity_state state = channel->GetState(false);
-    if ((cancel != nullptr && cancel->load()) || left_ms() == 0) {
-      error.number = left_ms() == 0 && state != GRPC_CHANNEL_TRANSIENT_FAILURE ? kResultCallTimedOut
-                                                                             : kResultServerUnavailable;
-      error.description = cancel != nullptr && cancel->load()
-                              ? "The connection to print server " + name + " was cancelled."
-                              : "Print server " + name + " is unreachable (no connection within " +
-                                    std::to_string(timeout_ms) + " ms).";
+  // Connect first, so that an unreachable server (refused, no route) is told apart from one
+  // that does not answer; the first failed attempt decides.
+  for (grpc_connectivity_state state = channel->GetState(true); state != GRPC_CHANNEL_READY;
+       state = channel->GetState(true)) {
+    if (state == GRPC_CHANNEL_TRANSIENT_FAILURE || state == GRPC_CHANNEL_SHUTDOWN) {
+      error.number = kResultServerUnavailable;
+      error.description = "Print server " + name + " is unreachable (the connection failed).";
       return nullptr;
     }
+    if (cancel != nullptr && cancel->load()) {
+      error.number = kResultServerUnavailable;
+      error.description = "The connection to print server " + name + " was cancelled.";
+      return nullptr;
+    }
+    if (left_ms() == 0) {
+      error.number = kResultCallTimedOut;
+      error.description = "Print server " + name + " did not answer within " + std::to_string(timeout_ms) + " ms.";
+      return nullptr;
+    }
+    channel->WaitForStateChange(state, after_ms(static_cast<std::uint64_t>(std::min(kSliceMs, std::max(left_ms(), 1)))));
   }
   auto link = std::make_shared<remote_link>(name, std::move(channel), token);
   link->start_stream();
