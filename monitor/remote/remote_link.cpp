@@ -179,7 +179,8 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
     grpc::Status ended;
     if (stream_ended(ended) && ended.error_code() != grpc::StatusCode::UNAUTHENTICATED) {
       e.number = kResultDisconnected;
-      e.description = "The connection to print server " + server_ + " was lost (" + ended.error_message() + ").";
+      e.description = "The connection to print server " + server_ + " was lost (" +
+                      (ended.ok() ? std::string("the server stopped") : ended.error_message()) + ").";
       return e;
     }
     switch (status.error_code()) {
