@@ -2,8 +2,6 @@
 // objects of a session by handle, members invoked with their by-reference arguments sent back.
 #include "monitor/print_server.h"
 
-#include <unistd.h>
-
 #include <climits>
 #include <deque>
 #include <map>
@@ -16,6 +14,7 @@
 #include "monitor/remote.h"
 #include "object_host.grpc.pb.h"
 #include "platform/com.h"
+#include "platform/net.h"
 #include "platform/registry.h"
 #include "value_codec.h"
 #include "wire.h"
@@ -418,10 +417,6 @@ int configured_port() {
 
 int configured_connect_timeout_ms() { return configured_number("ConnectTimeOut", kDefaultConnectTimeoutMs); }
 
-std::string local_host_name() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-  return name;
-}
+std::string local_host_name() { return platform::computer_name(); }
 
 }  // namespace monitor::remote
