@@ -82,7 +82,7 @@ std::uint32_t budget_of(held_object& held) {
       platform::failed(held.object->invoke(held.write_timeout_id, platform::invoke_kind::property_get, {}, &write))) {
     return kDefaultBudgetMs;
   }
-  return std::max(kDefaultBudgetMs, io_budget_ms(read.long_or(0), write.long_or(0)));
+  return io_budget_ms(read.long_or(0), write.long_or(0));
 }
 
 }  // namespace

@@ -302,19 +302,28 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
   }
 
   hresult invoke(long dispid, platform::invoke_kind kind, std::span<const Variant> args, Variant* result) override {
-    if (dispid == kLocalGetLastErr || (dispid == last_err_id_ && link_error_.number != 0 && link_->lost(link_error_))) {
+    // After a call that never reached the object, its last error is the link's.
+    if (dispid == kLocalGetLastErr || (dispid == last_err_id_ && link_failed_last_)) {
+      link_->lost(link_error_);
       return local_last_error(args, result);
     }
     remote_error error;
     bool link_failed = false;
     const hresult hr = link_->invoke(handle_, dispid, kind, args, result, budget_ms_, error, link_failed);
-    if (link_failed) record(error);
+    if (link_failed) {
+      record(error);
+    } else {
+      link_failed_last_ = false;
+    }
     if (platform::failed(hr)) platform::set_error_info(error.description);
     return hr;
   }
 
  private:
-  void record(const remote_error& error) { link_error_ = error; }
+  void record(const remote_error& error) {
+    link_error_ = error;
+    link_failed_last_ = true;
+  }
 
   // GetLastErr(long& number, string& description, string& source) from the link's failure.
   hresult local_last_error(std::span<const Variant> args, Variant* result) {
@@ -332,6 +341,7 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
   std::vector<std::pair<std::string, long>> names_;
   long last_err_id_ = kLocalGetLastErr;
   remote_error link_error_;
+  bool link_failed_last_ = false;  // the last call failed on the link, not in the object
 };
 
 }  // namespace

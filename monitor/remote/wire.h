@@ -17,7 +17,7 @@ inline constexpr std::uint32_t kDefaultBudgetMs = 5000;
 inline constexpr std::uint32_t kDeadlineMarginMs = 2000;
 
 // The budget of an object with read and write time-outs: a state query makes up to four
-// request-and-answer exchanges, each bounded by both time-outs.
+// request-and-answer exchanges, each bounded by both time-outs; opening waits at least 1 s.
 constexpr std::uint32_t io_budget_ms(std::int32_t read_timeout_ms, std::int32_t write_timeout_ms) {
   const auto r = static_cast<std::uint64_t>(read_timeout_ms < 0 ? 0 : read_timeout_ms);
   const auto w = static_cast<std::uint64_t>(write_timeout_ms < 0 ? 0 : write_timeout_ms);

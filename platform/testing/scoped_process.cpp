@@ -104,6 +104,8 @@ void scoped_process::kill() {
   pid_ = -1;
 }
 
+bool scoped_process::send_signal(int signal_number) { return pid_ > 0 && ::kill(pid_, signal_number) == 0; }
+
 bool scoped_process::exited() {
   if (pid_ <= 0) return true;
   if (::waitpid(pid_, nullptr, WNOHANG) != pid_) return false;

@@ -3,6 +3,7 @@
 // printer of each is identified through its channel's proxy. Refused tokens, unknown ProgIDs,
 // unreachable and silent servers, and a server that dies during a session.
 #include <dlfcn.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -233,6 +234,87 @@ bool file_holds(const std::filesystem::path& path, const std::string& wanted) {
   return false;
 }
 
+// A client that speaks the wire protocol itself, to send what the proxies never send: calls
+// with a wrong token, and a session that ends without releasing its objects.
+namespace pb = quorel::remote;
+
+pb::Value text_value(const std::string& s, bool by_ref = false) {
+  pb::Value v;
+  v.set_string_value(s);
+  v.set_by_ref(by_ref);
+  return v;
+}
+pb::Value long_value(std::int32_t n, bool by_ref = false) {
+  pb::Value v;
+  v.set_long_value(n);
+  v.set_by_ref(by_ref);
+  return v;
+}
+
+class raw_client {
+ public:
+  explicit raw_client(const std::string& address)
+      : stub_(pb::ObjectHost::NewStub(grpc::CreateChannel(address, grpc::InsecureChannelCredentials()))) {}
+  ~raw_client() { detach(); }
+  raw_client(const raw_client&) = delete;
+  raw_client& operator=(const raw_client&) = delete;
+
+  // Attaches the session; true once the server has accepted it.
+  bool attach(const std::string& token) {
+    attach_context_.AddMetadata(monitor::remote::kTokenMetadata, token);
+    attach_context_.AddMetadata(monitor::remote::kSessionMetadata, kSession);
+    stream_ = stub_->Attach(&attach_context_, pb::AttachRequest());
+    pb::AttachEvent event;
+    return stream_->Read(&event);
+  }
+  // Ends the session as a client that goes away does: no Release.
+  void detach() {
+    if (!stream_) return;
+    attach_context_.TryCancel();
+    stream_->Finish();
+    stream_.reset();
+  }
+  grpc::Status create(const std::string& token, const std::string& prog_id, pb::CreateReply& reply) {
+    pb::CreateRequest request;
+    request.set_prog_id(prog_id);
+    auto context = context_with(token);
+    return stub_->Create(context.get(), request, &reply);
+  }
+  // Calls member `name` (looked up with the right token) with `token`.
+  grpc::Status invoke(const std::string& token, std::uint64_t handle, const char* name, std::vector<pb::Value> args,
+                      pb::InvokeReply& reply) {
+    pb::NameRequest name_request;
+    name_request.set_handle(handle);
+    name_request.set_name(name);
+    pb::NameReply name_reply;
+    auto lookup = context_with(right_token);
+    EXPECT_TRUE(stub_->GetIdOfName(lookup.get(), name_request, &name_reply).ok());
+    pb::InvokeRequest request;
+    request.set_handle(handle);
+    request.set_dispid(name_reply.dispid());
+    request.set_kind(1);
+    for (pb::Value& a : args) *request.add_args() = std::move(a);
+    auto context = context_with(token);
+    return stub_->Invoke(context.get(), request, &reply);
+  }
+
+  std::string right_token = kToken;
+
+ private:
+  static constexpr const char* kSession = "0123456789abcdef0123456789abcdef";
+  std::unique_ptr<grpc::ClientContext> context_with(const std::string& token) {
+    auto context = std::make_unique<grpc::ClientContext>();
+    context->AddMetadata(monitor::remote::kTokenMetadata, token);
+    context->AddMetadata(monitor::remote::kSessionMetadata, kSession);
+    context->set_deadline(std::chrono::system_clock::now() + milliseconds(5000));
+    return context;
+  }
+
+  std::unique_ptr<pb::ObjectHost::Stub> stub_;
+  grpc::ClientContext attach_context_;
+  std::unique_ptr<grpc::ClientReader<pb::AttachEvent>> stream_;
+};
+
 TEST_F(RemoteSessionTest, TwoPrintServersListedByTheMainServerAndEachPrinterIdentified) {
   print_server_process main_server(true, 32);
   print_server_process second(false, 36);
@@ -280,6 +362,7 @@ TEST_F(RemoteSessionTest, TwoPrintServersListedByTheMainServerAndEachPrinterIden
     long local_id = 0;
     ASSERT_EQ(channel.get()->get_ids_of_names("WriteIO", local_id), platform::kSOk);
     EXPECT_EQ(local_id, 2) << "the proxy keeps the object's own dispatch ids";
+    EXPECT_EQ(channel.get()->get_ids_of_names("NoSuchMember", local_id), platform::kDispEUnknownName);
     EXPECT_EQ(identify(channel), e.id);
     channel.reset();
     monitor_object.object.reset();
@@ -309,91 +392,45 @@ TEST_F(RemoteSessionTest, AWrongTokenIsRefusedLoggedAndReachesNoPrinter) {
 
   // On the wire: a session opened with the right token, then calls on its open channel that
   // carry a wrong token. They are refused and the printer receives nothing.
-  namespace pb = quorel::remote;
-  auto stub = pb::ObjectHost::NewStub(grpc::CreateChannel(server.address(), grpc::InsecureChannelCredentials()));
-  const std::string session = "0123456789abcdef0123456789abcdef";
-  auto context_with = [&](const std::string& token) {
-    auto context = std::make_unique<grpc::ClientContext>();
-    context->AddMetadata(monitor::remote::kTokenMetadata, token);
-    context->AddMetadata(monitor::remote::kSessionMetadata, session);
-    context->set_deadline(std::chrono::system_clock::now() + milliseconds(5000));
-    return context;
-  };
-  grpc::ClientContext attach_context;
-  attach_context.AddMetadata(monitor::remote::kTokenMetadata, "the-right-token");
-  attach_context.AddMetadata(monitor::remote::kSessionMetadata, session);
-  auto attach = stub->Attach(&attach_context, pb::AttachRequest());
-  pb::AttachEvent event;
-  ASSERT_TRUE(attach->Read(&event));
-
-  auto invoke = [&](const std::string& token, std::uint64_t handle, const char* name,
-                    std::vector<pb::Value> args, pb::InvokeReply& reply) {
-    pb::NameRequest name_request;
-    name_request.set_handle(handle);
-    name_request.set_name(name);
-    pb::NameReply name_reply;
-    auto lookup = context_with("the-right-token");
-    EXPECT_TRUE(stub->GetIdOfName(lookup.get(), name_request, &name_reply).ok());
-    pb::InvokeRequest request;
-    request.set_handle(handle);
-    request.set_dispid(name_reply.dispid());
-    request.set_kind(1);
-    for (pb::Value& a : args) *request.add_args() = std::move(a);
-    auto context = context_with(token);
-    return stub->Invoke(context.get(), request, &reply);
-  };
-  auto text = [](const std::string& s, bool by_ref = false) {
-    pb::Value v;
-    v.set_string_value(s);
-    v.set_by_ref(by_ref);
-    return v;
-  };
-  auto number = [](std::int32_t n, bool by_ref = false) {
-    pb::Value v;
-    v.set_long_value(n);
-    v.set_by_ref(by_ref);
-    return v;
-  };
-
-  pb::CreateRequest create_request;
-  create_request.set_prog_id(monitor::kMonitorProgId);
+  raw_client client(server.address());
+  client.right_token = "the-right-token";
+  ASSERT_TRUE(client.attach("the-right-token"));
   pb::CreateReply create_reply;
-  auto bad_create = context_with("wrong");
-  EXPECT_EQ(stub->Create(bad_create.get(), create_request, &create_reply).error_code(),
+  EXPECT_EQ(client.create("wrong", monitor::kMonitorProgId, create_reply).error_code(),
             grpc::StatusCode::UNAUTHENTICATED);
-  auto good_create = context_with("the-right-token");
-  ASSERT_TRUE(stub->Create(good_create.get(), create_request, &create_reply).ok());
+  ASSERT_TRUE(client.create("the-right-token", monitor::kMonitorProgId, create_reply).ok());
   ASSERT_EQ(create_reply.hr(), 0);
   pb::InvokeReply reply;
-  ASSERT_TRUE(invoke("the-right-token", create_reply.handle(), "GetConnection", {text("VX40"), text("SIM1")}, reply).ok());
+  ASSERT_TRUE(client
+                  .invoke("the-right-token", create_reply.handle(), "GetConnection",
+                          {text_value("VX40"), text_value("SIM1")}, reply)
+                  .ok());
   const std::uint64_t channel = reply.result().object_handle();
   ASSERT_NE(channel, 0u);
-  ASSERT_TRUE(invoke("the-right-token", channel, "OpenIO", {}, reply).ok());
+  ASSERT_TRUE(client.invoke("the-right-token", channel, "OpenIO", {}, reply).ok());
   ASSERT_EQ(reply.result().long_value(), 0);
 
   const std::string command("\x1D\x49\x01", 3);
+  auto write_args = [&] {
+    return std::vector<pb::Value>{text_value(command, true), long_value(3), long_value(0, true), long_value(2)};
+  };
   for (const char* token : {"wrong", "", "the-right-token-but-longer"}) {
     SCOPED_TRACE(token);
-    const grpc::Status status =
-        invoke(token, channel, "WriteIO", {text(command, true), number(3), number(0, true), number(2)}, reply);
-    EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAUTHENTICATED);
+    EXPECT_EQ(client.invoke(token, channel, "WriteIO", write_args(), reply).error_code(),
+              grpc::StatusCode::UNAUTHENTICATED);
   }
-  ASSERT_TRUE(invoke("the-right-token", channel, "CloseIO", {}, reply).ok());
+  ASSERT_TRUE(client.invoke("the-right-token", channel, "CloseIO", {}, reply).ok());
   std::this_thread::sleep_for(milliseconds(200));
   EXPECT_EQ(read_file(server.capture()).find(command), std::string::npos) << "a refused call reached the printer";
   EXPECT_NE(server.log().find("refused Invoke"), std::string::npos) << server.log();
 
   // The same write with the right token does reach it, so the check above can fail.
-  ASSERT_TRUE(invoke("the-right-token", channel, "OpenIO", {}, reply).ok());
-  ASSERT_TRUE(
-      invoke("the-right-token", channel, "WriteIO", {text(command, true), number(3), number(0, true), number(2)}, reply)
-          .ok());
+  ASSERT_TRUE(client.invoke("the-right-token", channel, "OpenIO", {}, reply).ok());
+  ASSERT_TRUE(client.invoke("the-right-token", channel, "WriteIO", write_args(), reply).ok());
   EXPECT_EQ(reply.result().long_value(), 0);
   EXPECT_EQ(reply.outs(2).long_value(), 3) << "the written count comes back by reference";
-  ASSERT_TRUE(invoke("the-right-token", channel, "CloseIO", {}, reply).ok());
+  ASSERT_TRUE(client.invoke("the-right-token", channel, "CloseIO", {}, reply).ok());
   EXPECT_TRUE(file_holds(server.capture(), command));
-  attach_context.TryCancel();
-  attach->Finish();
 }
 
 TEST_F(RemoteSessionTest, FailedCreationsCompleteOnceWithAClearRecord) {
@@ -519,6 +556,58 @@ TEST_F(RemoteSessionTest, CallsOnAProxyWhoseServerWentAwayFailWithinBounds) {
     EXPECT_EQ(m.number, monitor::remote::kResultDisconnected) << m.description;
     EXPECT_LT(elapsed_ms(start), 3000);
   }
+}
+
+TEST_F(RemoteSessionTest, ObjectsDieWithTheSession) {
+  print_server_process server(false, 32);
+  ASSERT_NE(server.port(), 0) << server.log();
+  raw_client client(server.address());
+  ASSERT_TRUE(client.attach(kToken));
+  pb::CreateReply created_monitor;
+  ASSERT_TRUE(client.create(kToken, monitor::kMonitorProgId, created_monitor).ok());
+  pb::InvokeReply reply;
+  ASSERT_TRUE(
+      client.invoke(kToken, created_monitor.handle(), "GetConnection", {text_value("VX40"), text_value("SIM1")}, reply)
+          .ok());
+  const std::uint64_t channel = reply.result().object_handle();
+  ASSERT_TRUE(client.invoke(kToken, channel, "OpenIO", {}, reply).ok());
+  ASSERT_TRUE(client
+                  .invoke(kToken, channel, "WriteIO",
+                          {text_value("\x1B\x40session", true), long_value(9), long_value(0, true), long_value(1)}, reply)
+                  .ok());
+  EXPECT_EQ(reply.result().long_value(), 0);
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(read_file(server.capture()), "") << "the channel is still open";
+
+  // The client goes without CloseIO or Release: the server drops the session's objects, which
+  // closes the channel and writes the printer's capture.
+  client.detach();
+  EXPECT_TRUE(file_holds(server.capture(), "\x1B\x40session"));
+  EXPECT_NE(server.log().find("ended"), std::string::npos) << server.log();
+}
+
+TEST_F(RemoteSessionTest, ACallOnAServerThatHangsEndsAtItsDeadline) {
+  print_server_process server(false, 32);
+  ASSERT_NE(server.port(), 0) << server.log();
+  created monitor_object = create(monitor::kMonitorProgId, server.address());
+  ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
+  platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+  ASSERT_TRUE(channel);
+  // Short time-outs give a short budget: 4 x (100 + 100) + 1000 ms, and 2 s for the network.
+  ASSERT_EQ(channel.put("ReadTimeOut", 100), platform::kSOk);
+  ASSERT_EQ(channel.put("WriteTimeOut", 100), platform::kSOk);
+  ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
+
+  ASSERT_TRUE(server.process().send_signal(SIGSTOP));
+  const auto start = steady_clock::now();
+  const platform::call_result r = channel.call("OpenIO");
+  const long took = elapsed_ms(start);
+  ASSERT_TRUE(server.process().send_signal(SIGCONT));
+  EXPECT_EQ(r.hr, monitor::remote::kResultCallTimedOut);
+  EXPECT_GE(took, 3500);
+  EXPECT_LT(took, 8000);
+  const error_record e = last_error(channel);
+  EXPECT_NE(e.description.find("did not answer"), std::string::npos) << e.description;
 }
 
 TEST_F(RemoteSessionTest, TheLocalHostGivesTheInProcessObject) {

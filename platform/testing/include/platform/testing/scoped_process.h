@@ -32,6 +32,8 @@ class scoped_process {
   void stop();
   // Ends the child at once with SIGKILL, as a crash would, and reaps it.
   void kill();
+  // Sends `signal_number` (SIGSTOP, SIGCONT, ...) to the child; false when it is not running.
+  bool send_signal(int signal_number);
   // Whether the child has ended (and been reaped); true when it never started.
   bool exited();
 
