@@ -34,15 +34,29 @@ void create_local(const std::string& prog_id, CreateObj::outcome& out) {
 }
 
 // Creates `prog_id` on the print server at `address` (runs on the worker thread).
-void create_remote_object(const std::string& prog_id, const server_address& address, const std::string& token,
-                          int timeout_ms, CreateObj::outcome& out) {
+void create_remote_object(const std::string& prog_id, const server_address& address,
+                          const client_credentials& credentials, int timeout_ms, CreateObj::outcome& out) {
   remote_error error;
-  const std::shared_ptr<remote_link> link = attach_session(address, token, timeout_ms, &out.cancel, error);
+  const std::shared_ptr<remote_link> link = attach_session(address, credentials, timeout_ms, &out.cancel, error);
   platform::com_ptr<platform::dispatch> object;
   if (link) create_remote(link, prog_id, object, error);
   std::lock_guard lock(out.mutex);
   out.object = std::move(object);
   out.error = error;
+}
+
+// The client's token and TLS files from the registry; false when a named file cannot be read.
+bool load_credentials(client_credentials& out, std::string& why) {
+  out.token = configured_token();
+  const tls_files files = configured_tls_files();
+  if (files.ca_file.empty()) return true;
+  if (!read_pem_file(files.ca_file, out.ca, why)) return false;
+  if (files.client_cert_file.empty() != files.client_key_file.empty()) {
+    why = "ClientCertFile and ClientKeyFile go together";
+    return false;
+  }
+  if (files.client_cert_file.empty()) return true;
+  return read_pem_file(files.client_cert_file, out.cert, why) && read_pem_file(files.client_key_file, out.key, why);
 }
 
 }  // namespace
@@ -97,14 +111,20 @@ std::int32_t CreateObj::CreateObject(std::string prog_id, std::string server) {
     out->source = kCreateObjProgId;
   } else {
     out->source = "print server " + address.target();
-    const std::string token = configured_token();
-    const int timeout_ms = configured_connect_timeout_ms();
-    const platform::window_handle window = window_.get();
-    worker_ = std::thread([out, prog_id, address, token, timeout_ms, window] {
-      create_remote_object(prog_id, address, token, timeout_ms, *out);
-      platform::post_message(window, kCompleteMessage);
-    });
-    return 0;
+    client_credentials credentials;
+    std::string why;
+    if (!load_credentials(credentials, why)) {
+      out->error.number = platform::kEInvalidArg;
+      out->error.description = "The TLS settings under HKLM\\" + std::string(kPrintServerKey) + " are unusable: " + why;
+    } else {
+      const int timeout_ms = configured_connect_timeout_ms();
+      const platform::window_handle window = window_.get();
+      worker_ = std::thread([out, prog_id, address, credentials, timeout_ms, window] {
+        create_remote_object(prog_id, address, credentials, timeout_ms, *out);
+        platform::post_message(window, kCompleteMessage);
+      });
+      return 0;
+    }
   }
   platform::post_message(window_.get(), kCompleteMessage);
   return 0;

@@ -32,6 +32,8 @@ constexpr const char* kHelp =
     "\n"
     "Every call must carry the token of \"Token\" (REG_SZ) under\n"
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorel\\PrintServer; calls without it are refused and logged.\n"
+    "With \"CertFile\" and \"KeyFile\" (PEM paths) there it speaks TLS; with \"ClientCAFile\" as well\n"
+    "every client must present a certificate that authority signed.\n"
     "Prints \"listening on ADDR:PORT\" once ready; stops on SIGTERM or SIGINT.\n";
 
 // Writes one time-stamped log line to stderr.
@@ -96,7 +98,16 @@ int main(int argc, char** argv) {
   options.token = monitor::remote::configured_token();
   options.server_name = monitor::remote::local_host_name();
   options.log = log_line;
-  if (options.token.empty()) {
+  // TLS when a certificate is configured; client certificates when a client authority is.
+  const monitor::remote::tls_files tls = monitor::remote::configured_tls_files();
+  std::string why;
+  if ((!tls.cert_file.empty() && !monitor::remote::read_pem_file(tls.cert_file, options.tls_cert, why)) ||
+      (!tls.key_file.empty() && !monitor::remote::read_pem_file(tls.key_file, options.tls_key, why)) ||
+      (!tls.client_ca_file.empty() && !monitor::remote::read_pem_file(tls.client_ca_file, options.tls_client_ca, why))) {
+    std::cerr << "posprintsrv: " << why << "\n";
+    return 1;
+  }
+  if (options.token.empty() && options.tls_client_ca.empty()) {
     std::cerr << "posprintsrv: no token: set \"Token\" (REG_SZ) under HKEY_LOCAL_MACHINE\\"
               << monitor::remote::kPrintServerKey << "\n";
     return 1;

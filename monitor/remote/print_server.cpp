@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <deque>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -111,7 +113,10 @@ struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Atta
     return grpc::Status(grpc::StatusCode::UNAUTHENTICATED, "wrong or missing token");
   }
 
+  // The call carries the token; with client certificates required and no token configured,
+  // the verified certificate is the credential.
   bool authorized(const grpc::ServerContextBase& ctx) {
+    if (options.token.empty()) return !options.tls_client_ca.empty();
     return same_secret(metadata(ctx, kTokenMetadata), options.token);
   }
 
@@ -348,12 +353,26 @@ print_server::~print_server() { shutdown(); }
 std::unique_ptr<print_server> print_server::start(print_server_options options, std::string& error) {
   auto state = std::make_unique<impl>();
   state->options = std::move(options);
-  if (state->options.token.empty()) {
+  const print_server_options& o = state->options;
+  if (o.token.empty() && o.tls_client_ca.empty()) {
     error = "no token configured";
     return nullptr;
   }
+  if (o.tls_cert.empty() != o.tls_key.empty() || (!o.tls_client_ca.empty() && o.tls_cert.empty())) {
+    error = "TLS needs both a certificate and its key (and them for client certificates too)";
+    return nullptr;
+  }
+  std::shared_ptr<grpc::ServerCredentials> credentials = grpc::InsecureServerCredentials();
+  if (!o.tls_cert.empty()) {
+    grpc::SslServerCredentialsOptions tls(o.tls_client_ca.empty()
+                                              ? GRPC_SSL_DONT_REQUEST_CLIENT_CERTIFICATE
+                                              : GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_AND_VERIFY);
+    tls.pem_root_certs = o.tls_client_ca;
+    tls.pem_key_cert_pairs.push_back({o.tls_key, o.tls_cert});
+    credentials = grpc::SslServerCredentials(tls);
+  }
   grpc::ServerBuilder builder;
-  builder.AddListeningPort(state->options.listen, grpc::InsecureServerCredentials(), &state->port);
+  builder.AddListeningPort(state->options.listen, credentials, &state->port);
   builder.RegisterService(state.get());
   // Clients ping an idle link every 15 s to notice a server that vanished.
   builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 5000);
@@ -413,6 +432,36 @@ std::string configured_token() {
 int configured_port() {
   const int port = configured_number("Port", kDefaultPort);
   return port > 65535 ? kDefaultPort : port;
+}
+
+tls_files configured_tls_files() {
+  tls_files files;
+  platform::registry_key key;
+  if (platform::registry_key::open(platform::registry_root::local_machine, kPrintServerKey, key) !=
+      platform::kErrorSuccess) {
+    return files;
+  }
+  const std::pair<const char*, std::string*> names[] = {
+      {"CertFile", &files.cert_file},     {"KeyFile", &files.key_file},
+      {"ClientCAFile", &files.client_ca_file}, {"CAFile", &files.ca_file},
+      {"ClientCertFile", &files.client_cert_file}, {"ClientKeyFile", &files.client_key_file},
+  };
+  for (const auto& [name, value] : names) {
+    if (key.query_string(name, *value) != platform::kErrorSuccess) value->clear();
+  }
+  return files;
+}
+
+bool read_pem_file(const std::string& path, std::string& out, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  if (file) text << file.rdbuf();
+  if (!file || text.str().empty()) {
+    error = "cannot read " + path;
+    return false;
+  }
+  out = text.str();
+  return true;
 }
 
 int configured_connect_timeout_ms() { return configured_number("ConnectTimeOut", kDefaultConnectTimeoutMs); }

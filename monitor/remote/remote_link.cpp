@@ -423,8 +423,9 @@ hresult remote_link::create(std::string_view prog_id, com_ptr<dispatch>& out, re
   return platform::kSOk;
 }
 
-std::shared_ptr<remote_link> attach_session(const server_address& address, const std::string& token, int timeout_ms,
-                                            const std::atomic<bool>* cancel, remote_error& error) {
+std::shared_ptr<remote_link> attach_session(const server_address& address, const client_credentials& credentials,
+                                            int timeout_ms, const std::atomic<bool>* cancel, remote_error& error) {
+  const std::string& token = credentials.token;
   const std::string name = address.target();
   grpc::ChannelArguments arguments;
   // Notices a server that vanished without closing the connection.
@@ -433,7 +434,16 @@ std::shared_ptr<remote_link> attach_session(const server_address& address, const
   arguments.SetInt(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
   // A connection of its own, so that one session's end never disturbs another's.
   arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-  auto channel = grpc::CreateCustomChannel(name, grpc::InsecureChannelCredentials(), arguments);
+  std::shared_ptr<grpc::ChannelCredentials> channel_credentials = grpc::InsecureChannelCredentials();
+  const bool tls = !credentials.ca.empty();
+  if (tls) {
+    grpc::SslCredentialsOptions options;
+    options.pem_root_certs = credentials.ca;
+    options.pem_private_key = credentials.key;
+    options.pem_cert_chain = credentials.cert;
+    channel_credentials = grpc::SslCredentials(options);
+  }
+  auto channel = grpc::CreateCustomChannel(name, channel_credentials, arguments);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   auto left_ms = [&] {
     return static_cast<int>(std::max<long long>(
@@ -446,7 +456,8 @@ std::shared_ptr<remote_link> attach_session(const server_address& address, const
        state = channel->GetState(true)) {
     if (state == GRPC_CHANNEL_TRANSIENT_FAILURE || state == GRPC_CHANNEL_SHUTDOWN) {
       error.number = kResultServerUnavailable;
-      error.description = "Print server " + name + " is unreachable (the connection failed).";
+      error.description = "Print server " + name + " is unreachable (the connection" +
+                          (tls ? " or its TLS handshake failed)." : " failed).");
       return nullptr;
     }
     if (cancel != nullptr && cancel->load()) {

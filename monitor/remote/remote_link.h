@@ -35,10 +35,21 @@ bool is_local_server(std::string_view server);
 
 class remote_link;
 
+// How a client proves itself and checks the server: the token, and for TLS the authority that
+// signed the server's certificate and the client's own certificate and key (PEM texts; all
+// empty: plain TCP).
+struct client_credentials {
+  std::string token;
+  std::string ca;
+  std::string cert;
+  std::string key;
+};
+
 // Connects to a print server and attaches a session, waiting up to `timeout_ms` (in slices, so
 // that `cancel` stops it). Null with the reason in `error` when the server is unreachable,
 // refuses the token or does not answer.
-std::shared_ptr<remote_link> attach_session(const server_address& address, const std::string& token, int timeout_ms,
+std::shared_ptr<remote_link> attach_session(const server_address& address, const client_credentials& credentials,
+                                            int timeout_ms,
                                             const std::atomic<bool>* cancel, remote_error& error);
 
 // Creates `prog_id` on the session's server and hands out its proxy.

@@ -75,10 +75,12 @@ void set_string(const std::string& key_path, const char* name, const std::string
 // port SIM1 answering GS I 1 with `id`, its received bytes captured to a file.
 class print_server_process {
  public:
-  print_server_process(bool main_server, int id, const std::string& token = kToken) {
+  print_server_process(bool main_server, int id, const std::string& token = kToken,
+                       const std::vector<std::pair<std::string, std::string>>& settings = {}) {
     capture_ = files_ / "capture.bin";
     with_registry(registry_.path(), [&] {
       set_string(monitor::remote::kPrintServerKey, "Token", token);
+      for (const auto& [name, value] : settings) set_string(monitor::remote::kPrintServerKey, name.c_str(), value);
       const std::string ports = std::string(monitor::kPortsKey) + "\\SIM1";
       set_string(ports, "Transport",
                  "sim:server" + std::to_string(id) + "?id=" + std::to_string(id) + "&capture=" + capture_.string());
@@ -608,6 +610,64 @@ TEST_F(RemoteSessionTest, ACallOnAServerThatHangsEndsAtItsDeadline) {
   EXPECT_LT(took, 8000);
   const error_record e = last_error(channel);
   EXPECT_NE(e.description.find("did not answer"), std::string::npos) << e.description;
+}
+
+TEST_F(RemoteSessionTest, TlsServersTakeOnlyClientsWithACertificateOfTheirAuthority) {
+  if (!platform::testing::find_program("openssl")) GTEST_SKIP() << "openssl makes the test certificates";
+  // A test authority, a server certificate for 127.0.0.1 and a client certificate.
+  temp_dir pki;
+  const std::string script =
+      "cd '" + pki.path().string() + "' && "
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem "
+      "-days 2 -subj /CN=test-ca && "
+      "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out server.csr "
+      "-subj /CN=127.0.0.1 && "
+      "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext && "
+      "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
+      "-extfile san.ext && "
+      "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout client.key -out client.csr "
+      "-subj /CN=till && "
+      "openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out client.pem -days 2 "
+      ">/dev/null 2>&1";
+  ASSERT_EQ(std::system(script.c_str()), 0);
+  print_server_process server(false, 32, kToken,
+                              {{"CertFile", (pki / "server.pem").string()},
+                               {"KeyFile", (pki / "server.key").string()},
+                               {"ClientCAFile", (pki / "ca.pem").string()}});
+  ASSERT_NE(server.port(), 0) << server.log();
+
+  // Without a certificate of its own, or without TLS at all, a client is turned away.
+  set_string(monitor::remote::kPrintServerKey, "CAFile", (pki / "ca.pem").string());
+  created no_certificate = create(monitor::kMonitorProgId, server.address());
+  EXPECT_FALSE(no_certificate.object);
+  EXPECT_EQ(no_certificate.error.number, monitor::remote::kResultServerUnavailable);
+  EXPECT_NE(no_certificate.error.description.find("TLS handshake failed"), std::string::npos)
+      << no_certificate.error.description;
+
+  // With its certificate the client gets the server's printer.
+  set_string(monitor::remote::kPrintServerKey, "ClientCertFile", (pki / "client.pem").string());
+  set_string(monitor::remote::kPrintServerKey, "ClientKeyFile", (pki / "client.key").string());
+  created monitor_object = create(monitor::kMonitorProgId, server.address());
+  ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
+  platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(identify(channel), 32);
+  channel.reset();
+  monitor_object.object.reset();
+
+  platform::registry_key key;
+  ASSERT_EQ(platform::registry_key::open(platform::registry_root::local_machine, monitor::remote::kPrintServerKey, key),
+            platform::kErrorSuccess);
+  ASSERT_EQ(key.delete_value("CAFile"), platform::kErrorSuccess);
+  created plain = create(monitor::kMonitorProgId, server.address());
+  EXPECT_FALSE(plain.object);
+  EXPECT_EQ(plain.error.number, monitor::remote::kResultServerUnavailable) << plain.error.description;
+
+  // A named file that cannot be read fails the creation with the path.
+  ASSERT_EQ(key.set_string("CAFile", (pki / "missing.pem").string()), platform::kErrorSuccess);
+  created unreadable = create(monitor::kMonitorProgId, server.address());
+  EXPECT_FALSE(unreadable.object);
+  EXPECT_NE(unreadable.error.description.find("missing.pem"), std::string::npos) << unreadable.error.description;
 }
 
 TEST_F(RemoteSessionTest, TheLocalHostGivesTheInProcessObject) {
