@@ -2,6 +2,8 @@
 // completion is posted to a window of the creating thread, which raises OnComplete.
 #include "create_obj.h"
 
+#include <system_error>
+
 #include "monitor/print_server.h"
 #include "monitor/remote.h"
 
@@ -119,11 +121,16 @@ std::int32_t CreateObj::CreateObject(std::string prog_id, std::string server) {
     } else {
       const int timeout_ms = configured_connect_timeout_ms();
       const platform::window_handle window = window_.get();
-      worker_ = std::thread([out, prog_id, address, credentials, timeout_ms, window] {
-        create_remote_object(prog_id, address, credentials, timeout_ms, *out);
-        platform::post_message(window, kCompleteMessage);
-      });
-      return 0;
+      try {
+        worker_ = std::thread([out, prog_id, address, credentials, timeout_ms, window] {
+          create_remote_object(prog_id, address, credentials, timeout_ms, *out);
+          platform::post_message(window, kCompleteMessage);
+        });
+        return 0;
+      } catch (const std::system_error& e) {
+        out->error.number = platform::kEOutOfMemory;
+        out->error.description = std::string("No thread for the creation: ") + e.what();
+      }
     }
   }
   platform::post_message(window_.get(), kCompleteMessage);
