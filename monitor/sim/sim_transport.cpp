@@ -68,6 +68,7 @@ std::string read_fault(std::string_view item, sim_settings& out) {
   if (!f) {
     return "fault " + in_quotes(name) +
            " is unknown (known: cover_open, paper_near_end, paper_out, offline, cutter_error, "
+           "unrecoverable_error, "
            "mute, busy, slow, short_write, disconnect)";
   }
   int value = 0;
