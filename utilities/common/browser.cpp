@@ -66,6 +66,14 @@ ErrorRecord object_error(platform::dispatch* object) {
   return e;
 }
 
+// The printer name of a printer node: its key between the first backslash and the first ":".
+std::string printer_of(const tree_node& node) {
+  const std::size_t backslash = node.key.find('\\');
+  const std::size_t colon = node.key.find(':');
+  if (backslash == std::string::npos || colon == std::string::npos || colon < backslash) return {};
+  return node.key.substr(backslash + 1, colon - backslash - 1);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -388,8 +396,27 @@ connect_result start_form_model::connect(std::string_view key) {
   connect_result result;
   const tree_node* found = find(key);
   if (busy_ || found == nullptr || (found->image_key != "Printer" && found->image_key != "NetPrinter")) return result;
-  const tree_node node = *found;
   begin_busy();
+  const std::optional<printer_identity> printer = identify_printer(key, &result.unload);
+  if (result.unload) {
+    end_busy();
+    return result;
+  }
+  if (printer) {
+    const tree_node* node = find(key);
+    tree_node shown = node != nullptr ? *node : tree_node{};
+    result = open_window(shown, printer->id, printer->model, printer->printer,
+                         printer->model_text.empty() ? printer->printer : printer->model_text);
+  }
+  ui_.set_status(kPanelProgramStatus, "Ready...");
+  end_busy();
+  return result;
+}
+
+bool start_form_model::open_channel(std::string_view key, bool* unload) {
+  const tree_node* found = find(key);
+  if (found == nullptr || (found->image_key != "Printer" && found->image_key != "NetPrinter")) return false;
+  const tree_node node = *found;
   const bool net = node.image_key == "NetPrinter";
   std::string host = env_.computer_name;
   if (!net) {
@@ -397,27 +424,16 @@ connect_result start_form_model::connect(std::string_view key) {
     // The server's name, without a suffix the tree shows after it.
     host = parent != nullptr ? parent->key : node.parent_key;
   }
-  const std::size_t backslash = node.key.find('\\');
-  const std::size_t colon = node.key.find(':');
-  std::string printer;
-  if (backslash != std::string::npos && colon != std::string::npos && colon > backslash)
-    printer = node.key.substr(backslash + 1, colon - backslash - 1);
-
-  auto finish = [&](connect_result r) {
-    ui_.set_status(kPanelProgramStatus, "Ready...");
-    end_busy();
-    return r;
-  };
+  const std::string printer = printer_of(node);
 
   ui_.set_status(kPanelProgramStatus, "Connecting to " + host + "...");
   platform::com_ptr<platform::dispatch> monitor = create_remote(kServerMonitorProgId, host);
   if (end_req_ || ui_.end_requested()) {
     end_req_ = true;
-    result.unload = true;
-    end_busy();
-    return result;
+    if (unload != nullptr) *unload = true;
+    return false;
   }
-  if (!monitor) return finish(result);
+  if (!monitor) return false;
 
   std::string printer_arg = printer;
   std::string host_arg = host;
@@ -427,7 +443,7 @@ connect_result start_form_model::connect(std::string_view key) {
     const platform::call_result text = platform::call(monitor.get(), "StatusDescription", status);
     ui_.show_message("Raised error on connection with " + printer + " (on " + node.tag + ") of " + host + "." + kCr +
                      "Description: " + text.value.string_or(""));
-    return finish(result);
+    return false;
   }
 
   printer_arg = printer;
@@ -439,7 +455,7 @@ connect_result start_form_model::connect(std::string_view key) {
     const ErrorRecord e = object_error(monitor.get());
     ui_.show_message("Raised error code " + std::to_string(e.Number) + " for " + printer + " on " + node.tag + " of " +
                      host + "." + kCr + "Extended error description: " + e.Description);
-    return finish(result);
+    return false;
   }
   link_.set_channel(channel);
   std::string node_text = node.text;
@@ -458,31 +474,37 @@ connect_result start_form_model::connect(std::string_view key) {
     link_.drop_channel();
     ui_.show_message("Raised error code " + std::to_string(e.Number) + " for " + printer + " on " + node.tag + " of " +
                      host + "." + kCr + "Extended error description: " + e.Description);
-    return finish(result);
+    return false;
   }
+  return true;
+}
+
+std::optional<printer_identity> start_form_model::identify_printer(std::string_view key, bool* unload) {
+  if (!open_channel(key, unload)) return std::nullopt;
+  const tree_node node = *find(key);
+  const bool net = node.image_key == "NetPrinter";
+  const std::string printer = printer_of(node);
+  const std::string host = net ? env_.computer_name : node.parent_key;
   if (link_.offline() != 0) {
     link_.close();
     link_.drop_channel();
     ui_.show_message(std::string("Printer offline.") + kCr + "Please check printer and then try again...");
-    return finish(result);
+    return std::nullopt;
   }
   const identification id = link_.identify();
   if (!id.ok) {
     link_.drop_channel();
     if (net) {
-      ui_.show_message("Raised error " + std::to_string(id.error.Number) + "  on connection with " + node_text + kCrLf +
+      ui_.show_message("Raised error " + std::to_string(id.error.Number) + "  on connection with " + node.text + kCrLf +
                        "Description: " + id.error.Description);
     } else {
       ui_.show_message("Raised error" + std::to_string(id.error.Number) + " on connection with " + printer + " on " +
                        node.tag + " of " + host + "." + kCrLf + "Description: " + id.error.Description);
     }
-    return finish(result);
+    return std::nullopt;
   }
-  tree_node shown = node;
-  shown.text = node_text;
-  result = open_window(shown, id.id, ModelLookup(id.id, "", utility_ini_file(env_.app_path, env_.exe_name)).model,
-                       printer, id.model_text.empty() ? printer : id.model_text);
-  return finish(result);
+  const model_info model = ModelLookup(id.id, "", utility_ini_file(env_.app_path, env_.exe_name));
+  return printer_identity{id.id, model.model, model.brand, id.model_text, printer};
 }
 
 connect_result start_form_model::open_window(const tree_node& node, int id, const std::string& model,

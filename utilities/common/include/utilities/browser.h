@@ -95,6 +95,15 @@ struct connect_result {
   bool unload = false;      // EndReq was set meanwhile: the window unloads
 };
 
+// An identified printer.
+struct printer_identity {
+  int id = 0;              // identification byte
+  std::string model;       // ModelLookup's model
+  std::string brand;       // and brand
+  std::string model_text;  // the model name the second protocol kind reports
+  std::string printer;     // the printer's name in the collection
+};
+
 // Where the browser runs and what it is.
 struct browser_environment {
   std::string exe_name;               // the executable's name as started
@@ -153,6 +162,14 @@ class start_form_model {
   connect_result double_click();
   // Connects to printer node `key` (mnuTVConnect); nothing for other nodes or while busy.
   connect_result connect(std::string_view key);
+
+  // Connect's first steps on printer node `key`: the monitor on the node's host, the connection
+  // status, the I/O object (kept by link()) and OpenIO, with every message; true when the channel
+  // is open. `unload` is set when EndReq ended the wait.
+  bool open_channel(std::string_view key, bool* unload = nullptr);
+  // open_channel, the offline flag, identification and the model lookup; the channel stays
+  // assigned (closed) on success and is dropped on failure.
+  std::optional<printer_identity> identify_printer(std::string_view key, bool* unload = nullptr);
 
   // mnuRefresh / mnuTVRefresh: clears and builds the tree.
   void refresh();
