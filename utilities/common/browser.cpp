@@ -240,7 +240,12 @@ bool start_form_model::choose_main_server() {
     if (!chosen) return false;
     // Apply: the chosen server must hold a server collection.
     if (create_remote(kServerCollectionProgId, *chosen)) {
-      registry_write(kInstallationKey, "MainServer", *chosen);
+      if (registry_write(kInstallationKey, "MainServer", *chosen) != 0) {
+        // Without the installation key the choice cannot be kept; asking again would not help.
+        ui_.message_box(std::string("Error updating registry value 'MainServer' under '") + kInstallationKey + "' key.",
+                        box_icon::error);
+        return false;
+      }
       return true;
     }
     if (end_req_ || ui_.end_requested()) return false;

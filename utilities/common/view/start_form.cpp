@@ -158,13 +158,21 @@ void StartForm::buildMenus() {
     actions_[m.name] = action;
   }
   const auto on = [this](const char* name, auto handler) { connect(actions_.at(name), &QAction::triggered, this, handler); };
+  // After an action the tree shows the model again; a close asked for meanwhile happens now.
+  const auto then = [this](void (utilities::start_form_model::*action)()) {
+    return [this, action] {
+      ((*model_).*action)();
+      fillTree();
+      if (model_->end_req()) close();
+    };
+  };
   on("mnuExit", [this] { close(); });
-  on("mnuRefresh", [this] { model_->refresh(); fillTree(); });
-  on("mnuTVRefresh", [this] { model_->refresh(); fillTree(); });
-  on("mnuAddServer", [this] { model_->add_server(); fillTree(); });
-  on("mnuMainServer", [this] { model_->select_main_server(); fillTree(); });
-  on("mnuDeleteServer", [this] { model_->delete_server(); fillTree(); });
-  on("mnuTVDeleteServer", [this] { model_->delete_server(); fillTree(); });
+  on("mnuRefresh", then(&utilities::start_form_model::refresh));
+  on("mnuTVRefresh", then(&utilities::start_form_model::refresh));
+  on("mnuAddServer", then(&utilities::start_form_model::add_server));
+  on("mnuMainServer", then(&utilities::start_form_model::select_main_server));
+  on("mnuDeleteServer", then(&utilities::start_form_model::delete_server));
+  on("mnuTVDeleteServer", then(&utilities::start_form_model::delete_server));
   on("mnuTVConnect", [this] { afterConnect(model_->connect(model_->selected())); });
   on("mnuAbout", [this] { showAbout(); });
 }
@@ -177,6 +185,7 @@ void StartForm::load() {
   }
   showMenus();
   fillTree();
+  if (model_->end_req()) close();
 }
 
 void StartForm::showMenus() {
