@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_servers.h"
+#include "platform/testing/scoped_process.h"
 #include "link_fixture.h"
 #include "scripted_ui.h"
 
@@ -325,6 +326,27 @@ TEST_F(BrowserTest, ConnectReportsWhatStoppedIt) {
   ui_.boxes.clear();
   EXPECT_FALSE(m->connect("till1\\Offline:COM1").connected);
   EXPECT_EQ(ui_.boxes.size(), 1u);
+}
+
+TEST_F(BrowserTest, LanPrinterIsReachedFromThisComputerAndShowsItsAddress) {
+  // A printer on a TCP port (the virtual printer's daemon on loopback), listed in the LAN
+  // collection and connected to from this computer; the node shows the address it was reached at.
+  platform::testing::scoped_process daemon({VPRINTER_DAEMON_PATH, "--listen", "127.0.0.1:0", "--id", "32"},
+                                           dir_.path() / "daemon.log", true);
+  const std::string line = daemon.first_line(5000);
+  const std::size_t colon = line.rfind(':');
+  ASSERT_NE(colon, std::string::npos) << line;
+  set_port("LAN1", "socket://127.0.0.1:" + line.substr(colon + 1), "VX40", "Office");
+  auto m = make_model("Memory");
+  m->load();
+  ASSERT_NE(m->find("till1\\Office:LAN1"), nullptr);
+  EXPECT_EQ(m->find("till1\\Office:LAN1")->image_key, "NetPrinter");
+  const connect_result r = m->connect("till1\\Office:LAN1");
+  EXPECT_TRUE(r.connected) << (ui_.messages.empty() ? "" : ui_.messages.front());
+  EXPECT_EQ(r.window, window_kind::prn);
+  EXPECT_EQ(m->printer_id(), 32);
+  EXPECT_EQ(m->find("till1\\Office:LAN1")->text, "Office:LAN1 (127.0.0.1)");
+  EXPECT_EQ(net_.creations.back(), "QuorelServer.Monitor@till1");
 }
 
 TEST_F(BrowserTest, OposetupWritesTheOposKeysOfTheConnectedPrinter) {
