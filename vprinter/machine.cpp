@@ -108,11 +108,14 @@ condition machine::current_condition() const {
   c.paper_out = paper_out;
   c.near_end = near_end || paper_out;  // no paper also reads as near end at the near-end sensor
   c.cutter_error = cutter_error;
+  c.unrecoverable = unrecoverable_error;
   c.offline = is_offline();
   return c;
 }
 
-bool machine::is_offline() const { return cover_open || paper_out || offline_switch || cutter_error; }
+bool machine::is_offline() const {
+  return cover_open || paper_out || offline_switch || cutter_error || unrecoverable_error;
+}
 
 void machine::receive(std::string_view bytes) {
   const std::uint64_t offset = received_;
@@ -228,6 +231,12 @@ void machine::realtime_recover(int n) {
   }
   if (!cutter_error) {
     note(log_entry::kind::note, "DLE ENQ " + std::to_string(n) + " without a recoverable error");
+    return;
+  }
+  if (failed_recoveries_left > 0) {
+    // The cause is still there: the printer tries, stays in error and keeps its buffer.
+    --failed_recoveries_left;
+    note(log_entry::kind::note, "DLE ENQ " + std::to_string(n) + ": the error persists");
     return;
   }
   cutter_error = false;

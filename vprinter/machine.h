@@ -61,6 +61,8 @@ class machine {
   // Conditions switched by faults and commands.
   bool cover_open = false, near_end = false, paper_out = false, offline_switch = false;
   bool cutter_error = false;
+  bool unrecoverable_error = false;
+  int failed_recoveries_left = 0;  // DLE ENQ requests that the recoverable error withstands
   condition current_condition() const;
   bool is_offline() const;
   // Re-evaluates the hold and automatic status after a condition changed.

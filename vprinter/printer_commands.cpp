@@ -614,6 +614,23 @@ constexpr char kWhyKanji[] = "Kanji commands ignored";
 constexpr char kWhySensors[] = "paper sensor and panel settings recorded only";
 constexpr char kWhyLinePosition[] = "GS T ignored";
 
+// ESC ? n: identification ("0" model, "2" version) on a printer of the second protocol kind,
+// else the cancel of a user-defined character, which this printer does not keep.
+void on_esc_question(machine& m, std::string_view b) {
+  const auto& c = m.cfg();
+  const char n = b[2];
+  if (c.protocol_kind == 2 && (n == '0' || n == '2')) {
+    const std::string& text = n == '0' ? c.model_name : c.firmware_version;
+    const std::string body = text.substr(0, 254) + std::string(1, '\0');
+    std::string head = "\x3F";
+    head += static_cast<char>(body.size());
+    head += n;
+    m.answer(head + body);
+    return;
+  }
+  m.note(kind::ignored, kWhyUserChars);
+}
+
 #define ROW(prefix, name, len, run) command_row{std::string_view(prefix, sizeof(prefix) - 1), name, len, run}
 
 constexpr command_row kPrinterRows[] = {
@@ -640,7 +657,7 @@ constexpr command_row kPrinterRows[] = {
     ROW("\x1b" "2", "ESC 2", fixed<2>, on_default_spacing),
     ROW("\x1b" "3", "ESC 3", fixed<3>, on_line_spacing),
     ROW("\x1b=", "ESC =", fixed<3>, on_select_peripheral),
-    ROW("\x1b?", "ESC ?", fixed<3>, on_ignored<kWhyUserChars>),
+    ROW("\x1b?", "ESC ?", fixed<3>, on_esc_question),
     ROW("\x1b@", "ESC @", fixed<2>, on_initialise),
     ROW("\x1b" "D", "ESC D", len_tabs, on_tabs),
     ROW("\x1b" "E", "ESC E", fixed<3>, on_bold),

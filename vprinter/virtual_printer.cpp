@@ -25,6 +25,7 @@ constexpr fault_name_row kFaultNames[] = {
     {fault::cutter_error, "cutter_error"}, {fault::mute, "mute"},
     {fault::busy, "busy"},                 {fault::slow, "slow"},
     {fault::short_write, "short_write"},   {fault::disconnect, "disconnect"},
+    {fault::unrecoverable_error, "unrecoverable_error"},
 };
 constexpr std::size_t kFaultCount = std::size(kFaultNames);
 
@@ -93,6 +94,7 @@ struct virtual_printer::impl {
     m.paper_out = on(fault::paper_out);
     m.offline_switch = on(fault::offline);
     m.cutter_error = on(fault::cutter_error);
+    m.unrecoverable_error = on(fault::unrecoverable_error);
     m.mute = on(fault::mute);
     m.condition_changed();
   }
@@ -165,6 +167,7 @@ void virtual_printer::inject_fault(fault f, int value) {
   std::lock_guard lock(impl_->mutex);
   impl_->faults[static_cast<std::size_t>(f)] = true;
   impl_->values[static_cast<std::size_t>(f)] = value;
+  if (f == fault::cutter_error) impl_->m.failed_recoveries_left = std::max(0, value);
   impl_->apply();
 }
 

@@ -218,7 +218,7 @@ std::int32_t IoChannel::GetLastErr(std::int32_t& number, std::string& descriptio
 
 std::string IoChannel::get_DeviceUri() const { return to_string(link_->uri()); }
 
-std::int32_t IoChannel::get_ProtocolKind() const { return kProtocolIdByte; }
+std::int32_t IoChannel::get_ProtocolKind() const { return port_.protocol_kind; }
 
 std::int32_t IoChannel::get_IsOpen() const { return link_->is_open() ? 1 : 0; }
 

@@ -77,7 +77,8 @@ class IoChannel final : public platform::dispatch_object<IoChannel> {
 
   std::string get_PortName() const { return port_.port; }
   std::string get_DeviceUri() const;
-  // The printer answers GS I 1 with one identification byte.
+  // How the printer is identified: 1 (kProtocolIdByte) it answers GS I 1 with one byte; 2
+  // (kProtocolModelText) it answers ESC ? 0 with its model name.
   std::int32_t get_ProtocolKind() const;
   // 1 while the device is open.
   std::int32_t get_IsOpen() const;

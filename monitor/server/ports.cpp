@@ -65,6 +65,16 @@ port_info read_port(const registry_key& key, std::string port) {
   } else {
     set_transport(info, std::move(transport));
   }
+  if (info.uri && info.uri->scheme == "sim") {
+    for (const auto& [option, value] : info.uri->options)
+      if (option == "protocol" && value == "2") info.protocol_kind = 2;
+  }
+  std::uint32_t kind = 0;
+  if (key.query_dword("ProtocolKind", kind) == platform::kErrorSuccess) {
+    info.protocol_kind = kind == 2 ? 2 : 1;
+  } else if (const std::string text = read_text(key, "ProtocolKind"); !text.empty()) {
+    info.protocol_kind = text == "2" ? 2 : 1;
+  }
   return info;
 }
 

@@ -21,6 +21,9 @@ struct port_info {
   std::optional<device_uri> uri;  // the parsed URI; empty when `transport` is malformed
   std::string uri_error;  // why `transport` does not parse
   bool configured = false;  // from the registry rather than a default
+  // How the printer is identified: 1 by GS I 1, 2 by ESC ? 0. The port's ProtocolKind value
+  // (REG_DWORD or REG_SZ), else the protocol option of a sim URI, else 1.
+  int protocol_kind = 1;
 };
 
 // Outcome of a lookup: the port (with a usable URI), or why there is none.

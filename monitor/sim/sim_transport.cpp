@@ -68,6 +68,7 @@ std::string read_fault(std::string_view item, sim_settings& out) {
   if (!f) {
     return "fault " + in_quotes(name) +
            " is unknown (known: cover_open, paper_near_end, paper_out, offline, cutter_error, "
+           "unrecoverable_error, "
            "mute, busy, slow, short_write, disconnect)";
   }
   int value = 0;
@@ -91,6 +92,9 @@ std::string read_settings(const device_uri& uri, sim_settings& out) {
       const std::optional<int> id = parse_number(value, 0, 255, number_form::decimal_or_hex);
       if (!id) return "id " + in_quotes(value) + " is not a byte (0 to 255, or 0x00 to 0xFF)";
       out.config.model_id = static_cast<std::uint8_t>(*id);
+    } else if (key == "protocol") {
+      if (value != "1" && value != "2") return "protocol " + in_quotes(value) + " is not 1 or 2";
+      out.config.protocol_kind = value == "1" ? 1 : 2;
     } else if (key == "capture" || key == "render") {
       // A relative path would depend on the working folder of whichever program opens the port.
       if (value.empty() || value.front() != '/') {
@@ -102,7 +106,7 @@ std::string read_settings(const device_uri& uri, sim_settings& out) {
         if (std::string error = read_fault(item, out); !error.empty()) return error;
       }
     } else {
-      return "option " + in_quotes(key) + " is unknown (sim takes model, id, capture, render, fault)";
+      return "option " + in_quotes(key) + " is unknown (sim takes model, id, protocol, capture, render, fault)";
     }
   }
   return {};

@@ -70,6 +70,49 @@ TEST_F(IoChannelTest, ClaimSequenceOnTheVirtualPrinter) {
   EXPECT_EQ(monitor::sim_open_channels(uri), 0);
 }
 
+TEST_F(IoChannelTest, SecondProtocolKindIsIdentifiedByEscQuestion) {
+  // The kind comes from the sim printer's protocol option, and a ProtocolKind value of the port
+  // overrides it either way.
+  struct kind_case {
+    const char* name;
+    const char* options;
+    const char* registry_value;  // "" none
+    std::int32_t kind;
+  };
+  const kind_case cases[] = {
+      {"protocol option", "?protocol=2&model=QW-310", "", 2},
+      {"registry value over the option", "?protocol=2&model=QW-310", "1", 1},
+      {"registry value alone", "", "2", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string uri = fresh_sim("kind", c.options);
+    set_port("QW", uri, "QW-310");
+    if (*c.registry_value != '\0') {
+      platform::registry_key key;
+      ASSERT_EQ(platform::registry_key::open(platform::registry_root::local_machine,
+                                             std::string(monitor::kPortsKey) + "\\QW", key),
+                platform::kErrorSuccess);
+      ASSERT_EQ(key.set_string("ProtocolKind", c.registry_value), platform::kErrorSuccess);
+    }
+    channel io = connect("QW");
+    ASSERT_TRUE(io);
+    EXPECT_EQ(io.get_long("ProtocolKind"), c.kind);
+    if (c.kind == 2 && *c.options != '\0') {
+      ASSERT_EQ(io.open(), 0);
+      EXPECT_EQ(io.write(bytes({0x1B, 0x3F, 0x30}), 2).rc, 0);
+      const io_outcome head = io.read(3);
+      ASSERT_EQ(hex(head.data), "3F 07 30");
+      EXPECT_EQ(io.read(7).data, std::string("QW-310") + '\0');
+      io.close();
+    }
+    platform::registry_key ports;
+    ASSERT_EQ(platform::registry_key::open(platform::registry_root::local_machine, monitor::kPortsKey, ports),
+              platform::kErrorSuccess);
+    ports.delete_tree("QW");
+  }
+}
+
 TEST_F(IoChannelTest, ReadTimeOutBoundsAReadWithNothingToRead) {
   const std::string uri = fresh_sim("timeouts");
   channel io = open_sim("P", uri);

@@ -1,6 +1,8 @@
 // posutil: global options and the dispatch to the subcommands.
 #include "posutil.h"
 
+#include "printer_commands.h"
+
 #include <array>
 #include <cstdlib>
 #include <ostream>
@@ -9,7 +11,11 @@ namespace posutil {
 namespace {
 
 // The subcommands, in the order --help lists them. Each lives in its own source file.
-constexpr std::array<subcommand, 0> kSubcommands{};
+constexpr std::array<subcommand, 3> kSubcommands{{
+    {"printers", "printers [--json]          list the servers and printers as the printer browser does", run_printers},
+    {"identify", "identify PRINTER [--json]  identify a printer: its id, model and brand", run_identify},
+    {"status", "status PRINTER             check a printer's status (with error recovery)", run_status},
+}};
 
 void print_help(std::ostream& out) {
   out << "Usage: posutil [--registry DIR] [--server HOST[:PORT]] COMMAND [ARGS...]\n"

@@ -25,7 +25,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vprinter [--listen HOST:PORT] [--capture FILE] [--render FILE.png] [--id BYTE]\n"
-    "                [--model NAME] [--fault NAME[=VALUE]]... [--drawer-close-ms MS] [--once] [--log]\n"
+    "                [--model NAME] [--protocol 1|2] [--fault NAME[=VALUE]]... [--drawer-close-ms MS]\n"
+    "                [--once] [--log]\n"
     "\n"
     "Runs a virtual ESC/POS receipt printer on a TCP port (default 127.0.0.1:9100; port 0 picks a\n"
     "free one). Connections are served one after another. The paper is written to the --render\n"
@@ -35,9 +36,11 @@ constexpr const char* kUsage =
     "  --capture FILE     record every byte received in FILE (emptied at start)\n"
     "  --render FILE.png  write the printed paper as a PNG image\n"
     "  --id BYTE          printer model identity answered to GS I 1 (default 0x20)\n"
-    "  --model NAME       model name answered to GS I C\n"
+    "  --model NAME       model name answered to GS I C (and to ESC ? 0 with --protocol 2)\n"
+    "  --protocol KIND    1: identified by GS I (default); 2: by ESC ? 0 (model), ESC ? 2 (version)\n"
     "  --fault NAME       start with a fault: cover_open, paper_near_end, paper_out, offline,\n"
-    "                     cutter_error, mute, busy, slow=US_PER_BYTE, short_write=BYTES, disconnect\n"
+    "                     cutter_error[=FAILED_RECOVERIES], unrecoverable_error, mute, busy,\n"
+    "                     slow=US_PER_BYTE, short_write=BYTES, disconnect\n"
     "  --drawer-close-ms  the drawer closes by itself this many ms after a kick (default: never)\n"
     "  --idle-ms MS       close a connection that sends nothing for MS ms (default 30000), so\n"
     "                     that an idle client cannot keep the others waiting\n"
@@ -137,6 +140,10 @@ options parse(int argc, char** argv) {
       o.cfg.model_id = static_cast<std::uint8_t>(n);
     } else if (arg == "--model") {
       o.cfg.model_name = value();
+    } else if (arg == "--protocol") {
+      const std::string v = value();
+      if (v != "1" && v != "2") usage_error("--protocol takes 1 or 2");
+      o.cfg.protocol_kind = v == "1" ? 1 : 2;
     } else if (arg == "--drawer-close-ms") {
       long n = 0;
       if (!parse_int(value(), n) || n < 0 || n > 3600000) usage_error("--drawer-close-ms takes milliseconds");

@@ -201,6 +201,8 @@ TEST(VprinterDaemon, FaultsFromTheCommandLine) {
       {"cover_open", test::bytes("10 04 02"), test::bytes("16")},
       {"paper_out", test::bytes("10 04 04"), test::bytes("7E")},
       {"mute", test::bytes("1D 49 01"), ""},
+      {"unrecoverable_error", test::bytes("10 04 03"), test::bytes("32")},
+      {"cutter_error=1", test::bytes("10 05 01 10 04 01"), test::bytes("1E")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -262,6 +264,16 @@ TEST(VprinterDaemon, NoClientCanHoldUpTheNext) {
   }
 }
 
+TEST(VprinterDaemon, SecondProtocolKindIsIdentifiedByEscQuestion) {
+  daemon_process d({"--listen", "127.0.0.1:0", "--protocol", "2", "--model", "QW-310", "--once"});
+  const int port = port_of(d.read_line(5s));
+  ASSERT_GT(port, 0);
+  client cl(port);
+  ASSERT_TRUE(cl.connected());
+  ASSERT_TRUE(cl.send(test::bytes("1B 3F 30")));
+  EXPECT_TRUE(test::same_bytes(cl.receive(10, 5s), test::bytes("3F 07 30") + "QW-310" + std::string(1, '\0')));
+}
+
 TEST(VprinterDaemon, CommandLineErrorsAreOneLine) {
   struct arg_case {
     std::vector<std::string> args;
@@ -276,6 +288,7 @@ TEST(VprinterDaemon, CommandLineErrorsAreOneLine) {
       {{"--bogus"}, 2, "vprinter: unknown option '--bogus' (see --help)\n"},
       {{"--idle-ms", "0"}, 2, "vprinter: --idle-ms takes milliseconds (see --help)\n"},
       {{"--paper-limit-mm", "x"}, 2, "vprinter: --paper-limit-mm takes millimetres (see --help)\n"},
+      {{"--protocol", "3"}, 2, "vprinter: --protocol takes 1 or 2 (see --help)\n"},
   };
   for (const auto& c : cases) {
     daemon_process d(c.args);

@@ -49,6 +49,7 @@ TEST(VprinterDeviceStatus, AnswersUnderEachFault) {
       {"paper out", fault::paper_out, 0, {"1E", "32", "12", "7E", "", "", ""}},
       {"off line", fault::offline, 0, {"1E", "12", "12", "12", "", "", ""}},
       {"cutter error", fault::cutter_error, 0, {"1E", "52", "1A", "12", "", "", ""}},
+      {"unrecoverable error", fault::unrecoverable_error, 0, {"1E", "52", "32", "12", "", "", ""}},
       {"mute", fault::mute, 0, {"", "", "", "", "", "", ""}},
       {"busy: only real-time requests get in", fault::busy, 0, {"16", "12", "12", "12", "", "", ""}},
       {"slow", fault::slow, 500, {"16", "12", "12", "12", "00", "01", "20"}},
@@ -147,9 +148,79 @@ TEST(VprinterDeviceLink, ReadTakesAtMostWhatIsAsked) {
   EXPECT_EQ(p.read(2).bytes, "");
 }
 
+TEST(VprinterDeviceStatus, ErrorsThatRecoveryDoesNotClear) {
+  // A recoverable error may withstand a number of recovery requests; an unrecoverable one
+  // withstands them all. DLE EOT 1 is 1E while off line, 16 once on line again.
+  struct persist_case {
+    const char* name;
+    fault f;
+    int failed_recoveries;
+    const char* after_each[3];  // DLE EOT 1 after DLE ENQ 1, DLE ENQ 2, DLE ENQ 1
+  };
+  const persist_case cases[] = {
+      {"recoverable, first request clears it", fault::cutter_error, 0, {"16", "16", "16"}},
+      {"recoverable, withstands two requests", fault::cutter_error, 2, {"1E", "1E", "16"}},
+      {"unrecoverable", fault::unrecoverable_error, 0, {"1E", "1E", "1E"}},
+  };
+  const char* requests[3] = {"10 05 01", "10 05 02", "10 05 01"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    virtual_printer p;
+    p.inject_fault(c.f, c.failed_recoveries);
+    for (int i = 0; i < 3; ++i)
+      EXPECT_TRUE(same_bytes(talk(p, bytes(requests[i]) + bytes("10 04 01")), bytes(c.after_each[i]))) << i;
+  }
+}
+
+TEST(VprinterDeviceIdentity, GsIAnswersOnlyOnceEverythingBeforeItIsProcessed) {
+  // GS I 1 behind print data held by an error: no answer until the data has been processed,
+  // and none at all when recovery drops the buffer with it.
+  struct echo_case {
+    const char* name;
+    const char* recovery;
+    const char* answer;
+    bool printed;
+  };
+  const echo_case cases[] = {
+      {"DLE ENQ 1 processes the data, then answers", "10 05 01", "20", true},
+      {"DLE ENQ 2 drops the data and the request", "10 05 02", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    virtual_printer p;
+    p.inject_fault(fault::cutter_error);
+    EXPECT_EQ(talk(p, "a line\n" + bytes("1D 49 01")), "");
+    EXPECT_TRUE(same_bytes(talk(p, bytes(c.recovery)), bytes(c.answer)));
+    EXPECT_EQ(p.paper().count() > 0, c.printed);
+  }
+}
+
+TEST(VprinterDeviceIdentity, SecondProtocolKindAnswersEscQuestion) {
+  config qw;
+  qw.protocol_kind = 2;
+  qw.model_name = "QW-310";
+  qw.firmware_version = "2.10";
+  virtual_printer second(qw);
+  virtual_printer first;  // the first kind takes ESC ? n as the cancel of a user character
+  struct question_case {
+    virtual_printer* p;
+    const char* request;
+    std::string answer;
+  };
+  const question_case cases[] = {
+      {&second, "1B 3F 30", bytes("3F 07 30") + "QW-310" + '\0'},
+      {&second, "1B 3F 32", bytes("3F 05 32") + "2.10" + '\0'},
+      {&second, "1B 3F 31", ""},
+      {&first, "1B 3F 30", ""},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(same_bytes(talk(*c.p, bytes(c.request)), c.answer)) << c.request;
+  EXPECT_EQ(second.unknown_count(), 0u);
+}
+
 TEST(VprinterDeviceFaults, NamesRoundTrip) {
   for (auto f : {fault::cover_open, fault::paper_near_end, fault::paper_out, fault::offline, fault::cutter_error,
-                 fault::mute, fault::busy, fault::slow, fault::short_write, fault::disconnect})
+                 fault::mute, fault::busy, fault::slow, fault::short_write, fault::disconnect,
+                 fault::unrecoverable_error})
     EXPECT_EQ(fault_from_name(fault_name(f)), f);
   EXPECT_FALSE(fault_from_name("jammed"));
 }

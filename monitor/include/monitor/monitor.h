@@ -32,5 +32,8 @@ enum printer_state_code : std::int32_t {
 
 // IoChannel.ProtocolKind: the printer answers GS I 1 with one identification byte.
 inline constexpr std::int32_t kProtocolIdByte = 1;
+// IoChannel.ProtocolKind: the printer answers ESC ? 0 with its model name and ESC ? 2 with its
+// version, each as a 3-byte head (0x3F, length, function) and that many bytes ending in NUL.
+inline constexpr std::int32_t kProtocolModelText = 2;
 
 }  // namespace monitor

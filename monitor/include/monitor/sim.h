@@ -15,7 +15,8 @@ namespace monitor {
 void register_sim_transport();
 
 // Parses a sim URI: "sim:[NAME][?OPTION&...]" with the options model=NAME (answered to GS I C),
-// id=BYTE (answered to GS I 1, decimal or 0x..), capture=/path (every byte received),
+// id=BYTE (answered to GS I 1, decimal or 0x..), protocol=1|2 (2: identified by ESC ? 0 and
+// ESC ? 2 instead of GS I), capture=/path (every byte received),
 // render=/path.png (the paper), fault=NAME[=VALUE][,NAME...] (faults the printer starts with;
 // may be repeated). Repeated fault options are merged into one list, so the canonical text
 // (to_string of the result) names the same printer. Unknown options, faults or bad values

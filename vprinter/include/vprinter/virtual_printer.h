@@ -23,12 +23,14 @@ enum class fault {
   paper_near_end,  // still on line; the near-end sensors report it
   paper_out,       // off line; both paper sensors report it
   offline,         // off line without another cause
-  cutter_error,    // recoverable error: off line until DLE ENQ 1 or 2
+  cutter_error,    // recoverable error: off line until DLE ENQ 1 or 2; `value` recovery
+                   // requests fail first (a jammed blade that needs several attempts)
   mute,            // commands are executed but no answer byte is ever sent
   busy,            // receive buffer full: only pure real-time writes are taken
   slow,            // each accepted byte costs `value` microseconds (reported, never slept here)
   short_write,     // each write takes at most `value` bytes (at least 1)
   disconnect,      // every operation reports the link down until cleared
+  unrecoverable_error,  // off line with an error DLE ENQ cannot recover (DLE EOT 3 bit 5)
 };
 
 // The fault called `name` ("cover_open", "paper_out", ...), if there is one.
@@ -52,6 +54,9 @@ struct config {
   std::uint8_t model_id = 0x20;        // answered to GS I 1
   std::uint8_t type_id = 0x02;         // answered to GS I 2 (bit 1: auto-cutter fitted)
   std::uint8_t rom_version_id = 0x10;  // answered to GS I 3
+  // 1: identified by GS I (ESC/POS). 2: identified by ESC ? 0 (model) and ESC ? 2 (version),
+  // each answered as a head (0x3F, length, the function) and the text ended by NUL.
+  int protocol_kind = 1;
   int paper_width_dots = 576;          // printable width
   int dpi = 203;                       // dots per inch, both directions
   font_cell font_a{12, 24};

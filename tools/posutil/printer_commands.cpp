@@ -1,0 +1,233 @@
+// posutil printers, identify and status: the printer browser's model and the printer link
+// without a window. Questions are answered Cancel (nothing waits for a person); messages go to
+// stderr.
+#include "printer_commands.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ostream>
+#include <thread>
+
+#include "platform/com.h"
+#include "utilities/browser.h"
+
+namespace posutil {
+namespace {
+
+// The browser's window for a console: status texts kept, messages written to stderr.
+class console_ui final : public utilities::browser_ui {
+ public:
+  explicit console_ui(std::ostream& err) : err_(err) {}
+  void set_status(int panel, const std::string& text) override {
+    if (panel == utilities::kPanelProgramStatus && !text.empty()) last_status_ = text;
+  }
+  void show_message(const std::string& text) override { print(text); }
+  void message_box(const std::string& text, utilities::box_icon) override { print(text); }
+  utilities::box_answer ask(const std::string& text, utilities::box_buttons buttons, utilities::box_icon) override {
+    print(text);
+    return buttons == utilities::box_buttons::yes_no ? utilities::box_answer::no : utilities::box_answer::cancel;
+  }
+  void pump(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 1))); }
+  bool end_requested() const override { return false; }
+  void set_busy_pointer(bool) override {}
+  std::optional<std::string> choose_server(bool, const std::vector<std::string>&, int) override { return std::nullopt; }
+
+  const std::string& last_status() const { return last_status_; }
+  bool said_something() const { return said_; }
+
+ private:
+  // One message: its CR and CR LF line breaks as new lines.
+  void print(const std::string& text) {
+    said_ = true;
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r') {
+        out += '\n';
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      } else {
+        out += text[i];
+      }
+    }
+    err_ << "posutil: " << out << "\n";
+  }
+
+  std::ostream& err_;
+  std::string last_status_;
+  bool said_ = false;
+};
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (b < 0x20) {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\u%04x", b);
+      out += buffer;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// The folder of this program (its INI file lies there), else the working folder.
+std::filesystem::path program_folder() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::current_path(ec) : self.parent_path();
+}
+
+// The browser's model for this run: this computer, or the --server given.
+std::unique_ptr<utilities::start_form_model> make_model(const context& ctx, console_ui& ui) {
+  utilities::browser_environment env;
+  env.exe_name = "posutil";
+  env.app_path = program_folder();
+  env.title = "posutil";
+  if (ctx.server) env.computer_name = *ctx.server;
+  return std::make_unique<utilities::start_form_model>(ui, [] { return utilities::make_worker_creator(); }, env);
+}
+
+// Splits a command's arguments into flags it knows and positional ones; false on an unknown flag.
+bool split_args(const context& ctx, const std::vector<std::string>& args, bool* json, std::vector<std::string>& rest,
+                int& status) {
+  for (const std::string& a : args) {
+    if (a == "--json" && json != nullptr) {
+      *json = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      status = usage_error(ctx, "unknown option " + a);
+      return false;
+    } else {
+      rest.push_back(a);
+    }
+  }
+  return true;
+}
+
+// The printer node named `printer`: its name in the collection or its port, ignoring case.
+const utilities::tree_node* find_printer(const utilities::start_form_model& model, std::string_view printer) {
+  for (const utilities::tree_node& n : model.nodes()) {
+    if (n.image_key != "Printer" && n.image_key != "NetPrinter") continue;
+    const std::size_t backslash = n.key.find('\\');
+    const std::size_t colon = n.key.find(':');
+    const std::string name =
+        backslash != std::string::npos && colon != std::string::npos && colon > backslash
+            ? n.key.substr(backslash + 1, colon - backslash - 1)
+            : std::string();
+    if (platform::equal_ignoring_case(name, printer) || platform::equal_ignoring_case(n.tag, printer)) return &n;
+  }
+  return nullptr;
+}
+
+// The usage of a command taking one PRINTER; on success `printer` is set.
+bool printer_argument(const context& ctx, const std::vector<std::string>& args, bool* json, std::string& printer,
+                      int& status, const char* synopsis) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      ctx.out << "Usage: posutil " << synopsis << "\n";
+      status = kExitOk;
+      return false;
+    }
+  }
+  std::vector<std::string> rest;
+  if (!split_args(ctx, args, json, rest, status)) return false;
+  if (rest.size() != 1) {
+    status = usage_error(ctx, rest.empty() ? "no PRINTER given" : "one PRINTER only");
+    return false;
+  }
+  printer = rest[0];
+  return true;
+}
+
+}  // namespace
+
+int run_printers(const context& ctx, const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      ctx.out << "Usage: posutil printers [--json]\n"
+                 "Lists the printer servers and their printers as the utilities' printer browser shows them.\n";
+      return kExitOk;
+    }
+  }
+  bool json = false;
+  std::vector<std::string> rest;
+  int status = kExitOk;
+  if (!split_args(ctx, args, &json, rest, status)) return status;
+  if (!rest.empty()) return usage_error(ctx, "printers takes no argument " + rest[0]);
+  console_ui ui(ctx.err);
+  auto model = make_model(ctx, ui);
+  model->load();
+  if (json) {
+    ctx.out << "{\"mode\":" << json_string(model->network_mode() ? "network" : "local") << ",\"nodes\":[";
+    bool first = true;
+    for (const utilities::tree_node& n : model->nodes()) {
+      ctx.out << (first ? "" : ",") << "{\"kind\":" << json_string(n.image_key) << ",\"text\":" << json_string(n.text)
+              << ",\"key\":" << json_string(n.key) << ",\"port\":" << json_string(n.tag)
+              << ",\"parent\":" << json_string(n.parent_key) << "}";
+      first = false;
+    }
+    ctx.out << "]}\n";
+  } else {
+    for (const utilities::tree_node& n : model->nodes()) {
+      int depth = 0;
+      for (const utilities::tree_node* p = model->find(n.parent_key); p != nullptr; p = model->find(p->parent_key))
+        ++depth;
+      ctx.out << std::string(static_cast<std::size_t>(depth) * 2, ' ') << n.text;
+      if (n.image_key == "NetPrinter") ctx.out << "  (LAN)";
+      ctx.out << "\n";
+    }
+  }
+  return kExitOk;
+}
+
+int run_identify(const context& ctx, const std::vector<std::string>& args) {
+  bool json = false;
+  std::string printer;
+  int status = kExitOk;
+  if (!printer_argument(ctx, args, &json, printer, status, "identify PRINTER [--json]")) return status;
+  console_ui ui(ctx.err);
+  auto model = make_model(ctx, ui);
+  model->load();
+  const utilities::tree_node* node = find_printer(*model, printer);
+  if (node == nullptr) {
+    ctx.err << "posutil: no printer " << printer << " (see posutil printers)\n";
+    return kExitFailure;
+  }
+  const std::optional<utilities::printer_identity> id = model->identify_printer(node->key);
+  model->link().drop_channel();
+  if (!id) return kExitFailure;
+  if (json) {
+    ctx.out << "{\"id\":" << id->id << ",\"model\":" << json_string(id->model) << ",\"brand\":" << json_string(id->brand)
+            << "}\n";
+  } else {
+    ctx.out << "id " << id->id << "\nmodel " << id->model << "\nbrand " << id->brand << "\n";
+  }
+  return kExitOk;
+}
+
+int run_status(const context& ctx, const std::vector<std::string>& args) {
+  std::string printer;
+  int status = kExitOk;
+  if (!printer_argument(ctx, args, nullptr, printer, status, "status PRINTER")) return status;
+  console_ui ui(ctx.err);
+  auto model = make_model(ctx, ui);
+  model->load();
+  const utilities::tree_node* node = find_printer(*model, printer);
+  if (node == nullptr) {
+    ctx.err << "posutil: no printer " << printer << " (see posutil printers)\n";
+    return kExitFailure;
+  }
+  if (!model->open_channel(node->key)) return kExitFailure;
+  const int result = model->link().StatusCheck();
+  model->link().close();
+  model->link().drop_channel();
+  ctx.out << ui.last_status() << "\n";
+  return result == utilities::kStatusFailed ? kExitFailure : kExitOk;
+}
+
+}  // namespace posutil
