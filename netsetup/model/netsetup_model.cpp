@@ -334,6 +334,41 @@ void netsetup_model::search() {
   finish(kOpSearch, netcfg::OLP_NO_ERROR);
 }
 
+std::int32_t netsetup_model::use_printer(const std::string& ip) {
+  rows_.clear();
+  selected_ = 0;
+  searched_ok_ = false;
+  std::vector<std::uint8_t> data;
+  const std::int32_t code = query(ip, netcfg::kRecordIdentity, data);
+  last_code_ = code;
+  if (code != netcfg::OLP_NO_ERROR) return code;
+  printer_row row;
+  row.index = "Xport   1";
+  row.ip = ip;
+  row.name = text_of(data, kNameOffset, kNameEnd);
+  row.status = data[102] != 0 || data[103] != 0 || data[104] != 0 ? kInitialized : kNotInitialized;
+  if (query(ip, netcfg::kRecordNetwork, data) != netcfg::OLP_NO_ERROR) {
+    row.port = kDefaultPort;
+    row.port_grey = true;
+  } else {
+    row.port = std::to_string(data[21] * 256 + data[20]);
+  }
+  rows_.push_back(std::move(row));
+  selected_ = 1;
+  searched_ok_ = true;
+  return code;
+}
+
+bool netsetup_model::select_mac(const std::string& mac) {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (platform::equal_ignoring_case(rows_[i].mac, mac)) {
+      selected_ = static_cast<int>(i) + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
 outcome netsetup_model::initialize(const std::string& name) {
   outcome o;
   printer_row* r = row();
@@ -608,6 +643,13 @@ std::optional<std::string> netsetup_model::ping(const std::string& ip, std::stri
     return std::nullopt;
   }
   return ping_status_text(svc_.ping(ip));
+}
+
+void netsetup_model::override_port(const std::string& port) {
+  if (printer_row* r = row()) {
+    r->port = port;
+    r->port_grey = false;
+  }
 }
 
 outcome netsetup_model::print_test_page() {

@@ -9,7 +9,9 @@ namespace posutil {
 namespace {
 
 // The subcommands, in the order --help lists them. Each lives in its own source file.
-constexpr std::array<subcommand, 0> kSubcommands{};
+constexpr std::array<subcommand, 1> kSubcommands{{
+    {"lan", "lan COMMAND [ARGS...]  find and set up LAN printers (search, name, configure, set-ip, ...)", &run_lan},
+}};
 
 void print_help(std::ostream& out) {
   out << "Usage: posutil [--registry DIR] [--server HOST[:PORT]] COMMAND [ARGS...]\n"

@@ -185,6 +185,13 @@ class netsetup_model {
   std::int32_t last_code() const { return last_code_; }
   int adapter_index() const { return adapter_index_; }
 
+  // Makes the printer at `ip` the only row, selected, from its identity and network records,
+  // without a search (for scripted work on a known address). Returns the OLP code of the
+  // identity query.
+  std::int32_t use_printer(const std::string& ip);
+  // Selects the row with MAC address `mac` (any case); false when the list has none.
+  bool select_mac(const std::string& mac);
+
   // DlgInstall Apply.
   outcome initialize(const std::string& name);
 
@@ -201,6 +208,8 @@ class netsetup_model {
   outcome reset();
   // DlgPing cmdExecute: the tReply text, or nothing with the message when the text is bad.
   std::optional<std::string> ping(const std::string& ip, std::string& message);
+  // Uses `port` as the selected row's TCP port (a port the technician knows better).
+  void override_port(const std::string& port);
   // Print test page for the selected row.
   outcome print_test_page();
 
