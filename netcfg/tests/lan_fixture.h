@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <optional>
 #include <string>
 
@@ -53,6 +55,15 @@ class lan_test : public ::testing::Test {
   void start() {
     std::string error;
     ASSERT_TRUE(sim_->start(error)) << error;
+  }
+
+  // Waits (up to 2 s) until module `index` sits at `ip`: the simulator moves a module on its own
+  // thread after the address assignment arrives. Returns the address it has then.
+  std::string wait_for_address(std::size_t index, const std::string& ip) {
+    for (int i = 0; i < 400 && sim_->module(index).config.ip != ip; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return sim_->module(index).config.ip;
   }
 
   // A fresh Configurator, initialised.

@@ -2,6 +2,7 @@
 // modules, the printer port, and the lansim program answering a search.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,6 +100,48 @@ TEST_F(LanSimulator, ThePrinterPortKeepsWhatItReceivesAndFollowsAPortChange) {
   EXPECT_FALSE(send_to_port(10001, "lost"));
   ASSERT_TRUE(send_to_port(9100, "AGAIN"));
   EXPECT_EQ(wait_printed("\x1b@HELLOAGAIN"), "\x1b@HELLOAGAIN");
+}
+
+TEST_F(LanSimulator, ThePrinterPortPassesItsBytesOnToAPrinter) {
+  // The printer: a listener on loopback.
+  const int printer = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  ASSERT_EQ(::bind(printer, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(printer, 1), 0);
+  ASSERT_EQ(::getsockname(printer, reinterpret_cast<sockaddr*>(&at), &size), 0);
+  sim::lan_simulator::options opts;
+  opts.interface_name = "lan1";
+  opts.printer = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
+  sim_ = std::make_unique<sim::lan_simulator>(opts);
+  add(module_n(1));
+  start();
+
+  const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(10001);
+  to.sin_addr.s_addr = htonl(*platform::net::parse_ipv4("10.0.0.20"));
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  ASSERT_EQ(::write(client, "\x1b@PAGE", 6), 6);
+  ::close(client);
+  pollfd p{printer, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 2000), 1);
+  const int link = ::accept(printer, nullptr, nullptr);
+  ASSERT_GE(link, 0);
+  std::string received;
+  char buffer[64];
+  for (pollfd q{link, POLLIN, 0}; received.size() < 6 && ::poll(&q, 1, 2000) == 1;) {
+    const ssize_t n = ::read(link, buffer, sizeof buffer);
+    if (n <= 0) break;
+    received.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(received, "\x1b@PAGE");
+  EXPECT_EQ(sim_->module(0).printed, "");  // passed on, not kept
+  ::close(link);
+  ::close(printer);
 }
 
 TEST_F(LanSimulator, TheProgramPutsItsModulesOnTheLan) {

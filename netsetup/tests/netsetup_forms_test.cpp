@@ -35,21 +35,11 @@ class recorded_prompts : public prompts {
   bool answer = true;
 };
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "netsetup_view_test";
-  static char* argv[] = {name, nullptr};
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication instance(argc, argv);
-  return instance;
-}
-
 class Forms : public netcfg::testing::lan_test {
  protected:
   void SetUp() override {
     lan_test::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    app();
     add(module_n(1, false, "BAR"));
     add(module_n(2, true));
     start();
@@ -208,3 +198,11 @@ TEST_F(Forms, PingAndNetworkDialogs) {
 
 }  // namespace
 }  // namespace netsetup
+
+int main(int argc, char** argv) {
+  // The tests never need a display.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

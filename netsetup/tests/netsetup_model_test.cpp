@@ -425,7 +425,7 @@ TEST_F(Model, ResetClearsNameAndNetworkRecordAndSendsTheModuleTo0000) {
   EXPECT_EQ(std::vector<std::uint8_t>(network.begin() + 12, network.begin() + 16), std::vector<std::uint8_t>(4, 0));
   EXPECT_EQ(network[20], 17);
   EXPECT_EQ(network[21], 39);
-  EXPECT_EQ(sim_->module(0).config.ip, "");
+  EXPECT_EQ(wait_for_address(0, ""), "");
   EXPECT_EQ(waits_, std::vector<int>{10000});
   const printer_row& row = model_->rows()[0];
   EXPECT_EQ(row.name, "");

@@ -33,7 +33,8 @@ bool run_shell(const std::string& command, std::string* output) {
 
 std::optional<std::string> make_test_lan(const std::string& host_cidr, const std::string& gateway) {
   std::string commands[] = {
-      "ip link add lan0 type veth peer name lan1",
+      // The peer is created first: lan0 comes before lan1 in the adapter list.
+      "ip link add lan1 type veth peer name lan0",
       "ip addr add " + host_cidr + " dev lan0",
       "ip link set lan0 up",
       "ip link set lan1 up",
