@@ -23,6 +23,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <chrono>
+#include <future>
+
 namespace netsetup {
 namespace {
 
@@ -482,6 +485,7 @@ void FrmMain::refresh_states() {
 }
 
 void FrmMain::search() {
+  if (busy_) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   model_.search();
   QApplication::restoreOverrideCursor();
@@ -490,24 +494,28 @@ void FrmMain::search() {
 }
 
 void FrmMain::initialize() {
+  if (busy_) return;
   if (model_.selected_row() == nullptr) return;
   DlgInstall dialog(model_, boxes_, this);
   run_dialog(dialog);
 }
 
 void FrmMain::configure() {
+  if (busy_) return;
   DlgConfig dialog(model_, boxes_, this);
   if (!dialog.load()) return;
   run_dialog(dialog);
 }
 
 void FrmMain::set_ip() {
+  if (busy_) return;
   if (model_.selected_row() == nullptr) return;
   DlgSetip dialog(model_, boxes_, this);
   run_dialog(dialog);
 }
 
 void FrmMain::reset() {
+  if (busy_) return;
   if (model_.selected_row() == nullptr) return;
   if (!boxes_.confirm(std::string(kMsgConfirmReset))) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -517,23 +525,34 @@ void FrmMain::reset() {
 }
 
 void FrmMain::ping() {
+  if (busy_) return;
   DlgPing dialog(model_, boxes_, this);
   dialog.exec();
 }
 
 void FrmMain::print_test_page() {
-  if (model_.selected_row() == nullptr) return;
+  if (busy_ || model_.selected_row() == nullptr) return;
+  // The connection may take up to 10 s: the page goes out on a worker thread while the window
+  // keeps answering (every command returns at once meanwhile).
+  busy_ = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  model_.print_test_page();
+  auto done = std::async(std::launch::async, [this] { return model_.print_test_page(); });
+  while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  done.get();
   QApplication::restoreOverrideCursor();
+  busy_ = false;
 }
 
 void FrmMain::network() {
+  if (busy_) return;
   frmNetwork dialog(model_, boxes_, this);
   dialog.exec();
 }
 
 void FrmMain::about() {
+  if (busy_) return;
   frmAbout dialog(this);
   dialog.exec();
 }

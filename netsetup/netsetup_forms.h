@@ -167,6 +167,7 @@ class FrmMain : public QMainWindow {
   prompts& boxes_;
   QTreeWidget* list_;
   QLabel* panels_[4];
+  bool busy_ = false;  // a long operation runs; commands return at once
 };
 
 }  // namespace netsetup

@@ -107,6 +107,17 @@ TEST_F(Forms, MainWindowListsThePrintersAndSetsTheCommands) {
     }
   }
 
+  // The test page goes to the selected printer's port while the window keeps running.
+  window.print_test_page();
+  const printer_row* selected = model_->selected_row();
+  ASSERT_NE(selected, nullptr);
+  const std::string page = test_page_bytes(selected->ip, selected->mac, selected->port, selected->name);
+  const std::size_t module = selected->ip == "10.0.0.20" ? 0 : 1;
+  for (int i = 0; i < 400 && sim_->module(module).printed.size() < page.size(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(sim_->module(module).printed, page);
+
   // Reset asks first; No leaves the printer alone.
   boxes_.answer = false;
   window.reset();
