@@ -295,7 +295,15 @@ com_status Configurator::FindLanPrinter(std::int32_t& num, std::int32_t& ret) {
     table_[i].status = table_[i].wireless != 0 ? kStatusWirelessNew : kStatusWiredNew;
   }
   constexpr std::size_t kIdentityAnswer = kHeaderSize + kRecordSize;
-  while (left > 0 && wait_datagram(kIdentityAnswer, 0, governing_wireless(), answer)) {
+  // A wireless module may answer as late as its own bound allows, so the wait is the long one
+  // while any wireless module has not answered yet.
+  const auto wireless_pending = [&] {
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (pending[i] && table_[i].wireless != 0) return true;
+    }
+    return false;
+  };
+  while (left > 0 && wait_datagram(kIdentityAnswer, 0, wireless_pending(), answer)) {
     const auto found = std::find(addresses.begin(), addresses.end(), answer.sender);
     if (found == addresses.end()) continue;
     const auto i = static_cast<std::size_t>(found - addresses.begin());
