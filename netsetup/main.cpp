@@ -1,6 +1,8 @@
 // Netsetup: the LAN printer setup program. It creates the configurator (Netcfg.Configurator),
 // initialises it and shows the main window; a failing start-up shows the warning and ends.
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
 
 #include <cstring>
 #include <iostream>
@@ -31,7 +33,17 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  netsetup::netsetup_model model(configurator, netsetup::default_services());
+  // Waits (after an address change, up to 10 s) keep the windows answering.
+  netsetup::services svc = netsetup::default_services();
+  svc.wait = [](int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+      QApplication::processEvents(QEventLoop::AllEvents, 20);
+      QThread::msleep(10);
+    }
+  };
+  netsetup::netsetup_model model(configurator, svc);
   if (const auto warning = model.start()) {
     boxes.warning(*warning);
     return 1;

@@ -116,9 +116,14 @@ DlgSetip::DlgSetip(netsetup_model& model, prompts& boxes, QWidget* parent)
 }
 
 void DlgSetip::apply() {
+  // The wait for the printer at its new address keeps the window answering; a second Apply
+  // meanwhile does nothing.
+  if (busy_) return;
+  busy_ = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const outcome o = model_.set_ip(s(address_->text()));
   QApplication::restoreOverrideCursor();
+  busy_ = false;
   for (const std::string& m : o.messages) boxes_.warning(m);
   if (o.close) accept();
 }
@@ -518,9 +523,11 @@ void FrmMain::reset() {
   if (busy_) return;
   if (model_.selected_row() == nullptr) return;
   if (!boxes_.confirm(std::string(kMsgConfirmReset))) return;
+  busy_ = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   model_.reset();
   QApplication::restoreOverrideCursor();
+  busy_ = false;
   refresh_view();
 }
 

@@ -70,6 +70,7 @@ class DlgSetip : public QDialog {
   netsetup_model& model_;
   prompts& boxes_;
   QLineEdit* address_;
+  bool busy_ = false;
 };
 
 class DlgConfig : public QDialog {
