@@ -16,7 +16,7 @@
 #include "monitor/remote.h"
 #include "object_host.grpc.pb.h"
 #include "platform/com.h"
-#include "platform/net.h"
+#include "platform/host_names.h"
 #include "platform/registry.h"
 #include "value_codec.h"
 #include "wire.h"

@@ -1,61 +1,41 @@
-// The computer name and the user's domain.
+// Dotted IPv4 text.
 #include "platform/net.h"
 
-#include <unistd.h>
+#include <charconv>
 
-#include <climits>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+namespace platform::net {
 
-namespace platform {
-namespace {
-
-// The first word after `keyword` on a line of `text` that starts with it; "" when none.
-std::string first_word_of(std::string_view text, std::string_view keyword) {
-  std::istringstream lines{std::string(text)};
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string first;
-    std::string second;
-    if (words >> first && first == keyword && words >> second) return second;
+std::optional<std::uint32_t> parse_ipv4(std::string_view text) {
+  std::uint32_t address = 0;
+  int parts = 0;
+  std::size_t pos = 0;
+  while (parts < 4) {
+    const std::size_t end = text.find('.', pos);
+    const std::string_view part = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    if (part.empty() || part.size() > 3) return std::nullopt;
+    unsigned value = 0;
+    for (const char c : part) {
+      if (c < '0' || c > '9') return std::nullopt;
+      value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value > 255) return std::nullopt;
+    address = (address << 8) | value;
+    ++parts;
+    if (end == std::string_view::npos) break;
+    pos = end + 1;
+    if (parts == 4) return std::nullopt;  // a fifth part follows
   }
-  return {};
+  if (parts != 4) return std::nullopt;
+  return address;
 }
 
-// A domain without the trailing dot of a fully qualified name.
-std::string without_root_dot(std::string domain) {
-  while (!domain.empty() && domain.back() == '.') domain.pop_back();
-  return domain;
-}
-
-}  // namespace
-
-std::string computer_name() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-  return name;
-}
-
-std::string user_domain_from(const char* env_value, std::string_view host_name, std::string_view resolv_conf) {
-  if (env_value != nullptr && *env_value != '\0') return env_value;
-  if (const std::size_t dot = host_name.find('.'); dot != std::string_view::npos && dot + 1 < host_name.size()) {
-    return without_root_dot(std::string(host_name.substr(dot + 1)));
+std::string format_ipv4(std::uint32_t address) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    if (!text.empty()) text += '.';
+    text += std::to_string((address >> shift) & 0xFF);
   }
-  // "domain" wins over "search", as the resolver itself takes it.
-  for (const std::string_view keyword : {"domain", "search"}) {
-    if (std::string domain = without_root_dot(first_word_of(resolv_conf, keyword)); !domain.empty()) return domain;
-  }
-  const std::string_view short_name = host_name.substr(0, host_name.find('.'));
-  return short_name.empty() ? std::string("localhost") : std::string(short_name);
+  return text;
 }
 
-std::string user_domain() {
-  std::ifstream file("/etc/resolv.conf");
-  std::ostringstream text;
-  if (file) text << file.rdbuf();
-  return user_domain_from(std::getenv("USERDOMAIN"), computer_name(), text.str());
-}
-
-}  // namespace platform
+}  // namespace platform::net

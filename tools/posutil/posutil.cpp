@@ -11,10 +11,11 @@ namespace posutil {
 namespace {
 
 // The subcommands, in the order --help lists them. Each lives in its own source file.
-constexpr std::array<subcommand, 3> kSubcommands{{
+constexpr std::array<subcommand, 4> kSubcommands{{
     {"printers", "printers [--json]          list the servers and printers as the printer browser does", run_printers},
     {"identify", "identify PRINTER [--json]  identify a printer: its id, model and brand", run_identify},
     {"status", "status PRINTER             check a printer's status (with error recovery)", run_status},
+    {"lan", "lan COMMAND [ARGS...]      find and set up LAN printers (search, name, configure, set-ip, ...)", &run_lan},
 }};
 
 void print_help(std::ostream& out) {

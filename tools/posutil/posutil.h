@@ -37,4 +37,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 // Writes "posutil: <reason>" to err and returns kExitUsage; for subcommands' usage errors.
 int usage_error(const context& ctx, std::string_view reason);
 
+// Subcommands.
+int run_lan(const context& ctx, const std::vector<std::string>& args);  // lan.cpp
+
 }  // namespace posutil

@@ -2,6 +2,8 @@
 // the utility window and server maintenance.
 #include "utilities/browser.h"
 
+#include "platform/host_names.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,26 +82,11 @@ std::string printer_of(const tree_node& node) {
 // Host names and texts
 
 std::string local_computer_name() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
-  std::string host(name);
-  const std::size_t dot = host.find('.');
-  return dot == std::string::npos ? host : host.substr(0, dot);
+  const std::string host = platform::computer_name();
+  return host.substr(0, host.find('.'));
 }
 
-std::string user_domain() {
-  if (const char* d = std::getenv("USERDOMAIN"); d != nullptr && *d != '\0') return d;
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) == 0) {
-    const std::string host(name);
-    const std::size_t dot = host.find('.');
-    if (dot != std::string::npos && dot + 1 < host.size()) return host.substr(dot + 1);
-  }
-  char domain[256] = {};
-  if (::getdomainname(domain, sizeof domain - 1) == 0 && domain[0] != '\0' && std::string(domain) != "(none)")
-    return domain;
-  return local_computer_name();
-}
+std::string user_domain() { return platform::user_domain(); }
 
 bool is_local_host(std::string_view server) {
   if (server.empty() || iequal(server, "localhost") || server == "127.0.0.1" || server == "::1") return true;

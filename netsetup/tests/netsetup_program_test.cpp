@@ -1,0 +1,43 @@
+// The Netsetup and lansim programs' command lines: --help, and a refused argument with exit
+// status 2 and one line saying why.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/testing/netns.h"
+
+namespace {
+
+struct run_result {
+  std::string output;
+  std::string status;
+};
+
+// Runs `command` and gives its output and exit status.
+run_result run(const std::string& command) {
+  std::string output;
+  platform::testing::run_shell("{ " + command + "; } 2>&1; echo \"rc=$?\"", &output);
+  const std::size_t at = output.rfind("rc=");
+  return {output.substr(0, at), at == std::string::npos ? "" : output.substr(at + 3, output.size() - at - 4)};
+}
+
+TEST(NetsetupProgram, HelpAndBadArguments) {
+  struct row {
+    std::string command;
+    const char* status;
+    const char* output_start;
+  };
+  const row rows[] = {
+      {std::string(NETSETUP_PROGRAM) + " --help", "0", "Usage: Netsetup"},
+      {std::string(NETSETUP_PROGRAM) + " --bogus", "2", "Netsetup: unknown argument --bogus\n"},
+      {std::string(LANSIM_PROGRAM) + " --help", "0", "Usage: lansim"},
+      {std::string(LANSIM_PROGRAM) + " --wired many", "2", "lansim: --wired needs a number from 0 to 10000\n"},
+  };
+  for (const row& r : rows) {
+    const run_result result = run(r.command);
+    EXPECT_EQ(result.status, r.status) << r.command;
+    EXPECT_EQ(result.output.rfind(r.output_start, 0), 0u) << r.command << "\n" << result.output;
+  }
+}
+
+}  // namespace
