@@ -273,7 +273,12 @@ TEST(VprinterDaemon, CommandLineErrorsAreOneLine) {
       {{"--fault", "jammed"}, 2, "vprinter: unknown fault 'jammed' (see --help)\n"},
       {{"--id", "300"}, 2, "vprinter: --id takes a byte, e.g. 0x20 (see --help)\n"},
       {{"--listen", "nohostport"}, 2, "vprinter: --listen takes HOST:PORT (see --help)\n"},
-      {{"--bogus"}, 2, "vprinter: unknown option '--bogus' (see --help)\n"},
+      {{"--bogus"}, 2, "vprinter: unknown option --bogus (see --help)\n"},
+      {{"--idle-ms=0"}, 2, "vprinter: --idle-ms takes milliseconds (see --help)\n"},
+      {{"--capture"}, 2, "vprinter: --capture needs a value (see --help)\n"},
+      {{"--once=1"}, 2, "vprinter: --once takes no value (see --help)\n"},
+      {{"stray"}, 2, "vprinter: unexpected argument 'stray' (see --help)\n"},
+      {{"--version"}, 0, "vprinter (poskit) "},
       {{"--idle-ms", "0"}, 2, "vprinter: --idle-ms takes milliseconds (see --help)\n"},
       {{"--paper-limit-mm", "x"}, 2, "vprinter: --paper-limit-mm takes millimetres (see --help)\n"},
   };
