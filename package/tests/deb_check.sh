@@ -24,7 +24,7 @@ echo "$depends" | tr ',' '\n' | sed 's/|.*//; s/(.*)//; s/ //g' | while read -r 
 done
 
 echo "== contents"
-dpkg-deb -c "$deb" | awk '{print $6}' | grep -E '^\./usr/(bin/posrun|include/opos/pos_printer.h|lib/.*/libposkit-opos.so.0|lib/.*/cmake/poskit/poskitConfig.cmake|lib/.*/pkgconfig/poskit.pc|lib/.*/poskit/libDevsvc.so|share/man/man1/posrun.1|share/applications/poskit-launcher.desktop|lib/systemd/system/poskit-vprinter.service)$' \
+dpkg-deb -c "$deb" | awk '{print $6}' | grep -E '^\./usr/(bin/posrun|include/opos/pos_printer.h|lib/(.*/)?libposkit-opos.so.0|lib/(.*/)?cmake/poskit/poskitConfig.cmake|lib/(.*/)?pkgconfig/poskit.pc|lib/(.*/)?poskit/libDevsvc.so|share/man/man1/posrun.1|share/applications/poskit-launcher.desktop|lib/systemd/system/poskit-vprinter.service)$' \
   | sort | tee "$work/found.txt"
 [ "$(wc -l < "$work/found.txt")" -eq 9 ] || fail "the package lacks some of the files above"
 
