@@ -27,7 +27,7 @@ using platform::Variant;
 
 constexpr std::string_view kUsage =
     "Usage: posrun [OPTIONS] SCRIPT\n"
-    "       posrun --members [--class NAME | --progid PROGID] [--json]\n"
+    "  or:  posrun --members [--class NAME | --progid PROGID] [--json]\n"
     "\n"
     "Creates the kit's OPOS control object of the device class (POSPrinter by default) and runs\n"
     "SCRIPT (\"-\" reads standard input), one line at a time:\n"
