@@ -42,7 +42,8 @@ class cash_drawer : public control_client {
   // Opens the drawer; returns once the open command has gone out.
   std::int32_t OpenDrawer() { return call("OpenDrawer"); }
   // Waits until the drawer is closed, beeping (frequency in Hz, duration and delay in ms) once
-  // `beep_timeout_ms` have passed; blocks and pumps the thread's messages meanwhile.
+  // `beep_timeout_ms` have passed. Blocks the thread meanwhile: its messages, and so posted
+  // actions, wait until the call returns.
   std::int32_t WaitForDrawerClose(std::int32_t beep_timeout_ms, std::int32_t beep_frequency,
                                   std::int32_t beep_duration_ms, std::int32_t beep_delay_ms) {
     return call("WaitForDrawerClose", {beep_timeout_ms, beep_frequency, beep_duration_ms, beep_delay_ms});
