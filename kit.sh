@@ -14,7 +14,7 @@ cd "$here"
 # Debian packages the build, the tests and the demo need.
 packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev socat
           libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler openssl
-          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux iproute2)
+          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux iproute2 help2man)
 
 say() { printf '==> %s\n' "$*"; }
 

@@ -4,16 +4,24 @@
 // bin/; --dir names another folder. One instance runs per user: a second one ends at once. The
 // instance lock is an flock on $XDG_RUNTIME_DIR/poskit/<program>.lock (see platform/instance_lock.h).
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdio>
+
 #include "launcher/launcher_model.h"
 #include "platform/case_path.h"
+#include "platform/cli.h"
 #include "platform/instance_lock.h"
 #include "start_form.h"
 
 namespace {
+
+constexpr platform::cli::option kOptions[] = {
+    {"dir", 0, platform::cli::kValue, "FOLDER", "folder of the launcher's INI files"},
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
+};
 
 // The folder holding the INI files: --dir, else beside the program when its INI is there, else
 // the installed data folder when it exists, else beside the program.
@@ -37,15 +45,25 @@ std::filesystem::path appDir(const QString& option, const QFileInfo& program, co
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The command line is read before the window system is, so that --help and --version work
+  // without a display.
+  platform::cli::parsed options;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, std::vector<std::string>(argv + 1, argv + argc), options, problem) ||
+      (problem = "unexpected argument", !options.operands.empty())) {
+    std::fprintf(stderr, "Launcher: %s (see Launcher --help)\n", problem.c_str());
+    return 2;
+  }
+  if (options.has("help")) {
+    std::printf("Usage: Launcher [--dir FOLDER]\nStarts the kit's programs in the chosen language.\n\nOptions:\n%s",
+                platform::cli::option_help(kOptions).c_str());
+    return 0;
+  }
+  if (options.has("version")) {
+    std::printf("%s\n", platform::cli::version_line("Launcher").c_str());
+    return 0;
+  }
   QApplication app(argc, argv);
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Starts the kit's programs in the chosen language."));
-  parser.addHelpOption();
-  const QCommandLineOption dirOption(QStringLiteral("dir"), QStringLiteral("Folder of the launcher's INI files."),
-                                     QStringLiteral("folder"));
-  parser.addOption(dirOption);
-  parser.process(app);
 
   const QFileInfo program(QCoreApplication::applicationFilePath());
   const std::string programName = program.fileName().toStdString();
@@ -57,7 +75,7 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  launcher::launcher_model model(appDir(parser.value(dirOption), program, title), programName);
+  launcher::launcher_model model(appDir(QString::fromStdString(options.value("dir")), program, title), programName);
   model.start();
   StartForm form(model);
   form.show();

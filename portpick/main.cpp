@@ -6,34 +6,55 @@
 // RiveRed, section InstallOption. Exit status: 0 when an answer was written, 1 when the window
 // was closed without one, 2 when the command line is refused.
 #include <QApplication>
-#include <QCommandLineParser>
 
 #include <cstdio>
 
+#include "platform/cli.h"
 #include "portpick/portpick_model.h"
 #include "select_ports_form.h"
 
+namespace {
+
+constexpr platform::cli::option kOptions[] = {
+    {"root", 0, platform::cli::kValue, "FOLDER", "folder holding the system files to read (sys/, proc/, etc/); default /"},
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
+};
+
+constexpr const char* kUsage =
+    "Usage: Portpick [--root FOLDER] COMPONENTS\n"
+    "Asks which port the printer is attached to and records the answer for the installation.\n"
+    "COMPONENTS: the letters of the components being installed (D: the printer driver), then the\n"
+    "printer's USB product id in three digits, e.g. ABCD101.\n"
+    "Exit status: 0 an answer was written, 1 the window was closed without one, 2 the command line\n"
+    "is refused.\n\nOptions:\n";
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  // The command line is read before the window system is, so that --help and --version work
+  // without a display.
+  platform::cli::parsed options;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, std::vector<std::string>(argv + 1, argv + argc), options, problem)) {
+    std::fprintf(stderr, "Portpick: %s (see Portpick --help)\n", problem.c_str());
+    return 2;
+  }
+  if (options.has("help")) {
+    std::printf("%s%s", kUsage, platform::cli::option_help(kOptions).c_str());
+    return 0;
+  }
+  if (options.has("version")) {
+    std::printf("%s\n", platform::cli::version_line("Portpick").c_str());
+    return 0;
+  }
   QApplication app(argc, argv);
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Asks which port the printer is attached to and records the answer for the installation."));
-  parser.addHelpOption();
-  parser.addPositionalArgument(QStringLiteral("components"),
-                               QStringLiteral("Letters of the components being installed (D: the printer driver), "
-                                              "then the printer's USB product id in three digits, e.g. ABCD101."));
-  const QCommandLineOption rootOption(QStringLiteral("root"),
-                                      QStringLiteral("Folder holding the system files to read (sys/, proc/, etc/); "
-                                                     "default /."),
-                                      QStringLiteral("folder"), QStringLiteral("/"));
-  parser.addOption(rootOption);
-  parser.process(app);
-
   // The installation passes one argument; anything else is checked as the one text it makes.
-  const std::string commandLine = parser.positionalArguments().join(QLatin1Char(' ')).toStdString();
+  std::string commandLine;
+  for (const std::string& word : options.operands) commandLine += (commandLine.empty() ? "" : " ") + word;
 
-  const platform::system_ports ports(parser.value(rootOption).toStdString());
+  const platform::system_ports ports(options.value("root", "/"));
   QtMessageBoxes boxes;
   portpick::portpick_model model(ports, boxes);
   if (!model.start(commandLine)) {

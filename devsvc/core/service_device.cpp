@@ -163,7 +163,50 @@ bool CServiceDevice::SetCommonProperty(std::int32_t index, std::int32_t number) 
   }
 }
 
+void CServiceDevice::ConfigureLog(const platform::registry_key& device_key, const std::string& device_name) {
+  std::uint32_t level = static_cast<std::uint32_t>(platform::log_level::warning);
+  std::uint32_t bytes = 0;
+  (void)device_key.query_dword(platform::device_log::kLevelValue, level);
+  (void)device_key.query_dword(platform::device_log::kBytesValue, bytes);
+  log_ = platform::device_log(device_name, level, bytes != 0);
+  channel_.set_log(&log_);
+}
+
+void CServiceDevice::LogCall(std::string_view member, platform::invoke_kind kind,
+                             std::span<const platform::Variant> args, platform::hresult hr) const {
+  // Property traffic and the object's own queries are frequent and say little: debug only.
+  const bool chatter = kind != platform::invoke_kind::method || member.starts_with("GetProperty") ||
+                       member.starts_with("SetProperty") || member.starts_with("CO");
+  const bool failed = platform::failed(hr);
+  const platform::log_level level = failed                ? platform::log_level::error
+                                    : chatter             ? platform::log_level::debug
+                                    : ResultCode != 0     ? platform::log_level::warning
+                                                          : platform::log_level::info;
+  if (!log_.enabled(level)) return;
+  std::string line(member);
+  line += "(";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const Variant value = args[i].deref();
+    if (i > 0) line += ", ";
+    switch (value.type()) {
+      case platform::variant_type::string: line += platform::log_quote(value.string_or()); break;
+      case platform::variant_type::object: line += "object"; break;
+      case platform::variant_type::bytes: line += "bytes"; break;
+      default: line += value.string_or(); break;
+    }
+  }
+  line += ")";
+  if (failed) {
+    line += " failed as a call: " + platform::hresult_text(hr);
+  } else if (!chatter) {
+    line += " -> " + std::to_string(ResultCode);
+    if (ResultCode == 114) line += " (extended " + std::to_string(ResultCodeExtended) + ")";
+  }
+  log_.write(level, line);
+}
+
 void CServiceDevice::FireStatusUpdate(std::int32_t code) {
+  log_.write(platform::log_level::info, "StatusUpdateEvent " + std::to_string(code));
   Fire(PendingEvent{kPendingStatusUpdate, code, 0, {}});
 }
 
@@ -238,6 +281,9 @@ std::int32_t CServiceDevice::FireError(std::int32_t result_code, std::int32_t re
   } catch (...) {
     return response;
   }
+  log_.write(platform::log_level::warning, "ErrorEvent " + std::to_string(result_code) + " (extended " +
+                                               std::to_string(result_code_extended) + ", locus " +
+                                               std::to_string(locus) + "), answered " + std::to_string(cell));
   return cell;
 }
 

@@ -5,10 +5,14 @@
 
 #include <cstdint>
 #include <deque>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "io/monitor_driver.h"
 #include "platform/com.h"
+#include "platform/log.h"
+#include "platform/registry.h"
 
 namespace devsvc {
 
@@ -73,6 +77,25 @@ class CServiceDevice {
   void ClearPendingEvents() { pending_events_.clear(); }
 
  protected:
+  // Reads the device's log settings (LogLevel, LogBytes; see platform::device_log) under its
+  // key and names the device in the log; OpenService calls it.
+  void ConfigureLog(const platform::registry_key& device_key, const std::string& device_name);
+  // Logs a finished call of `member` as the object's dispatch received it: a failure as a call
+  // as an error, a non-zero ResultCode as a warning, success as info; property reads and writes
+  // at debug level.
+  void LogCall(std::string_view member, platform::invoke_kind kind, std::span<const platform::Variant> args,
+               platform::hresult hr) const;
+  // The name of `dispid` in T's dispatch table, for LogCall.
+  template <class T>
+  static std::string_view MemberName(long dispid) {
+    for (const auto& row : T::dispatch_members()) {
+      if (row.dispid == dispid) return row.name;
+    }
+    return "?";
+  }
+  // The device's diagnostic log.
+  platform::device_log log_;
+
   // Remembers the control object's dispatch without taking a reference.
   void AttachControl(platform::dispatch* control) { control_ = control; }
   void DetachControl() { control_ = nullptr; }

@@ -179,6 +179,7 @@ std::int32_t CLineDisplay::OpenService(const std::string&, const std::string& de
       platform::kErrorSuccess) {
     return ResultCode = OPOS_E_NOEXIST;
   }
+  ConfigureLog(device_key, device_name);
   MachineType = ReadRegistryString(device_key, "MachineType", kMachineTypeChars);
   COMMPort = ReadRegistryString(device_key, "COMMPort", kCommPortChars);
   if (MachineType.empty() || COMMPort.empty()) return ResultCode = OPOS_E_FAILURE;

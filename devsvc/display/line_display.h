@@ -46,6 +46,13 @@ inline constexpr std::string_view kLineDisplayClassKey = "SOFTWARE\\OLEforRetail
 class CLineDisplay final : public platform::dispatch_object<CLineDisplay>, public CServiceDevice {
  public:
   static std::span<const platform::dispatch_member<CLineDisplay>> dispatch_members();
+  // Every call through the dispatch interface, logged with its result (see LogCall).
+  platform::hresult invoke(long dispid, platform::invoke_kind kind, std::span<const platform::Variant> args,
+                           platform::Variant* result) override {
+    const platform::hresult hr = dispatch_object::invoke(dispid, kind, args, result);
+    LogCall(MemberName<CLineDisplay>(dispid), kind, args, hr);
+    return hr;
+  }
 
   CLineDisplay();
   ~CLineDisplay() override;

@@ -183,6 +183,7 @@ std::int32_t CCashDrawer::OpenService(const std::string&, const std::string& dev
       platform::kErrorSuccess) {
     return fail(OPOS_E_NOEXIST);
   }
+  ConfigureLog(device_key, device_name);
   MachineType = ReadRegistryString(device_key, "MachineType", kMachineTypeChars);
   COMMPort = ReadRegistryString(device_key, "COMMPort", kCommPortChars);
   if (MachineType.empty() || COMMPort.empty()) return fail(OPOS_E_FAILURE);

@@ -33,6 +33,13 @@ inline constexpr std::uint32_t kDrawerWaitStepMs = 500;      // pause between tw
 class CCashDrawer final : public platform::dispatch_object<CCashDrawer>, public CServiceDevice {
  public:
   static std::span<const platform::dispatch_member<CCashDrawer>> dispatch_members();
+  // Every call through the dispatch interface, logged with its result (see LogCall).
+  platform::hresult invoke(long dispid, platform::invoke_kind kind, std::span<const platform::Variant> args,
+                           platform::Variant* result) override {
+    const platform::hresult hr = dispatch_object::invoke(dispid, kind, args, result);
+    LogCall(MemberName<CCashDrawer>(dispid), kind, args, hr);
+    return hr;
+  }
 
   CCashDrawer();
   ~CCashDrawer() override;

@@ -140,11 +140,21 @@ std::int32_t CMonitorDriver::WriteOnce(std::string_view bytes, std::int32_t& wri
   const platform::call_result r = Invoke(object_, "WriteIO", platform::invoke_kind::method, args);
   if (!r.ok()) {
     written = 0;
+    if (log_ != nullptr) log_->write(platform::log_level::error, "WriteIO failed as a call: " + platform::hresult_text(r.hr));
     return kChannelOk;
   }
   // A count outside the request would make the retry and the chunk loop go wrong.
   written = std::clamp<std::int32_t>(accepted, 0, static_cast<std::int32_t>(bytes.size()));
-  return r.value.long_or(platform::kEFail);
+  const std::int32_t result = r.value.long_or(platform::kEFail);
+  if (log_ != nullptr) {
+    log_->write_bytes("wrote", bytes.substr(0, static_cast<std::size_t>(written)));
+    if (result != kChannelOk) {
+      log_->write(platform::log_level::info, "WriteIO of " + std::to_string(bytes.size()) + " bytes: " +
+                                                 platform::hresult_text(result) + ", " + std::to_string(written) +
+                                                 " written");
+    }
+  }
+  return result;
 }
 
 std::int32_t CMonitorDriver::NoteLink(std::int32_t result) {
@@ -225,7 +235,12 @@ std::int32_t CMonitorDriver::Read(std::span<char> buffer, std::int32_t& read) {
                                       buffer.size(), data.size()});
   std::copy_n(data.begin(), count, buffer.begin());
   read = static_cast<std::int32_t>(count);
-  return NoteLink(r.value.long_or(platform::kEFail));
+  const std::int32_t result = r.value.long_or(platform::kEFail);
+  if (log_ != nullptr) {
+    if (count > 0) log_->write_bytes("read", std::string_view(data.data(), count));
+    if (result != kChannelOk) log_->write(platform::log_level::debug, "ReadIO: " + platform::hresult_text(result));
+  }
+  return NoteLink(result);
 }
 
 std::int32_t CMonitorDriver::WriteRead(std::string_view bytes, std::int32_t& written,

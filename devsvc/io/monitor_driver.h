@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/com.h"
+#include "platform/log.h"
 
 namespace devsvc {
 
@@ -58,6 +59,10 @@ class CMonitorDriver {
   explicit operator bool() const { return object_ != nullptr; }
 
   // The message-pump flag: when set, chunked writes dispatch window messages between chunks.
+  // Logs the bytes written and read (when the log traces bytes) and failed transfers in `log`,
+  // which the owner keeps alive; null logs nothing.
+  void set_log(const platform::device_log* log) { log_ = log; }
+
   std::uint32_t pump_flag() const { return pump_flag_; }
   void set_pump_flag(std::uint32_t flag) { pump_flag_ = flag; }
 
@@ -129,6 +134,7 @@ class CMonitorDriver {
   std::int32_t WriteOnce(std::string_view bytes, std::int32_t& written, std::int32_t mode);
 
   platform::dispatch* object_ = nullptr;
+  const platform::device_log* log_ = nullptr;  // the owner's log: bytes and channel failures
   bool auto_release_ = false;
   std::uint32_t pump_flag_ = 0;
   std::int32_t read_timeout_ms_ = 0;

@@ -111,6 +111,7 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
     ErrorString = "no device key " + device_name;
     return ResultCode = OPOS_E_NOEXIST;
   }
+  ConfigureLog(device_key, device_name);
   MachineType = ReadRegistryString(device_key, "MachineType", kMachineTypeChars);
   COMMPort = ReadRegistryString(device_key, "COMMPort", kCommPortChars);
   if (MachineType.empty() || COMMPort.empty()) {

@@ -46,6 +46,13 @@ inline constexpr std::uint8_t kPrinterIdentity = 0x20;
 class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, public CServiceDevice {
  public:
   static std::span<const platform::dispatch_member<CVX40Printer>> dispatch_members();
+  // Every call through the dispatch interface, logged with its result (see LogCall).
+  platform::hresult invoke(long dispid, platform::invoke_kind kind, std::span<const platform::Variant> args,
+                           platform::Variant* result) override {
+    const platform::hresult hr = dispatch_object::invoke(dispid, kind, args, result);
+    LogCall(MemberName<CVX40Printer>(dispid), kind, args, hr);
+    return hr;
+  }
 
   CVX40Printer();
   ~CVX40Printer() override;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <utility>
 
 #include "platform/case_path.h"
@@ -63,7 +64,17 @@ void write(std::string_view section, std::string_view key, std::string_view valu
 
 }  // namespace
 
-launcher_model::launcher_model(std::filesystem::path app_dir, std::string_view program_name)
+// The default folder of the per-user copy of the remembered choices.
+static std::filesystem::path default_user_dir() {
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
+    return std::filesystem::path(config) / "poskit" / "launcher";
+  }
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home != nullptr && *home != '\0' ? home : "/tmp") / ".config" / "poskit" / "launcher";
+}
+
+launcher_model::launcher_model(std::filesystem::path app_dir, std::string_view program_name,
+                               std::filesystem::path user_dir)
     : app_dir_(std::move(app_dir)),
       app_path_(app_dir_.string()),
       title_(std::filesystem::path(program_name).stem().string()) {
@@ -71,6 +82,7 @@ launcher_model::launcher_model(std::filesystem::path app_dir, std::string_view p
     app_path_ += '/';
   }
   main_ini_ = app_path_ + title_ + ".INI";
+  user_ini_ = (user_dir.empty() ? default_user_dir() : user_dir) / (title_ + ".INI");
   for (std::size_t i = 0; i < kCaptionedControls.size(); ++i) {
     captions_[i] = kCaptionedControls[i].default_caption;
   }
@@ -80,6 +92,30 @@ launcher_model::launcher_model(std::filesystem::path app_dir, std::string_view p
 std::string launcher_model::read_main(std::string_view section, std::string_view key,
                                       std::string_view fallback) const {
   return platform::get_profile_string(section, key, fallback, main_ini_, kIniBufferChars);
+}
+
+std::string launcher_model::read_choice(std::string_view section, std::string_view key,
+                                        std::string_view fallback) const {
+  // A value no INI holds marks "absent", so that an empty remembered value still counts.
+  constexpr std::string_view kAbsent = "\x01";
+  std::error_code ignored;
+  if (std::filesystem::exists(user_ini_, ignored)) {
+    const std::string mine = platform::get_profile_string(section, key, kAbsent, user_ini_, kIniBufferChars);
+    if (mine != kAbsent) return mine;
+  }
+  return read_main(section, key, fallback);
+}
+
+void launcher_model::write_choice(std::string_view section, std::string_view key, std::string_view value) {
+  std::error_code error;
+  std::error_code exists_error;
+  // Once the user has a copy, the choices live there, so that they never split between files.
+  if (!std::filesystem::exists(user_ini_, exists_error) &&
+      platform::write_profile_string(section, key, value, main_ini_, &error)) {
+    return;
+  }
+  std::filesystem::create_directories(user_ini_.parent_path(), error);
+  write(section, key, value, user_ini_);
 }
 
 void launcher_model::start() {
@@ -103,12 +139,12 @@ void launcher_model::start() {
   window_caption_ = title_ + " " + printer_;
 
   // A default language is also the last one chosen.
-  const std::string default_language = read_main(kLanguages, kDefault, "");
+  const std::string default_language = read_choice(kLanguages, kDefault, "");
   if (!default_language.empty()) {
-    write(kLanguages, kLastSelected, default_language, main_ini_);
+    write_choice(kLanguages, kLastSelected, default_language);
   }
   const std::string last_language =
-      default_language.empty() ? read_main(kLanguages, kLastSelected, kDefaultLanguage) : default_language;
+      default_language.empty() ? read_choice(kLanguages, kLastSelected, kDefaultLanguage) : default_language;
   localise(last_language);
 
   // Every other entry of "LANGUAGES" is a language; a repeated name is listed once.
@@ -178,7 +214,7 @@ void launcher_model::fill_applications(const std::filesystem::path& language_ini
     }
     applications_.push_back({section, std::move(name), read(section, "INFOTIP", language_ini)});
   }
-  const std::string last = read_main(kApplications, kLastSelected, kFirstApplication);
+  const std::string last = read_choice(kApplications, kLastSelected, kFirstApplication);
   selected_application_ = -1;
   for (std::size_t i = 0; i < applications_.size(); ++i) {
     if (iequals(applications_[i].key, last)) {
@@ -202,9 +238,9 @@ next_outcome launcher_model::next() {
       return next_outcome::nothing;
     }
     const std::string language = languages_[static_cast<std::size_t>(selected_language_)];
-    write(kLanguages, kLastSelected, language, main_ini_);
+    write_choice(kLanguages, kLastSelected, language);
     if (set_as_default_) {
-      write(kLanguages, kDefault, language, main_ini_);
+      write_choice(kLanguages, kDefault, language);
     }
     localise(language);
     fill_applications(language_ini(language));
@@ -255,8 +291,7 @@ bool launcher_model::poll_application() {
 
 void launcher_model::application_tree_left() {
   if (selected_application_ >= 0) {
-    write(kApplications, kLastSelected, applications_[static_cast<std::size_t>(selected_application_)].key,
-          main_ini_);
+    write_choice(kApplications, kLastSelected, applications_[static_cast<std::size_t>(selected_application_)].key);
   }
 }
 

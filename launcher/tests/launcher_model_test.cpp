@@ -1,8 +1,12 @@
 // Tests of the launcher's model against real INI files, pictures and programs in a temp folder.
 #include "launcher/launcher_model.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,7 +89,7 @@ class LauncherModelTest : public ::testing::Test {
   }
 
   launcher_model started() {
-    launcher_model model(app_, "Launcher");
+    launcher_model model(app_, "Launcher", user_);
     model.start();
     return model;
   }
@@ -109,6 +113,7 @@ class LauncherModelTest : public ::testing::Test {
   platform::testing::temp_dir dir_;
   fs::path root_ = dir_.path();
   fs::path app_ = root_ / "Launcher";
+  fs::path user_ = root_ / "user";
 };
 
 TEST_F(LauncherModelTest, StartShowsTheLanguageStepLocalisedInTheLastLanguage) {
@@ -284,6 +289,51 @@ TEST_F(LauncherModelTest, LeavingTheApplicationTreeRemembersTheSelection) {
   model.select_application(1);
   model.application_tree_left();
   EXPECT_EQ(main_value("APPLICATIONS", "LASTSELECTED"), "APP2");
+}
+
+// An installed launcher whose folder the user may not write remembers the choices in the user's
+// own copy, reads them back from it at the next start, and leaves the installed INI as it was.
+// The user is an unprivileged one in a child process (root may write anywhere).
+TEST_F(LauncherModelTest, ReadOnlyFolderRemembersChoicesInAPerUserCopy) {
+  const std::string installed = read_file(app_ / "Launcher.INI");
+  const bool root = ::geteuid() == 0;
+  constexpr uid_t kNobody = 65534;
+  fs::create_directories(user_);
+  if (root) {
+    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    ASSERT_EQ(::chown(user_.c_str(), kNobody, kNobody), 0);
+  } else {
+    fs::permissions(app_, fs::perms::owner_write, fs::perm_options::remove);
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(90);
+    {
+      launcher_model first = started();
+      first.select_language(0);  // English
+      first.set_set_as_default(true);
+      if (first.next() != next_outcome::application_step) ::_exit(91);
+      first.select_application(0);
+      first.application_tree_left();
+    }
+    launcher_model second = started();
+    // The default language opens the application step, with the remembered application.
+    if (second.step() != wizard_step::application) ::_exit(92);
+    if (second.selected_application() != 0) ::_exit(93);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  if (!root) fs::permissions(app_, fs::perms::owner_write, fs::perm_options::add);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(read_file(app_ / "Launcher.INI"), installed);
+  const fs::path copy = user_ / "Launcher.INI";
+  EXPECT_EQ(platform::get_profile_string("LANGUAGES", "DEFAULT", "<missing>", copy, 256), "English");
+  EXPECT_EQ(platform::get_profile_string("LANGUAGES", "LASTSELECTED", "<missing>", copy, 256), "English");
+  EXPECT_EQ(platform::get_profile_string("APPLICATIONS", "LASTSELECTED", "<missing>", copy, 256), "APP1");
 }
 
 TEST_F(LauncherModelTest, ToolTipsOverTheApplicationTree) {

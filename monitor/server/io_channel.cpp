@@ -2,6 +2,10 @@
 // and the routing of transport failures into the channel's last-error record.
 #include "io_channel.h"
 
+#include "monitor/monitor.h"
+#include "platform/log.h"
+#include "platform/registry.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -94,11 +98,30 @@ bool IoChannel::require_open(std::string_view operation) {
   return false;
 }
 
+// The log of a port: LogLevel under the port's key (HKLM\SOFTWARE\Quorel\Ports\<port>) sets
+// its level; warnings only by default.
+static platform::device_log port_log(const std::string& port) {
+  std::uint32_t level = static_cast<std::uint32_t>(platform::log_level::warning);
+  platform::registry_key key;
+  if (platform::registry_key::open(platform::registry_root::local_machine, std::string(kPortsKey) + "\\" + port,
+                                   key) == platform::kErrorSuccess) {
+    (void)key.query_dword(platform::device_log::kLevelValue, level);
+  }
+  return platform::device_log("monitor port " + port, level, false);
+}
+
 std::int32_t IoChannel::OpenIO() {
   if (link_->is_open()) return kResultOk;
   pending_.clear();
   const std::int32_t rc = link_->open(std::max(write_timeout_ms_, kMinOpenTimeoutMs));
-  return rc == kResultOk ? rc : link_failed(rc);
+  const platform::device_log log = port_log(port_.port);
+  if (rc != kResultOk) {
+    log.write(platform::log_level::warning, "cannot open " + to_string(link_->uri()) + ": " +
+                                                link_->last_error().description);
+    return link_failed(rc);
+  }
+  log.write(platform::log_level::info, "opened " + to_string(link_->uri()));
+  return rc;
 }
 
 std::int32_t IoChannel::WriteIO(const Variant& data, std::int32_t length, std::int32_t& written,
@@ -204,6 +227,7 @@ std::int32_t IoChannel::GetPrinterState(std::int32_t& state, std::int32_t mode) 
 }
 
 std::int32_t IoChannel::CloseIO() {
+  if (link_->is_open()) port_log(port_.port).write(platform::log_level::info, "closed " + to_string(link_->uri()));
   link_->close();
   pending_.clear();
   return kResultOk;

@@ -165,3 +165,32 @@ hresult event_sinks::fire_args(std::string_view name, std::span<const Variant> a
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::string_view member_type_name(char letter) {
+  struct row {
+    char letter;
+    std::string_view name;
+  };
+  static constexpr row kTypes[] = {
+      {'l', "long"},   {'b', "bool"},         {'d', "double"}, {'s', "string"}, {'y', "bytes"},
+      {'o', "object"}, {'v', "any"},          {'L', "long&"},  {'S', "string&"}, {'Y', "bytes&"},
+  };
+  for (const row& r : kTypes) {
+    if (r.letter == letter) return r.name;
+  }
+  return "unknown";
+}
+
+hresult list_members(dispatch* object, std::vector<member_description>& out) {
+  out.clear();
+  if (object == nullptr) return kEPointer;
+  void* raw = nullptr;
+  const hresult hr = object->query_interface(member_list::kIid, &raw);
+  if (failed(hr)) return hr;
+  const auto list = com_ptr<member_list>::adopt(static_cast<member_list*>(raw));
+  return list->list_members(out);
+}
+
+}  // namespace platform

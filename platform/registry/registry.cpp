@@ -106,7 +106,7 @@ struct root_cache {
 
 struct store_state {
   std::mutex mutex;
-  std::filesystem::path directory;
+  std::array<std::filesystem::path, 3> directories;  // where each root's cached tree came from
   std::array<root_cache, 3> roots;
 };
 
@@ -246,30 +246,32 @@ long read_file(const std::filesystem::path& path, int fd, std::string& out) {
   }
 }
 
-// One operation on the store: holds the process's mutex and, for writes, the directory's lock
-// file, and brings the cached trees up to date with the files.
+// One operation on the store: holds the process's mutex and, for writes, the lock file of each
+// folder written, and brings the cached trees up to date with the files. The roots may live in
+// different folders (the machine's and the user's).
 class store_session {
  public:
-  store_session() : guard_(state().mutex), directory_(registry_directory()) {
-    store_state& store = state();
-    if (store.directory != directory_) {
-      store.directory = directory_;
-      for (auto& cache : store.roots) cache = root_cache{};
-    }
-  }
+  store_session() : guard_(state().mutex) {}
 
-  // Creates the folder when missing and takes the lock that serialises writers of all
-  // processes; blocks while another process writes.
-  long lock_for_write() {
+  // Creates the folder of `root` when missing and takes the lock that serialises its writers in
+  // all processes; blocks while another process writes. Roots sharing a folder share its lock.
+  // Callers locking several roots lock them in root order, so that processes never wait on each
+  // other in a circle.
+  long lock_for_write(registry_root root) {
+    const std::filesystem::path directory = directory_of(root);
+    for (const auto& held : locks_) {
+      if (held.first == directory) return kErrorSuccess;
+    }
     std::error_code error;
-    std::filesystem::create_directories(directory_, error);
-    if (error) return system_failure(directory_, error.value());
-    std::filesystem::path lock_path = directory_ / kLockFileName;
-    lock_fd_ = unique_fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!lock_fd_.valid()) return system_failure(lock_path, errno);
-    while (::flock(lock_fd_.get(), LOCK_EX) != 0) {
+    std::filesystem::create_directories(directory, error);
+    if (error) return system_failure(directory, error.value());
+    std::filesystem::path lock_path = directory / kLockFileName;
+    unique_fd fd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd.valid()) return system_failure(lock_path, errno);
+    while (::flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) return system_failure(lock_path, errno);
     }
+    locks_.emplace_back(directory, std::move(fd));
     return kErrorSuccess;
   }
 
@@ -319,8 +321,19 @@ class store_session {
   void discard(registry_root root) { forget(state().roots[root_index(root)], kErrorSuccess); }
 
  private:
-  std::filesystem::path file_of(registry_root root) const {
-    return directory_ / (std::string(root_name(root)) + ".reg");
+  // The folder of `root` now; a cached tree read from another folder is dropped.
+  static std::filesystem::path directory_of(registry_root root) {
+    std::filesystem::path directory = registry_directory(root);
+    store_state& store = state();
+    if (store.directories[root_index(root)] != directory) {
+      store.directories[root_index(root)] = directory;
+      store.roots[root_index(root)] = root_cache{};
+    }
+    return directory;
+  }
+
+  static std::filesystem::path file_of(registry_root root) {
+    return directory_of(root) / (std::string(root_name(root)) + ".reg");
   }
 
   // Drops a tree that no longer matches its file, so that the next operation reads the file.
@@ -357,8 +370,8 @@ class store_session {
   }
 
   std::unique_lock<std::mutex> guard_;
-  std::filesystem::path directory_;
-  unique_fd lock_fd_;  // closing it releases the lock, before the mutex
+  // The folders locked for writing; closing a descriptor releases its lock, before the mutex.
+  std::vector<std::pair<std::filesystem::path, unique_fd>> locks_;
 };
 
 // Runs `op(tree)` on the current tree of `root`.
@@ -374,7 +387,7 @@ long read_store(registry_root root, Op&& op) {
 template <typename Op>
 long write_store(registry_root root, Op&& op) {
   store_session session;
-  if (long rc = session.lock_for_write()) return rc;
+  if (long rc = session.lock_for_write(root)) return rc;
   key_node* tree = nullptr;
   if (long rc = session.load(root, tree)) return rc;
   bool changed = false;
@@ -405,6 +418,16 @@ bool parse_key_path(std::string_view full_path, registry_root& root, std::string
   if (!reg_format::parse_root_name(std::string_view(path).substr(0, separator), root)) return false;
   sub_path = separator == std::string::npos ? std::string() : path.substr(separator + 1);
   return true;
+}
+
+std::filesystem::path system_registry_directory() {
+  if (const char* dir = std::getenv("OPOS_SYSTEM_REGISTRY_DIR"); dir != nullptr && *dir != '\0') return dir;
+  return KIT_SYSTEM_REGISTRY_DIR;
+}
+
+std::filesystem::path registry_directory(registry_root root) {
+  if (const char* dir = std::getenv("OPOS_REGISTRY_DIR"); dir != nullptr && *dir != '\0') return dir;
+  return root == registry_root::current_user ? registry_directory() : system_registry_directory();
 }
 
 std::filesystem::path registry_directory() {
@@ -743,9 +766,14 @@ long import_reg_text(std::string_view text, std::string_view source_name) {
   std::string error;
   if (!reg_format::parse(text, source_name, document, error)) return fail(kErrorBadRegistryFile, error);
 
-  // Every root the file touches must be readable before anything is written.
+  // Every root the file touches must be writable and readable before anything is written.
   store_session session;
-  if (long rc = session.lock_for_write()) return rc;
+  std::array<bool, 3> touched{};
+  for (const auto& section : document.sections) touched[root_index(section.root)] = true;
+  for (std::size_t i = 0; i < touched.size(); ++i) {
+    if (!touched[i]) continue;
+    if (long rc = session.lock_for_write(static_cast<registry_root>(i))) return rc;
+  }
   std::array<key_node*, 3> trees{};
   for (const auto& section : document.sections) {
     key_node*& tree = trees[root_index(section.root)];

@@ -38,7 +38,9 @@ TEST(PortpickProgram, HelpAndRefusedCommandLines) {
       {{"X001"}, 2, "", "Portpick: Selection component error! X\n"},
       {{"abcdx101"}, 2, "", "Portpick: Selection component error! ABCDX\n"},
       {{"AB", "101"}, 2, "", "Portpick: Selection component error! AB \n"},
-      {{"--bogus", "A101"}, 1, "", "*"},
+      {{"--bogus", "A101"}, 2, "", "Portpick: unknown option --bogus (see Portpick --help)\n"},
+      {{"--root"}, 2, "", "Portpick: --root needs a value (see Portpick --help)\n"},
+      {{"--version"}, 0, "Portpick (poskit) ", ""},
   };
   const platform::testing::scoped_registry_dir registry;
   const platform::testing::temp_dir dir;

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/cli.h"
 #include "platform/registry.h"
 #include "platform/replace_file.h"
 
@@ -51,11 +52,18 @@ constexpr std::string_view kUsage =
     "(or HKLM, HKCU, HKCR). A VALUE of \"\" or \"@\" is the key's default value.\n"
     "\n"
     "Options:\n"
-    "  --registry DIR   use the registry stored in DIR instead of $OPOS_REGISTRY_DIR,\n"
-    "                   $XDG_CONFIG_HOME/poskit/registry or ~/.config/poskit/registry\n"
+    "  --registry=DIR   use the registry stored in DIR instead of $OPOS_REGISTRY_DIR or the\n"
+    "                   default (see \"Where the registry lives\" in the kit's README)\n"
     "  --help           show this text\n"
+    "  --version        show the kit's version\n"
     "\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
+
+constexpr platform::cli::option kOptions[] = {
+    {"registry", 0, platform::cli::kValue, "DIR", ""},
+    {"help", 'h', platform::cli::kFlag, "", ""},
+    {"version", 0, platform::cli::kFlag, "", ""},
+};
 
 struct type_spelling {
   registry_type type;
@@ -234,30 +242,30 @@ class command_runner {
   command_runner(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
   int run(const std::vector<std::string>& args) {
-    std::size_t i = 0;
+    // Options come before the command; the command's own arguments may start with "-".
+    platform::cli::parsed options;
+    std::string problem;
+    if (!platform::cli::parse(kOptions, args, options, problem, platform::cli::operand_order::options_first)) {
+      return usage(problem);
+    }
+    if (options.has("help")) {
+      out_ << kUsage;
+      return kExitOk;
+    }
+    if (options.has("version")) {
+      out_ << platform::cli::version_line("oposreg") << "\n";
+      return kExitOk;
+    }
     std::optional<scoped_env> registry_dir;
-    for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; ++i) {
-      std::string_view option = args[i];
-      if (option == "--help" || option == "-h") {
-        out_ << kUsage;
-        return kExitOk;
-      }
-      std::string dir;
-      if (option == "--registry") {
-        if (++i >= args.size()) return usage("--registry needs a folder");
-        dir = args[i];
-      } else if (option.starts_with("--registry=")) {
-        dir = option.substr(11);
-      } else {
-        return usage("unknown option \"" + args[i] + "\"");
-      }
+    if (options.has("registry")) {
+      const std::string dir = options.value("registry");
       if (dir.empty()) return usage("--registry needs a folder");
       registry_dir.emplace("OPOS_REGISTRY_DIR", dir);
     }
-    if (i >= args.size()) return usage("no command given");
-
-    std::string_view command = args[i];
-    std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    const std::vector<std::string>& words = options.operands;
+    if (words.empty()) return usage("no command given");
+    std::string_view command = words.front();
+    std::vector<std::string> rest(words.begin() + 1, words.end());
     if (command == "import") {
       if (rest.size() != 1) return usage("usage: oposreg import FILE.reg");
       return import(rest[0]);

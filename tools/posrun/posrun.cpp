@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 
+#include "platform/cli.h"
 #include "platform/com.h"
 #include "platform/messages.h"
 #include "script.h"
@@ -25,7 +26,8 @@ using platform::hresult;
 using platform::Variant;
 
 constexpr std::string_view kUsage =
-    "Usage: posrun [--registry DIR] [--json] [--class POSPrinter|LineDisplay|CashDrawer] SCRIPT\n"
+    "Usage: posrun [OPTIONS] SCRIPT\n"
+    "  or:  posrun --members [--class NAME | --progid PROGID] [--json]\n"
     "\n"
     "Creates the kit's OPOS control object of the device class (POSPrinter by default) and runs\n"
     "SCRIPT (\"-\" reads standard input), one line at a time:\n"
@@ -46,25 +48,47 @@ constexpr std::string_view kUsage =
     "  PrintBitmap 2 \"${script_dir}/../images/logo.bmp\" -11 -2\n"
     "DirectIO's pData and pString are passed by reference and their final values shown as out.\n"
     "\n"
-    "Options:\n"
-    "  --registry DIR  use the registry kept in DIR (instead of OPOS_REGISTRY_DIR or the default)\n"
-    "  --json          print one JSON object per line:\n"
-    "                    {\"line\":3,\"member\":\"PrintNormal\",\"result\":0}\n"
-    "                    {\"line\":4,\"member\":\"ResultCode\",\"value\":0}\n"
-    "                    {\"line\":5,\"member\":\"DeviceEnabled\",\"set\":1}\n"
-    "                    {\"line\":6,\"member\":\"DirectIO\",\"result\":0,\"out\":[5,\"ab\"]}\n"
-    "                    {\"line\":7,\"member\":\"MarkFeed\",\"error\":\"0x80020009\",\"message\":\"...\"}\n"
-    "                    {\"line\":8,\"after\":2000,\"member\":\"MarqueeType\"}  (posted: the line\n"
-    "                    prints its own record, with line 8, when it runs)\n"
-    "                    {\"event\":\"StatusUpdateEvent\",\"args\":[11]}\n"
-    "                    {\"line\":9,\"parse_error\":\"unterminated string\"}\n"
-    "                  events print before the line that caused them\n"
-    "  --class NAME    POSPrinter, LineDisplay or CashDrawer\n"
-    "  --help          show this text\n"
+    "With --members, lists the members of the control (or of the object of PROGID) instead: dispatch\n"
+    "id, kind, name, argument and value types; with --json one object per member:\n"
+    "  {\"dispid\":43,\"name\":\"DisplayText\",\"kind\":\"method\",\"args\":[\"string\",\"long\"],\"returns\":\"long\"}\n"
+    "  {\"dispid\":1,\"name\":\"BinaryConversion\",\"kind\":\"property\",\"type\":\"long\",\"writable\":true}\n"
     "\n"
-    "Exit status: 0 the script ran to its end (OPOS failures and automation errors are reported\n"
-    "in the output), 1 the control is not available or the script cannot be read, 2 usage error,\n"
-    "3 a script line cannot be parsed (the run stops there).\n";
+    "Options:\n"
+    "  --registry=DIR    use the registry kept in DIR (instead of OPOS_REGISTRY_DIR or the default)\n"
+    "  --json            print one JSON object per line:\n"
+    "                      {\"line\":3,\"member\":\"PrintNormal\",\"result\":0}\n"
+    "                      {\"line\":4,\"member\":\"ResultCode\",\"value\":0}\n"
+    "                      {\"line\":5,\"member\":\"DeviceEnabled\",\"set\":1}\n"
+    "                      {\"line\":6,\"member\":\"DirectIO\",\"result\":0,\"out\":[5,\"ab\"]}\n"
+    "                      {\"line\":7,\"member\":\"MarkFeed\",\"error\":\"0x80020009\",\"message\":\"...\"}\n"
+    "                      {\"line\":8,\"after\":2000,\"member\":\"MarqueeType\"}  (posted: the line\n"
+    "                      prints its own record, with line 8, when it runs)\n"
+    "                      {\"event\":\"StatusUpdateEvent\",\"args\":[11]}\n"
+    "                      {\"line\":9,\"parse_error\":\"unterminated string\"}\n"
+    "                    events print before the line that caused them\n"
+    "  --class=NAME      POSPrinter, LineDisplay or CashDrawer\n"
+    "  --strict          stop at the first call with a non-zero result or an automation error\n"
+    "                    (also a posted line's), with exit status 4\n"
+    "  --members         list the members instead of running a script\n"
+    "  --progid=PROGID   with --members: the object of this ProgID (or {CLSID}) instead of a control\n"
+    "  --help            show this text\n"
+    "  --version         show the kit's version\n"
+    "\n"
+    "Exit status: 0 the script ran to its end (without --strict, OPOS failures and automation errors\n"
+    "are reported in the output only), 1 the control is not available or the script cannot be\n"
+    "read, 2 usage error, 3 a script line cannot be parsed (the run stops there), 4 with --strict:\n"
+    "a call failed (the run stops there).\n";
+
+constexpr platform::cli::option kOptions[] = {
+    {"registry", 0, platform::cli::kValue, "DIR", ""},
+    {"json", 0, platform::cli::kFlag, "", ""},
+    {"class", 0, platform::cli::kValue, "NAME", ""},
+    {"strict", 0, platform::cli::kFlag, "", ""},
+    {"members", 0, platform::cli::kFlag, "", ""},
+    {"progid", 0, platform::cli::kValue, "PROGID", ""},
+    {"help", 'h', platform::cli::kFlag, "", ""},
+    {"version", 0, platform::cli::kFlag, "", ""},
+};
 
 // One event of a control's connection point.
 struct event_row {
@@ -385,6 +409,11 @@ class session {
     return posted_window_.get() != platform::window_handle::none;
   }
 
+  // True once a call has given a non-zero result or an automation error (posted lines included).
+  bool failed() const { return failed_line_ != 0; }
+  int failed_line() const { return failed_line_; }
+  const std::string& failure() const { return failure_; }
+
   void execute(int line, const statement& s) {
     if (s.after_ms) {
       post(line, s);
@@ -405,7 +434,7 @@ class session {
         const hresult hr =
             invoke(s.member, platform::invoke_kind::property_put, std::span<const Variant>(&value, 1)).hr;
         if (platform::failed(hr)) {
-          report_.error(line, s.member, hr, platform::take_error_info());
+          report_error(line, s.member, hr, platform::take_error_info());
         } else {
           report_.write(line, s.member, value);
         }
@@ -420,7 +449,7 @@ class session {
         } else if (r.ok()) {
           report_.read(line, s.member, r.value);
         } else {
-          report_.error(line, s.member, r.hr, platform::take_error_info());
+          report_error(line, s.member, r.hr, platform::take_error_info());
         }
         break;
       }
@@ -440,9 +469,23 @@ class session {
                    const std::vector<Variant>& outs) {
     if (r.ok()) {
       report_.call(line, member, r.value, outs);
+      const std::int32_t result = r.value.long_or(0);
+      if (result != 0) note_failure(line, member + " returned " + std::to_string(result));
     } else {
-      report_.error(line, member, r.hr, platform::take_error_info());
+      report_error(line, member, r.hr, platform::take_error_info());
     }
+  }
+
+  // Reports an automation error and remembers it as the session's first failure.
+  void report_error(int line, const std::string& member, hresult hr, const std::string& detail) {
+    report_.error(line, member, hr, detail);
+    note_failure(line, member + " failed with " + platform::hresult_text(hr));
+  }
+
+  void note_failure(int line, std::string what) {
+    if (failed_line_ != 0) return;
+    failed_line_ = line;
+    failure_ = std::move(what);
   }
 
   void call(int line, const statement& s) {
@@ -460,8 +503,8 @@ class session {
       const Variant given = to_variant(s.args[i]);
       if (kind == 'L') {
         if (platform::failed(given.as_long(longs[i]))) {
-          report_.error(line, s.member, platform::kDispETypeMismatch,
-                        "argument " + std::to_string(i + 1) + " must be a number");
+          report_error(line, s.member, platform::kDispETypeMismatch,
+                       "argument " + std::to_string(i + 1) + " must be a number");
           return;
         }
         args.push_back(Variant::ref(longs[i]));
@@ -517,55 +560,140 @@ class session {
   platform::scoped_window_class posted_class_;
   platform::scoped_window posted_window_;
   std::map<platform::timer_id, posted_line> posted_;
+  // The first failure: its line (0: none yet) and what happened.
+  int failed_line_ = 0;
+  std::string failure_;
 };
 
 struct options {
   bool json = false;
   bool help = false;
+  bool version = false;
+  bool strict = false;
+  bool members = false;
   std::optional<std::string> registry;
   std::string device_class = "POSPrinter";
+  std::string prog_id;
   std::string script;
 };
 
 // Reads the command line; false with a reason for a usage error.
 bool parse_options(const std::vector<std::string>& args, options& o, std::string& error) {
-  bool have_script = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) {
-        error = a + " needs a value";
-        return false;
-      }
-      into = args[++i];
-      return true;
-    };
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "--registry") {
-      std::string dir;
-      if (!value(dir)) return false;
-      o.registry = dir;
-    } else if (a == "--class") {
-      if (!value(o.device_class)) return false;
-    } else if (a.size() > 1 && a[0] == '-') {
-      error = "unknown option " + a;
-      return false;
-    } else if (have_script) {
-      error = "more than one script given";
-      return false;
-    } else {
-      o.script = a;
-      have_script = true;
-    }
+  platform::cli::parsed p;
+  if (!platform::cli::parse(kOptions, args, p, error)) return false;
+  o.help = p.has("help");
+  o.version = p.has("version");
+  o.json = p.has("json");
+  o.strict = p.has("strict");
+  o.members = p.has("members");
+  if (p.has("registry")) o.registry = p.value("registry");
+  o.device_class = p.value("class", o.device_class);
+  o.prog_id = p.value("progid");
+  if (o.help || o.version) return true;
+  if (p.has("progid") && !o.members) {
+    error = "--progid goes with --members";
+    return false;
   }
-  if (!have_script && !o.help) {
+  if (p.has("progid") && p.has("class")) {
+    error = "--class and --progid exclude each other";
+    return false;
+  }
+  if (o.members) {
+    if (!p.operands.empty()) {
+      error = "--members takes no script";
+      return false;
+    }
+    return true;
+  }
+  if (p.operands.size() > 1) {
+    error = "more than one script given";
+    return false;
+  }
+  if (p.operands.empty()) {
     error = "no script given";
     return false;
   }
+  o.script = p.operands.front();
   return true;
+}
+
+// The type names of a member's letters.
+std::vector<std::string_view> type_names(std::string_view letters) {
+  std::vector<std::string_view> names;
+  for (const char c : letters) names.push_back(platform::member_type_name(c));
+  return names;
+}
+
+// One member for the listing: a method, or a property with its get and put rows joined.
+struct member_entry {
+  long dispid = 0;
+  std::string name;
+  bool property = false;
+  bool writable = false;
+  std::string type;    // a property's value, a method's result (letters)
+  std::string params;  // a method's arguments (letters)
+};
+
+std::vector<member_entry> join_members(const std::vector<platform::member_description>& rows) {
+  std::vector<member_entry> entries;
+  for (const platform::member_description& row : rows) {
+    const bool property = row.kind != platform::invoke_kind::method;
+    member_entry* existing = nullptr;
+    for (member_entry& e : entries) {
+      if (property && e.property && e.dispid == row.dispid) existing = &e;
+    }
+    if (existing == nullptr) {
+      entries.push_back({row.dispid, row.name, property, false, "", ""});
+      existing = &entries.back();
+    }
+    if (row.kind == platform::invoke_kind::method) {
+      existing->type = row.result;
+      existing->params = row.params;
+    } else if (row.kind == platform::invoke_kind::property_get) {
+      existing->type = row.result;
+    } else {
+      existing->writable = true;
+      // A put row's one argument is the property's type; a raw row says "?".
+      if (existing->type.empty() || existing->type == "?") existing->type = row.params;
+    }
+  }
+  return entries;
+}
+
+// Prints the members of `object`, as a table or as JSON lines.
+void print_members(const std::vector<member_entry>& entries, bool json, std::ostream& out) {
+  const auto join = [](const std::vector<std::string_view>& names, std::string_view separator, bool quote) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      text += (i == 0 ? "" : std::string(separator)) + (quote ? json_string(names[i]) : std::string(names[i]));
+    }
+    return text;
+  };
+  for (const member_entry& e : entries) {
+    const std::string type = e.type.size() == 1 ? std::string(platform::member_type_name(e.type[0]))
+                             : e.type.empty()   ? std::string()
+                                                : std::string("unknown");
+    if (json) {
+      out << "{\"dispid\":" << e.dispid << ",\"name\":" << json_string(e.name) << ",\"kind\":\""
+          << (e.property ? "property" : "method") << "\"";
+      if (e.property) {
+        out << ",\"type\":" << json_string(type) << ",\"writable\":" << (e.writable ? "true" : "false");
+      } else if (e.params == "?") {
+        out << ",\"args\":null,\"returns\":" << json_string(type);
+      } else {
+        out << ",\"args\":[" << join(type_names(e.params), ",", true) << "],\"returns\":"
+            << (type.empty() ? std::string("null") : json_string(type));
+      }
+      out << "}\n";
+    } else if (e.property) {
+      out << e.dispid << "\tproperty\t" << e.name << " : " << type << (e.writable ? " (read-write)" : " (read-only)")
+          << "\n";
+    } else {
+      out << e.dispid << "\tmethod\t" << e.name << "("
+          << (e.params == "?" ? std::string("...") : join(type_names(e.params), ", ", false)) << ")"
+          << (type.empty() ? "" : " : " + type) << "\n";
+    }
+  }
 }
 
 }  // namespace
@@ -634,6 +762,10 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     out << kUsage;
     return kExitOk;
   }
+  if (o.version) {
+    out << platform::cli::version_line("posrun") << "\n";
+    return kExitOk;
+  }
   const device_class_row* device = nullptr;
   for (const device_class_row& row : kDeviceClasses) {
     if (equal_ignoring_case(row.name, o.device_class)) device = &row;
@@ -641,6 +773,26 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   if (device == nullptr) {
     err << "posrun: unknown device class " << o.device_class << " (POSPrinter, LineDisplay or CashDrawer)\n";
     return kExitUsage;
+  }
+
+  if (o.members) {
+    const registry_override registry(o.registry);
+    const std::string prog_id = o.prog_id.empty() ? std::string(device->prog_id) : o.prog_id;
+    platform::com_ptr<platform::dispatch> object;
+    const hresult hr = platform::create_instance(prog_id, object);
+    if (platform::failed(hr)) {
+      err << "posrun: " << prog_id << " is not available: " << platform::hresult_text(hr) << ": "
+          << platform::com_last_error() << "\n";
+      return kExitFailure;
+    }
+    std::vector<platform::member_description> rows;
+    const hresult listed = platform::list_members(object.get(), rows);
+    if (platform::failed(listed)) {
+      err << "posrun: " << prog_id << " does not list its members: " << platform::hresult_text(listed) << "\n";
+      return kExitFailure;
+    }
+    print_members(join_members(rows), o.json, out);
+    return kExitOk;
   }
 
   std::ifstream file;
@@ -692,6 +844,11 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
       if (arg.is_text) ExpandScriptFolder(arg.text, script_dir);
     }
     run_session.execute(line, s);
+    if (o.strict && run_session.failed()) {
+      err << "posrun: line " << run_session.failed_line() << ": " << run_session.failure()
+          << " (stopped by --strict)\n";
+      return kExitStrict;
+    }
   }
   return kExitOk;
 }

@@ -14,6 +14,7 @@ inline constexpr int kExitOk = 0;         // the script ran to its end (OPOS fai
 inline constexpr int kExitFailure = 1;    // the control is not available, or the script cannot be read
 inline constexpr int kExitUsage = 2;      // bad command line
 inline constexpr int kExitBadScript = 3;  // a script line cannot be parsed; the run stopped there
+inline constexpr int kExitStrict = 4;     // --strict: a call failed; the run stopped there
 
 // Runs posrun with the arguments after the program name. The script comes from a file, or from
 // `in` for "-". Results and events go to `out`, diagnostics to `err`. "--registry DIR" applies

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <ostream>
 
+#include "platform/cli.h"
+
 namespace posutil {
 namespace {
 
@@ -26,11 +28,20 @@ void print_help(std::ostream& out) {
          "  --registry DIR        use the registry kept in DIR (instead of OPOS_REGISTRY_DIR)\n"
          "  --server HOST[:PORT]  work on the printers of a print server instead of this machine\n"
          "  --help                show this help\n"
+         "  --version             show the kit's version\n"
          "\n"
          "Commands:\n";
   for (const subcommand& c : kSubcommands) out << "  " << c.synopsis << "\n";
   out << "\n'posutil COMMAND --help' describes a command.\n";
 }
+
+// The global options; the first operand (the command) ends them.
+constexpr platform::cli::option kOptions[] = {
+    {"registry", 0, platform::cli::kValue, "DIR", ""},
+    {"server", 0, platform::cli::kValue, "HOST[:PORT]", ""},
+    {"help", 'h', platform::cli::kFlag, "", ""},
+    {"version", 0, platform::cli::kFlag, "", ""},
+};
 
 // Sets OPOS_REGISTRY_DIR for the run and puts the previous value back afterwards.
 class registry_override {
@@ -66,32 +77,28 @@ int usage_error(const context& ctx, std::string_view reason) {
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   context ctx{std::nullopt, std::nullopt, out, err};
-  std::size_t i = 0;
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      print_help(out);
-      return kExitOk;
-    }
-    if (a == "--registry" || a == "--server") {
-      if (i + 1 >= args.size()) return usage_error(ctx, a + " needs a value");
-      (a == "--registry" ? ctx.registry : ctx.server) = args[++i];
-    } else if (a.rfind("--registry=", 0) == 0) {
-      ctx.registry = a.substr(11);
-    } else if (a.rfind("--server=", 0) == 0) {
-      ctx.server = a.substr(9);
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage_error(ctx, "unknown option " + a);
-    } else {
-      break;
-    }
+  platform::cli::parsed options;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, args, options, problem, platform::cli::operand_order::options_first)) {
+    return usage_error(ctx, problem);
   }
-  if (i >= args.size()) return usage_error(ctx, "no command given (see --help)");
-  const std::string& name = args[i];
+  if (options.has("help")) {
+    print_help(out);
+    return kExitOk;
+  }
+  if (options.has("version")) {
+    out << platform::cli::version_line("posutil") << "\n";
+    return kExitOk;
+  }
+  if (options.has("registry")) ctx.registry = options.value("registry");
+  if (options.has("server")) ctx.server = options.value("server");
+  const std::vector<std::string>& words = options.operands;
+  if (words.empty()) return usage_error(ctx, "no command given (see --help)");
+  const std::string& name = words.front();
   for (const subcommand& c : kSubcommands) {
     if (c.name != name) continue;
     const registry_override registry(ctx.registry);
-    return c.run(ctx, std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()));
+    return c.run(ctx, std::vector<std::string>(words.begin() + 1, words.end()));
   }
   return usage_error(ctx, "unknown command " + name + " (see --help)");
 }

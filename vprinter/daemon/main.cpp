@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/cli.h"
 #include "vprinter/virtual_printer.h"
 
 namespace {
@@ -46,7 +47,9 @@ constexpr const char* kUsage =
     "                     that an idle client cannot keep the others waiting\n"
     "  --paper-limit-mm MM  keep at most MM mm of paper; older paper is dropped (default 20000)\n"
     "  --once             end after the first connection\n"
-    "  --log              after each connection, list unknown and ignored commands on stderr\n";
+    "  --log              after each connection, list unknown and ignored commands on stderr\n"
+    "  --version          show the kit's version\n"
+    "Every option takes its value as --opt VALUE or --opt=VALUE.\n";
 
 // A file descriptor closed on destruction.
 class fd_handle {
@@ -111,45 +114,65 @@ struct options {
   std::vector<std::pair<vprinter::fault, int>> faults;
 };
 
+constexpr platform::cli::option kOptions[] = {
+    {"listen", 0, platform::cli::kValue, "HOST:PORT", ""},
+    {"capture", 0, platform::cli::kValue, "FILE", ""},
+    {"render", 0, platform::cli::kValue, "FILE.png", ""},
+    {"id", 0, platform::cli::kValue, "BYTE", ""},
+    {"model", 0, platform::cli::kValue, "NAME", ""},
+    {"protocol", 0, platform::cli::kValue, "KIND", ""},
+    {"drawer-close-ms", 0, platform::cli::kValue, "MS", ""},
+    {"fault", 0, platform::cli::kValue, "NAME[=VALUE]", ""},
+    {"idle-ms", 0, platform::cli::kValue, "MS", ""},
+    {"paper-limit-mm", 0, platform::cli::kValue, "MM", ""},
+    {"once", 0, platform::cli::kFlag, "", ""},
+    {"log", 0, platform::cli::kFlag, "", ""},
+    {"help", 'h', platform::cli::kFlag, "", ""},
+    {"version", 0, platform::cli::kFlag, "", ""},
+};
+
 options parse(int argc, char** argv) {
   options o;
   // The daemon keeps no copy of what it receives in memory: --capture writes it as it arrives.
   o.cfg.keep_capture = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) usage_error(arg + " needs a value");
-      return argv[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    } else if (arg == "--listen") {
-      const std::string v = value();
+  platform::cli::parsed given;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, std::vector<std::string>(argv + 1, argv + argc), given, problem)) {
+    usage_error(problem);
+  }
+  if (!given.operands.empty()) usage_error("unexpected argument '" + given.operands.front() + "'");
+  if (given.has("help")) {
+    std::fputs(kUsage, stdout);
+    std::exit(0);
+  }
+  if (given.has("version")) {
+    std::printf("%s\n", platform::cli::version_line("vprinter").c_str());
+    std::exit(0);
+  }
+  for (const auto& [arg, v] : given.options) {
+    if (arg == "listen") {
       const auto colon = v.rfind(':');
       if (colon == std::string::npos || colon == 0 || colon + 1 == v.size()) usage_error("--listen takes HOST:PORT");
       o.host = v.substr(0, colon);
       o.port = v.substr(colon + 1);
-    } else if (arg == "--capture") {
-      o.cfg.capture_file = value();
-    } else if (arg == "--render") {
-      o.render = value();
-    } else if (arg == "--id") {
+    } else if (arg == "capture") {
+      o.cfg.capture_file = v;
+    } else if (arg == "render") {
+      o.render = v;
+    } else if (arg == "id") {
       long n = 0;
-      if (!parse_int(value(), n) || n < 0 || n > 255) usage_error("--id takes a byte, e.g. 0x20");
+      if (!parse_int(v, n) || n < 0 || n > 255) usage_error("--id takes a byte, e.g. 0x20");
       o.cfg.model_id = static_cast<std::uint8_t>(n);
-    } else if (arg == "--model") {
-      o.cfg.model_name = value();
-    } else if (arg == "--protocol") {
-      const std::string v = value();
+    } else if (arg == "model") {
+      o.cfg.model_name = v;
+    } else if (arg == "protocol") {
       if (v != "1" && v != "2") usage_error("--protocol takes 1 or 2");
       o.cfg.protocol_kind = v == "1" ? 1 : 2;
-    } else if (arg == "--drawer-close-ms") {
+    } else if (arg == "drawer-close-ms") {
       long n = 0;
-      if (!parse_int(value(), n) || n < 0 || n > 3600000) usage_error("--drawer-close-ms takes milliseconds");
+      if (!parse_int(v, n) || n < 0 || n > 3600000) usage_error("--drawer-close-ms takes milliseconds");
       o.cfg.drawer_close_after_ms = static_cast<int>(n);
-    } else if (arg == "--fault") {
-      const std::string v = value();
+    } else if (arg == "fault") {
       const auto eq = v.find('=');
       const auto f = vprinter::fault_from_name(v.substr(0, eq));
       if (!f) usage_error("unknown fault '" + v.substr(0, eq) + "'");
@@ -157,20 +180,18 @@ options parse(int argc, char** argv) {
       if (eq != std::string::npos && (!parse_int(v.substr(eq + 1), n) || n < 0 || n > 1000000))
         usage_error("bad fault value in '" + v + "'");
       o.faults.emplace_back(*f, static_cast<int>(n));
-    } else if (arg == "--idle-ms") {
+    } else if (arg == "idle-ms") {
       long n = 0;
-      if (!parse_int(value(), n) || n < 1 || n > 86400000) usage_error("--idle-ms takes milliseconds");
+      if (!parse_int(v, n) || n < 1 || n > 86400000) usage_error("--idle-ms takes milliseconds");
       o.idle_ms = static_cast<int>(n);
-    } else if (arg == "--paper-limit-mm") {
+    } else if (arg == "paper-limit-mm") {
       long n = 0;
-      if (!parse_int(value(), n) || n < 1 || n > 1000000) usage_error("--paper-limit-mm takes millimetres");
+      if (!parse_int(v, n) || n < 1 || n > 1000000) usage_error("--paper-limit-mm takes millimetres");
       o.cfg.paper_limit_dots = static_cast<int>(n * o.cfg.dpi * 10 / 254);
-    } else if (arg == "--once") {
+    } else if (arg == "once") {
       o.once = true;
-    } else if (arg == "--log") {
+    } else if (arg == "log") {
       o.show_log = true;
-    } else {
-      usage_error("unknown option '" + arg + "'");
     }
   }
   return o;

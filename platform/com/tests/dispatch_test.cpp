@@ -326,3 +326,75 @@ TEST(EventSinksTest, MissingMembersAreSkippedAndFailuresReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// The member list tells each row's name, id, kind and the types its handler takes and gives,
+// read from the handler's signature; a raw handler says "?".
+TEST(MemberList, DescribesEveryRowFromItsHandler) {
+  const auto object = platform::make_object<meter>();
+  std::vector<platform::member_description> members;
+  ASSERT_EQ(platform::list_members(object.get(), members), platform::kSOk);
+  struct expected_row {
+    const char* name;
+    long dispid;
+    invoke_kind kind;
+    const char* params;
+    const char* result;
+  };
+  const expected_row expected[] = {
+      {"Sum", 1, invoke_kind::method, "ll", "l"},
+      {"Describe", 2, invoke_kind::method, "sbd", "s"},
+      {"Swap", 3, invoke_kind::method, "LS", ""},
+      {"Count", 4, invoke_kind::property_get, "", "l"},
+      {"Count", 4, invoke_kind::property_put, "l", ""},
+      {"Name", 5, invoke_kind::property_get, "", "s"},
+      {"Raw", 6, invoke_kind::method, "?", "?"},
+      {"Throw", 7, invoke_kind::method, "", ""},
+      {"Deny", 8, invoke_kind::method, "", ""},
+      {"Partly", 9, invoke_kind::method, "", "?"},
+      {"Fire", 10, invoke_kind::method, "l", "l"},
+  };
+  ASSERT_EQ(members.size(), std::size(expected));
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(members[i].name, expected[i].name);
+    EXPECT_EQ(members[i].dispid, expected[i].dispid);
+    EXPECT_EQ(members[i].kind, expected[i].kind);
+    EXPECT_EQ(members[i].params, expected[i].params);
+    EXPECT_EQ(members[i].result, expected[i].result);
+  }
+  EXPECT_EQ(platform::member_type_name('L'), "long&");
+  EXPECT_EQ(platform::member_type_name('?'), "unknown");
+}
+
+// The list is an interface of its own that holds the object: it outlives the caller's reference,
+// and an object without one answers kENoInterface.
+TEST(MemberList, HoldsItsObjectAndIsOptional) {
+  bool destroyed = false;
+  com_ptr<platform::member_list> list;
+  {
+    const auto object = platform::make_object<meter>(&destroyed);
+    list = object.as<platform::member_list>();
+    ASSERT_TRUE(list);
+  }
+  EXPECT_FALSE(destroyed);
+  std::vector<platform::member_description> members;
+  EXPECT_EQ(list->list_members(members), platform::kSOk);
+  EXPECT_FALSE(members.empty());
+  list.reset();
+  EXPECT_TRUE(destroyed);
+
+  // An event sink made by hand has no table to list.
+  class bare final : public platform::ref_counted<dispatch> {
+   public:
+    hresult get_ids_of_names(std::string_view, long&) override { return platform::kDispEUnknownName; }
+    hresult invoke(long, invoke_kind, std::span<const Variant>, Variant*) override { return platform::kSOk; }
+  };
+  const auto plain = com_ptr<dispatch>::adopt(new bare);
+  members.push_back({});
+  EXPECT_EQ(platform::list_members(plain.get(), members), platform::kENoInterface);
+  EXPECT_TRUE(members.empty());
+}
+
+}  // namespace

@@ -714,5 +714,115 @@ TEST(RegistryPaths, DirectoryComesFromTheEnvironment) {
   }
 }
 
+
+// Without OPOS_REGISTRY_DIR the machine's roots live in the machine's folder and the user's root
+// in the user's; with it, every root lives there.
+TEST(RegistryPaths, MachineRootsAreSharedAndTheUserRootIsPerUser) {
+  scoped_env config("XDG_CONFIG_HOME", nullptr);
+  {
+    scoped_env registry("OPOS_REGISTRY_DIR", nullptr);
+    scoped_env machine("OPOS_SYSTEM_REGISTRY_DIR", "/srv/poskit");
+    scoped_env home("HOME", "/home/u");
+    EXPECT_EQ(registry_directory(registry_root::local_machine), std::filesystem::path("/srv/poskit"));
+    EXPECT_EQ(registry_directory(registry_root::classes_root), std::filesystem::path("/srv/poskit"));
+    EXPECT_EQ(registry_directory(registry_root::current_user), std::filesystem::path("/home/u/.config/poskit/registry"));
+  }
+  {
+    scoped_env registry("OPOS_REGISTRY_DIR", "/tmp/r");
+    scoped_env machine("OPOS_SYSTEM_REGISTRY_DIR", "/srv/poskit");
+    for (const registry_root root : {registry_root::local_machine, registry_root::classes_root, registry_root::current_user}) {
+      EXPECT_EQ(registry_directory(root), std::filesystem::path("/tmp/r"));
+    }
+  }
+
+  // Two users of one machine: the same devices, their own settings.
+  platform::testing::temp_dir machine_dir;
+  platform::testing::temp_dir first_home;
+  platform::testing::temp_dir second_home;
+  scoped_env registry("OPOS_REGISTRY_DIR", nullptr);
+  scoped_env machine("OPOS_SYSTEM_REGISTRY_DIR", machine_dir.path().c_str());
+  const auto as_user = [](const std::filesystem::path& home, const std::function<void()>& work) {
+    scoped_env user("HOME", home.c_str());
+    work();
+  };
+  as_user(first_home.path(), [] {
+    registry_key key;
+    ASSERT_EQ(registry_key::create(registry_root::local_machine, "SOFTWARE\\Dev", key), kErrorSuccess);
+    ASSERT_EQ(key.set_string("Port", "COM1"), kErrorSuccess);
+    ASSERT_EQ(registry_key::create(registry_root::current_user, "Software\\Bench", key), kErrorSuccess);
+    ASSERT_EQ(key.set_string("Last", "first"), kErrorSuccess);
+  });
+  as_user(second_home.path(), [] {
+    registry_key key;
+    std::string value;
+    ASSERT_EQ(registry_key::open(registry_root::local_machine, "SOFTWARE\\Dev", key), kErrorSuccess);
+    EXPECT_EQ(key.query_string("Port", value), kErrorSuccess);
+    EXPECT_EQ(value, "COM1");
+    EXPECT_EQ(registry_key::open(registry_root::current_user, "Software\\Bench", key), kErrorFileNotFound);
+  });
+  EXPECT_TRUE(std::filesystem::exists(machine_dir.path() / "HKEY_LOCAL_MACHINE.reg"));
+  EXPECT_TRUE(std::filesystem::exists(first_home.path() / ".config/poskit/registry/HKEY_CURRENT_USER.reg"));
+  EXPECT_FALSE(std::filesystem::exists(machine_dir.path() / "HKEY_CURRENT_USER.reg"));
+}
+
+// A user who may not write the machine's folder gets kErrorAccessDenied for every kind of write
+// to its roots, an import touching them writes nothing at all, and reads still work. The writer
+// runs as an unprivileged user in a child process (root may write anywhere).
+TEST(RegistryPaths, WritingTheMachineRootsWithoutPermissionIsDenied) {
+  platform::testing::temp_dir machine_dir;
+  platform::testing::temp_dir home;
+  scoped_env registry("OPOS_REGISTRY_DIR", nullptr);
+  scoped_env config("XDG_CONFIG_HOME", nullptr);
+  scoped_env machine("OPOS_SYSTEM_REGISTRY_DIR", machine_dir.path().c_str());
+  scoped_env user("HOME", home.path().c_str());
+  {
+    registry_key key;
+    ASSERT_EQ(registry_key::create(registry_root::local_machine, "SOFTWARE\\Dev", key), kErrorSuccess);
+    ASSERT_EQ(key.set_string("Port", "COM1"), kErrorSuccess);
+  }
+  const std::string before = read_file(machine_dir.path() / "HKEY_LOCAL_MACHINE.reg");
+  const bool root = ::geteuid() == 0;
+  constexpr uid_t kNobody = 65534;
+  if (root) {
+    // The machine's folder as installed: everyone reads it, only root writes it. The
+    // unprivileged writer keeps a home of its own.
+    std::filesystem::permissions(machine_dir.path(), std::filesystem::perms::owner_all |
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::group_exec |
+                                                         std::filesystem::perms::others_read |
+                                                         std::filesystem::perms::others_exec);
+    ASSERT_EQ(::chown(home.path().c_str(), kNobody, kNobody), 0);
+  } else {
+    std::filesystem::permissions(machine_dir.path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+  }
+  const auto results = run_children({[&] {
+    if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) return 90;
+    registry_key key;
+    if (registry_key::open(registry_root::local_machine, "SOFTWARE\\Dev", key) != kErrorSuccess) return 91;
+    std::string value;
+    if (key.query_string("Port", value) != kErrorSuccess || value != "COM1") return 92;
+    if (key.set_string("Port", "COM2") != kErrorAccessDenied) return 93;
+    if (key.delete_value("Port") != kErrorAccessDenied) return 94;
+    registry_key created;
+    if (registry_key::create(registry_root::classes_root, "Some.Class", created) != kErrorAccessDenied) return 95;
+    if (import_reg_text("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"1\"\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Dev]\n\"Port\"=\"COM3\"\n") != kErrorAccessDenied) {
+      return 96;
+    }
+    // The user's own root is still theirs.
+    if (registry_key::create(registry_root::current_user, "Software\\Y", created) != kErrorSuccess) return 97;
+    if (registry_key::open(registry_root::current_user, "Software\\X", created) != kErrorFileNotFound) return 98;
+    return 0;
+  }});
+  if (!root) {
+    std::filesystem::permissions(machine_dir.path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+  }
+  EXPECT_EQ(results, std::vector<int>{0});
+  EXPECT_EQ(read_file(machine_dir.path() / "HKEY_LOCAL_MACHINE.reg"), before);
+  EXPECT_FALSE(std::filesystem::exists(machine_dir.path() / "HKEY_CLASSES_ROOT.reg"));
+}
+
 }  // namespace
 }  // namespace platform

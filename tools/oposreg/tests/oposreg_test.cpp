@@ -101,9 +101,11 @@ TEST_F(OposregTest, CommandsInSequence) {
       {{"query"}, 2, "", "usage: oposreg query KEY [VALUE]"},
       {{"set", key, "v", "REG_SZ"}, 2, "", "usage: oposreg set KEY VALUE TYPE DATA"},
       {{"frobnicate"}, 2, "", "oposreg: unknown command \"frobnicate\""},
-      {{"--verbose", "query", key}, 2, "", "oposreg: unknown option \"--verbose\""},
+      {{"--verbose", "query", key}, 2, "", "oposreg: unknown option --verbose"},
       {{}, 2, "", "oposreg: no command given"},
-      {{"--registry"}, 2, "", "oposreg: --registry needs a folder"},
+      {{"--registry"}, 2, "", "oposreg: --registry needs a value"},
+      {{"--registry="}, 2, "", "oposreg: --registry needs a folder"},
+      {{"--help=1"}, 2, "", "oposreg: --help takes no value"},
   };
   for (const auto& s : steps) {
     std::string line;

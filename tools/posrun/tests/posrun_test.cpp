@@ -223,6 +223,15 @@ TEST_F(PosrunTest, ExitStatuses) {
        "cannot read /nonexistent/script.txt"},
       {"empty script", {"-"}, "", posrun::kExitOk, ""},
       {"help", {"--help"}, "", posrun::kExitOk, ""},
+      {"version", {"--version"}, "", posrun::kExitOk, ""},
+      {"class given with =", {"--class=Scanner", "-"}, "", posrun::kExitUsage, "unknown device class Scanner"},
+      {"flag given a value", {"--json=1", "-"}, "", posrun::kExitUsage, "--json takes no value"},
+      {"progid without members", {"--progid", "X.Y", "-"}, "", posrun::kExitUsage, "--progid goes with --members"},
+      {"members with a script", {"--members", "-"}, "", posrun::kExitUsage, "--members takes no script"},
+      {"members of both a class and a progid", {"--members", "--class", "CashDrawer", "--progid", "X.Y"}, "",
+       posrun::kExitUsage, "--class and --progid exclude each other"},
+      {"members of an unregistered progid", {"--members", "--progid", "No.Such.1"}, "", posrun::kExitFailure,
+       "No.Such.1 is not available"},
   };
   for (const exit_case& c : cases) {
     SCOPED_TRACE(c.behaviour);
@@ -232,6 +241,76 @@ TEST_F(PosrunTest, ExitStatuses) {
   }
   EXPECT_EQ(probe_->take_calls(), "");
   EXPECT_NE(run({"--help"}, "").out.find("Usage: posrun"), std::string::npos);
+}
+
+TEST_F(PosrunTest, VersionNamesTheKitVersion) {
+  const run_output r = run({"--version"}, "");
+  EXPECT_EQ(r.out.rfind("posrun (poskit) ", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.back(), '\n');
+}
+
+// --strict stops at the first call whose result is not 0, or that fails as a call; without it the
+// same script runs to its end and exits 0.
+TEST_F(PosrunTest, StrictStopsAtTheFirstFailedCall) {
+  const struct {
+    const char* behaviour;
+    const char* script;
+    std::string calls;  // what reached the service object
+    const char* err;
+  } cases[] = {
+      {"an OPOS failure",
+       "Open \"TestDevice\"\nClaim 1000\nPrintNormal 2 \"x\"\nClose\n",
+       "OpenService(\"POSPrinter\", \"TestDevice\", object)\nClaim(1000)",
+       "posrun: line 2: Claim returned 111 (stopped by --strict)\n"},
+      {"an automation error",
+       "Open \"TestDevice\"\nChangePrintSide 1\nClose\n",
+       "OpenService(\"POSPrinter\", \"TestDevice\", object)",
+       "posrun: line 2: ChangePrintSide failed with 0x80020009"},
+      {"a call before Open (101)", "PrintNormal 2 \"x\"\nOpen \"TestDevice\"\n", "",
+       "posrun: line 1: PrintNormal returned 101"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    (void)probe_->take_calls();
+    probe_->set_result("Claim", 111);
+    const run_output strict = run({"--strict", "--json", "-"}, c.script);
+    EXPECT_EQ(strict.exit_code, posrun::kExitStrict);
+    EXPECT_EQ(strict.err.rfind(c.err, 0), 0u) << strict.err;
+    EXPECT_EQ(probe_->take_calls(), c.calls);
+    const run_output lenient = run({"--json", "-"}, c.script);
+    EXPECT_EQ(lenient.exit_code, posrun::kExitOk) << lenient.err;
+  }
+  // Property reads and writes that work, and results of 0, do not stop it.
+  probe_->set_result("Claim", 0);
+  const run_output clean = run({"--strict", "-"}, "Open \"TestDevice\"\nClaim 1000\nDeviceEnabled = 1\nState\nClose\n");
+  EXPECT_EQ(clean.exit_code, posrun::kExitOk) << clean.err;
+}
+
+// The members of the POS printer control as a table and as JSON lines: properties with their
+// type and access, methods with their argument and result types.
+TEST_F(PosrunTest, MembersListsTheControlsDispatchTable) {
+  const run_output json = run({"--members", "--json"}, "");
+  ASSERT_EQ(json.exit_code, posrun::kExitOk) << json.err;
+  for (const char* line : {
+           "{\"dispid\":1,\"name\":\"BinaryConversion\",\"kind\":\"property\",\"type\":\"long\",\"writable\":true}\n",
+           "\"name\":\"Claimed\",\"kind\":\"property\",\"type\":\"bool\",\"writable\":false}\n",
+           "\"name\":\"CheckHealthText\",\"kind\":\"property\",\"type\":\"string\",\"writable\":false}\n",
+           "\"name\":\"PrintNormal\",\"kind\":\"method\",\"args\":[\"long\",\"string\"],\"returns\":\"long\"}\n",
+           "\"name\":\"DirectIO\",\"kind\":\"method\",\"args\":[\"long\",\"long&\",\"string&\"],\"returns\":\"long\"}\n",
+           "{\"dispid\":-552,\"name\":\"AboutBox\",\"kind\":\"method\",\"args\":[],\"returns\":\"string\"}\n",
+       }) {
+    EXPECT_NE(json.out.find(line), std::string::npos) << line;
+  }
+  // A read-write property is one member, not a get and a put.
+  EXPECT_EQ(json.out.find("\"BinaryConversion\""), json.out.rfind("\"BinaryConversion\""));
+  const run_output table = run({"--members"}, "");
+  ASSERT_EQ(table.exit_code, posrun::kExitOk) << table.err;
+  EXPECT_NE(table.out.find("1\tproperty\tBinaryConversion : long (read-write)\n"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("\tmethod\tPrintNormal(long, string) : long\n"), std::string::npos) << table.out;
+  // Any object of the object model by ProgID: the test service object's own table.
+  const run_output service = run({"--members", "--progid", controls_test::kServiceProgId}, "");
+  ASSERT_EQ(service.exit_code, posrun::kExitOk) << service.err;
+  EXPECT_NE(service.out.find("\tmethod\tOpenService("), std::string::npos) << service.out;
 }
 
 TEST_F(PosrunTest, BadLineStopsTheRun) {

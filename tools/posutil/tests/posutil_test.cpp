@@ -20,6 +20,8 @@ TEST(PosutilTest, CommandLineIsCheckedBeforeAnyCommandRuns) {
       {{"--bogus", "printers"}, posutil::kExitUsage, "posutil: unknown option --bogus\n"},
       {{"--server=h:1", "frobnicate"}, posutil::kExitUsage, "posutil: unknown command frobnicate (see --help)\n"},
       {{"--help"}, posutil::kExitOk, ""},
+      {{"--version"}, posutil::kExitOk, ""},
+      {{"--help=yes"}, posutil::kExitUsage, "posutil: --help takes no value\n"},
   };
   for (const usage_case& c : cases) {
     std::ostringstream out, err;

@@ -32,8 +32,10 @@ std::string read_file(const std::filesystem::path& path) {
 class RegsvrTest : public ::testing::Test {
  protected:
   // Runs regsvr with `args` (already shell-safe), bounded by a time limit.
-  run_result run(const std::string& args) {
-    const std::string command = "timeout 30 " + std::string(REGSVR_PATH) + " " + args + " >" +
+  run_result run(const std::string& args) { return run_with_prefix("", args); }
+  // The same with `environment` ("NAME='value' ...") set for regsvr only.
+  run_result run_with_prefix(const std::string& environment, const std::string& args) {
+    const std::string command = environment + "timeout 30 " + std::string(REGSVR_PATH) + " " + args + " >" +
                                 (output_ / "out").string() + " 2>" + (output_ / "err").string();
     const int status = std::system(command.c_str());
     run_result r;
@@ -72,6 +74,29 @@ TEST_F(RegsvrTest, RegistersAndUnregisters) {
   EXPECT_EQ(platform::clsid_from_prog_id(com_test::kEchoProgId, clsid), platform::kCoEClassString);
 }
 
+// --by-name records the file name when the kit's search path leads to the same library, and
+// refuses (writing nothing) when it does not.
+TEST_F(RegsvrTest, ByNameRecordsTheFileNameOnlyWhenItLeadsBack) {
+  const std::filesystem::path library = absolute(COM_TESTSERVER_PATH);
+  const std::string name = library.filename().string();
+  const run_result refused = run("--by-name " + library.string());
+  EXPECT_EQ(refused.exit_code, 3) << refused.err;
+  EXPECT_NE(refused.err.find(name + " does not lead to " + library.string()), std::string::npos) << refused.err;
+  EXPECT_FALSE(class_key_exists());
+
+  const std::string command = "LD_LIBRARY_PATH='" + library.parent_path().string() + "' ";
+  const run_result named = run_with_prefix(command, "--by-name " + library.string());
+  ASSERT_EQ(named.exit_code, 0) << named.err;
+  EXPECT_EQ(named.out, "regsvr: registered " + library.string() + " (as " + name + ")\n");
+  platform::registry_key key;
+  ASSERT_EQ(platform::registry_key::open(platform::registry_root::classes_root,
+                                         "CLSID\\" + com_test::kEchoClsid.to_string() + "\\InProcServer32", key),
+            platform::kErrorSuccess);
+  std::string recorded;
+  EXPECT_EQ(key.query_string("", recorded), platform::kErrorSuccess);
+  EXPECT_EQ(recorded, name);
+}
+
 TEST_F(RegsvrTest, RegistryOptionOverridesTheEnvironment) {
   platform::testing::temp_dir other;
   const run_result reg = run("--registry " + other.path().string() + " " + COM_TESTSERVER_PATH);
@@ -93,9 +118,10 @@ TEST_F(RegsvrTest, FailuresExitWithTheirCodeAndOneLineReason) {
     std::string reason;
   };
   const row rows[] = {
-      {"no arguments", "", 1, "no library given"},
-      {"unknown option", "-x " + missing, 1, "unknown option -x"},
-      {"two libraries", missing + " " + missing, 1, "one library"},
+      {"no arguments", "", 2, "no library given"},
+      {"unknown option", "-x " + missing, 2, "unknown option -x"},
+      {"registry without a folder", missing + " --registry", 2, "--registry needs a value"},
+      {"two libraries", missing + " " + missing, 2, "one library"},
       {"missing file", missing, 3, "cannot find " + missing},
       {"not a library", not_a_library, 3, "cannot load " + not_a_library},
       {"missing export", std::string("-u ") + COM_TESTBROKEN_PATH, 4, "does not export DllUnregisterServer"},
@@ -111,11 +137,14 @@ TEST_F(RegsvrTest, FailuresExitWithTheirCodeAndOneLineReason) {
   }
 }
 
-TEST_F(RegsvrTest, HelpGoesToStandardOutput) {
+TEST_F(RegsvrTest, HelpAndVersionGoToStandardOutput) {
   const run_result help = run("--help");
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_EQ(help.out.rfind("usage: regsvr", 0), 0u) << help.out;
   EXPECT_EQ(help.err, "");
+  const run_result version = run("--version");
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out.rfind("regsvr (poskit) ", 0), 0u) << version.out;
 }
 
 TEST_F(RegsvrTest, ClassWhoseLibraryWasRemovedCannotBeCreated) {

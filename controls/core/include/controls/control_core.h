@@ -168,14 +168,22 @@ constexpr std::array<platform::dispatch_member<T>, N> member_table(std::span<con
                                                                    std::span<const method_row> methods) {
   std::array<platform::dispatch_member<T>, N> rows{};
   std::size_t i = 0;
+  // Types for the member list: a property's type letter, 'l' for every method's OPOS result except
+  // the about box's text.
+  constexpr auto type_letter = [](property_type type) -> std::string_view {
+    return type == property_type::number ? "l" : type == property_type::boolean ? "b" : "s";
+  };
   for (const property_row& p : properties) {
-    rows[i++] = {p.name, p.dispid, platform::invoke_kind::property_get, &control_object<T>::get_handler};
+    rows[i++] = {p.name, p.dispid, platform::invoke_kind::property_get, &control_object<T>::get_handler, "",
+                 type_letter(p.type)};
     if (p.writable) {
-      rows[i++] = {p.name, p.dispid, platform::invoke_kind::property_put, &control_object<T>::put_handler};
+      rows[i++] = {p.name, p.dispid, platform::invoke_kind::property_put, &control_object<T>::put_handler,
+                   type_letter(p.type), ""};
     }
   }
   for (const method_row& m : methods) {
-    rows[i++] = {m.name, m.dispid, platform::invoke_kind::method, &control_object<T>::method_handler};
+    rows[i++] = {m.name, m.dispid, platform::invoke_kind::method, &control_object<T>::method_handler, m.params,
+                 m.role == method_role::about_box ? "s" : "l"};
   }
   return rows;
 }

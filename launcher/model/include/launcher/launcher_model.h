@@ -57,8 +57,12 @@ inline constexpr std::array<captioned_control, 7> kCaptionedControls{{
 class launcher_model {
  public:
   // `app_dir` holds the INI files; `program_name` is the launcher's own file name, whose stem is
-  // its title and names the main INI ("Launcher" reads "Launcher.INI").
-  launcher_model(std::filesystem::path app_dir, std::string_view program_name);
+  // its title and names the main INI ("Launcher" reads "Launcher.INI"). When the main INI cannot
+  // be written (an installed, read-only folder), the choices the launcher remembers (last and
+  // default language, last application) go to a per-user copy in `user_dir` (empty: the
+  // default, $XDG_CONFIG_HOME/poskit/launcher or ~/.config/poskit/launcher), which then takes
+  // precedence over the main INI for those values.
+  launcher_model(std::filesystem::path app_dir, std::string_view program_name, std::filesystem::path user_dir = {});
 
   // Reads the INI files and prepares the first step: pictures, captions, the default language,
   // the language tree and, when a default language is set, the application step. Writes the
@@ -71,6 +75,8 @@ class launcher_model {
   const std::string& app_path() const { return app_path_; }
   // Path of the main INI file.
   const std::filesystem::path& main_ini() const { return main_ini_; }
+  // Path of the per-user copy of the remembered choices (used when the main INI is read-only).
+  const std::filesystem::path& user_ini() const { return user_ini_; }
 
   // The window caption.
   const std::string& window_caption() const { return window_caption_; }
@@ -121,6 +127,11 @@ class launcher_model {
 
  private:
   std::string read_main(std::string_view section, std::string_view key, std::string_view fallback) const;
+  // A remembered choice: from the per-user copy when it holds it, else from the main INI.
+  std::string read_choice(std::string_view section, std::string_view key, std::string_view fallback) const;
+  // Remembers a choice in the main INI, or in the per-user copy when the main INI cannot be
+  // written; a choice that cannot be written anywhere is only lost, never reported.
+  void write_choice(std::string_view section, std::string_view key, std::string_view value);
   std::filesystem::path language_ini(const std::string& language) const;
   void localise(const std::string& language);
   void fill_applications(const std::filesystem::path& language_ini);
@@ -130,6 +141,7 @@ class launcher_model {
   std::string app_path_;
   std::string title_;
   std::filesystem::path main_ini_;
+  std::filesystem::path user_ini_;
 
   std::string printer_;
   std::filesystem::path logo_picture_;

@@ -413,6 +413,38 @@ class dispatch_client {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Member discovery
+
+// One member of an object as its member list describes it. Types are letters: 'l' long,
+// 'b' bool, 'd' double, 's' string, 'y' byte array, 'o' object, 'v' any value, and the
+// by-reference cells 'L' long&, 'S' string&, 'Y' byte array&; "?" when the member did not say.
+struct member_description {
+  std::string name;
+  long dispid = 0;
+  invoke_kind kind = invoke_kind::method;
+  std::string params;  // one letter per argument, in order (a property put: the new value)
+  std::string result;  // the letter of the value handed back; "" for none
+};
+
+// Lists an object's members (name, dispatch id, kind, argument types): what a type library
+// tells on the platform the kit comes from. Objects made with dispatch_object offer it.
+class member_list : public unknown {
+ public:
+  static constexpr guid kIid = guid::literal("{6B1D3F60-2C4E-4E55-9A7D-5D2B8C0F41A3}");
+  using interface_type = member_list;
+  // Replaces `out` with the members, in the order of the object's table.
+  virtual hresult list_members(std::vector<member_description>& out) = 0;
+
+ protected:
+  ~member_list() = default;
+};
+
+// The name of a type letter of member_description: "long", "string&", ...; "unknown" for "?".
+std::string_view member_type_name(char letter);
+// Lists the members of `object`; kENoInterface when it offers no member list.
+hresult list_members(dispatch* object, std::vector<member_description>& out);
+
+// ---------------------------------------------------------------------------------------------
 // Events
 
 // The attachment point of an object's events: sinks are dispatch objects whose members the

@@ -30,6 +30,9 @@ struct dispatch_member {
   long dispid = 0;
   invoke_kind kind = invoke_kind::method;
   hresult (*handler)(T& self, long dispid, std::span<const Variant> args, Variant* result) = nullptr;
+  // Argument and result types as member_description letters ("?" when the handler is raw).
+  std::string_view params = "?";
+  std::string_view result = "?";
 };
 
 namespace dispatch_detail {
@@ -78,6 +81,7 @@ template <class P>
 struct arg_binding<P> {
   using storage = std::int32_t;
   static constexpr std::string_view kWanted = "long";
+  static constexpr char kLetter = 'l';
   static hresult load(const Variant& v, storage& s) { return v.as_long(s); }
   static std::remove_cvref_t<P> pass(storage& s) { return static_cast<std::remove_cvref_t<P>>(s); }
 };
@@ -85,6 +89,7 @@ template <>
 struct arg_binding<bool> {
   using storage = bool;
   static constexpr std::string_view kWanted = "bool";
+  static constexpr char kLetter = 'b';
   static hresult load(const Variant& v, storage& s) { return v.as_bool(s); }
   static bool pass(storage& s) { return s; }
 };
@@ -92,6 +97,7 @@ template <>
 struct arg_binding<double> {
   using storage = double;
   static constexpr std::string_view kWanted = "double";
+  static constexpr char kLetter = 'd';
   static hresult load(const Variant& v, storage& s) { return v.as_double(s); }
   static double pass(storage& s) { return s; }
 };
@@ -101,6 +107,7 @@ template <class P>
 struct arg_binding<P> {
   using storage = std::string;
   static constexpr std::string_view kWanted = "string";
+  static constexpr char kLetter = 's';
   static hresult load(const Variant& v, storage& s) { return v.as_string(s); }
   static P pass(storage& s) { return s; }
 };
@@ -110,6 +117,7 @@ template <class P>
 struct arg_binding<P> {
   using storage = std::vector<std::uint8_t>;
   static constexpr std::string_view kWanted = "bytes";
+  static constexpr char kLetter = 'y';
   static hresult load(const Variant& v, storage& s) { return v.as_bytes(s); }
   static P pass(storage& s) { return s; }
 };
@@ -119,6 +127,7 @@ template <class P>
 struct arg_binding<P> {
   using storage = com_ptr<dispatch>;
   static constexpr std::string_view kWanted = "object";
+  static constexpr char kLetter = 'o';
   static hresult load(const Variant& v, storage& s) { return v.as_object(s); }
   static P pass(storage& s) {
     if constexpr (std::is_same_v<P, dispatch*>) {
@@ -133,6 +142,7 @@ template <class P>
 struct arg_binding<P> {
   using storage = Variant;
   static constexpr std::string_view kWanted = "any";
+  static constexpr char kLetter = 'v';
   static hresult load(const Variant& v, storage& s) {
     s = v;
     return kSOk;
@@ -154,14 +164,17 @@ struct ref_binding {
 template <>
 struct arg_binding<std::int32_t&> : ref_binding<std::int32_t> {
   static constexpr std::string_view kWanted = "long&";
+  static constexpr char kLetter = 'L';
 };
 template <>
 struct arg_binding<std::string&> : ref_binding<std::string> {
   static constexpr std::string_view kWanted = "string&";
+  static constexpr char kLetter = 'S';
 };
 template <>
 struct arg_binding<std::vector<std::uint8_t>&> : ref_binding<std::vector<std::uint8_t>> {
   static constexpr std::string_view kWanted = "bytes&";
+  static constexpr char kLetter = 'Y';
 };
 
 // Stores a handler's return value into `result`.
@@ -216,6 +229,62 @@ hresult thunk(typename handler_traits<decltype(F)>::owner& self, [[maybe_unused]
   }
 }
 
+// The letter of a handler's result type: "" for void, "?" for com_status (the handler says).
+template <class R>
+constexpr std::string_view result_letter() {
+  using V = std::remove_cvref_t<R>;
+  if constexpr (std::is_void_v<V>) {
+    return "";
+  } else if constexpr (std::is_same_v<V, bool>) {
+    return "b";
+  } else if constexpr (std::is_integral_v<V>) {
+    return "l";
+  } else if constexpr (std::is_same_v<V, double>) {
+    return "d";
+  } else if constexpr (std::is_convertible_v<V, std::string_view>) {
+    return "s";
+  } else if constexpr (std::is_same_v<V, std::vector<std::uint8_t>>) {
+    return "y";
+  } else if constexpr (std::is_same_v<V, Variant>) {
+    return "v";
+  } else if constexpr (std::is_same_v<V, com_status>) {
+    return "?";
+  } else {
+    return "o";
+  }
+}
+
+// The argument letters of handler F, as a NUL-terminated array (one letter per parameter).
+template <class Args, class Seq>
+struct param_letters;
+template <class Args, std::size_t... I>
+struct param_letters<Args, std::index_sequence<I...>> {
+  static constexpr char value[] = {arg_binding<std::tuple_element_t<I, Args>>::kLetter..., '\0'};
+};
+
+// The parameter and result letters of handler F ("?" both for a raw handler).
+template <auto F>
+struct signature_of {
+  using traits = handler_traits<decltype(F)>;
+  using Args = typename traits::args;
+  static constexpr bool kRaw = std::is_same_v<Args, std::tuple<long, std::span<const Variant>, Variant*>> &&
+                               std::is_same_v<typename traits::result, hresult>;
+  static constexpr std::string_view params() {
+    if constexpr (kRaw) {
+      return "?";
+    } else {
+      return param_letters<Args, std::make_index_sequence<std::tuple_size_v<Args>>>::value;
+    }
+  }
+  static constexpr std::string_view result() {
+    if constexpr (kRaw) {
+      return "?";
+    } else {
+      return result_letter<typename traits::result>();
+    }
+  }
+};
+
 }  // namespace dispatch_detail
 
 // Row builders: dispatch_method<&T::Claim>("Claim", 2). The handler is a member function of T or
@@ -228,21 +297,25 @@ hresult thunk(typename handler_traits<decltype(F)>::owner& self, [[maybe_unused]
 template <auto F>
 constexpr auto dispatch_method(std::string_view name, long dispid) {
   using T = typename dispatch_detail::handler_traits<decltype(F)>::owner;
-  return dispatch_member<T>{name, dispid, invoke_kind::method, &dispatch_detail::thunk<F>};
+  return dispatch_member<T>{name, dispid, invoke_kind::method, &dispatch_detail::thunk<F>,
+                           dispatch_detail::signature_of<F>::params(), dispatch_detail::signature_of<F>::result()};
 }
 template <auto F>
 constexpr auto dispatch_get(std::string_view name, long dispid) {
   using T = typename dispatch_detail::handler_traits<decltype(F)>::owner;
-  return dispatch_member<T>{name, dispid, invoke_kind::property_get, &dispatch_detail::thunk<F>};
+  return dispatch_member<T>{name, dispid, invoke_kind::property_get, &dispatch_detail::thunk<F>,
+                           dispatch_detail::signature_of<F>::params(), dispatch_detail::signature_of<F>::result()};
 }
 template <auto F>
 constexpr auto dispatch_put(std::string_view name, long dispid) {
   using T = typename dispatch_detail::handler_traits<decltype(F)>::owner;
-  return dispatch_member<T>{name, dispid, invoke_kind::property_put, &dispatch_detail::thunk<F>};
+  return dispatch_member<T>{name, dispid, invoke_kind::property_put, &dispatch_detail::thunk<F>,
+                           dispatch_detail::signature_of<F>::params(), dispatch_detail::signature_of<F>::result()};
 }
 
 // Base of a dispatch object of class T, which provides
 //   static std::span<const dispatch_member<T>> dispatch_members();
+// It lists those rows through member_list (asked for with query_interface).
 // `Extra` are further interfaces the object offers (connection_point_impl, say). Objects start
 // with one reference: create them with make_object. Every live object keeps its library loaded.
 // A failure thrown by a handler ends at invoke: com_error gives its code, anything else
@@ -252,6 +325,20 @@ class dispatch_object : public ref_counted<dispatch, Extra...>, private module_o
  public:
   dispatch_object(const dispatch_object&) = delete;
   dispatch_object& operator=(const dispatch_object&) = delete;
+
+  // Answers member_list with a small object of its own that lists T's rows, so that the class
+  // keeps a single path to unknown.
+  hresult query_interface(const guid& iid, void** out) override {
+    if (iid != member_list::kIid) return ref_counted<dispatch, Extra...>::query_interface(iid, out);
+    if (out == nullptr) return kEPointer;
+    *out = nullptr;
+    try {
+      *out = static_cast<member_list*>(new lister(com_ptr<dispatch>(static_cast<dispatch*>(this))));
+    } catch (const std::bad_alloc&) {
+      return kEOutOfMemory;
+    }
+    return kSOk;
+  }
 
   hresult get_ids_of_names(std::string_view name, long& dispid) override {
     for (const auto& row : T::dispatch_members()) {
@@ -304,6 +391,30 @@ class dispatch_object : public ref_counted<dispatch, Extra...>, private module_o
 
  protected:
   dispatch_object() = default;
+
+ private:
+  // The member list of one object; it holds the object, which keeps the library loaded.
+  class lister final : public ref_counted<member_list> {
+   public:
+    explicit lister(com_ptr<dispatch> owner) : owner_(std::move(owner)) {}
+    hresult list_members(std::vector<member_description>& out) override {
+      out.clear();
+      try {
+        for (const auto& row : T::dispatch_members()) {
+          out.push_back(
+              {std::string(row.name), row.dispid, row.kind, std::string(row.params), std::string(row.result)});
+        }
+      } catch (const std::bad_alloc&) {
+        out.clear();
+        return kEOutOfMemory;
+      }
+      return kSOk;
+    }
+
+   private:
+    ~lister() override = default;
+    com_ptr<dispatch> owner_;
+  };
 };
 
 // Implements connection_point over an event_sinks list; mix it into dispatch_object's Extra

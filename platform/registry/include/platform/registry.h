@@ -1,5 +1,6 @@
-// The kit's registry: keys with typed values under three roots, shared by every process of the
-// user and persisted as text files in the .reg export format, one file per root.
+// The kit's registry: keys with typed values under three roots, persisted as text files in the
+// .reg export format, one file per root: the machine's roots shared by every user, the user's
+// own root per user (see registry_directory).
 #pragma once
 
 #include <cstdint>
@@ -44,9 +45,18 @@ std::string_view root_name(registry_root root);
 // into its root and the path below it. False for an unknown root.
 bool parse_key_path(std::string_view full_path, registry_root& root, std::string& sub_path);
 
-// Folder holding the store: $OPOS_REGISTRY_DIR when set, else $XDG_CONFIG_HOME/poskit/registry,
-// else ~/.config/poskit/registry.
+// The user's folder (HKEY_CURRENT_USER): $OPOS_REGISTRY_DIR when set, else
+// $XDG_CONFIG_HOME/poskit/registry, else ~/.config/poskit/registry.
 std::filesystem::path registry_directory();
+// The machine's folder (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT), shared by every user:
+// $OPOS_SYSTEM_REGISTRY_DIR when set, else the folder chosen at build time (KIT_SYSTEM_REGISTRY_DIR,
+// /etc/poskit/registry by default). Writing it takes the right to write there; without it a
+// write gives kErrorAccessDenied and changes nothing.
+std::filesystem::path system_registry_directory();
+// Folder holding the file of `root`: $OPOS_REGISTRY_DIR for every root when set (a private
+// store, as tests and demos use), else the machine's folder for HKEY_LOCAL_MACHINE and
+// HKEY_CLASSES_ROOT and the user's for HKEY_CURRENT_USER.
+std::filesystem::path registry_directory(registry_root root);
 
 // Text of the last failure on this thread that has more to say than its code (a store file's
 // path and line for kErrorBadRegistryFile, the system's reason for kErrorRegistryIo).
