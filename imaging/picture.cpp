@@ -145,9 +145,11 @@ int open_picture(const std::string& path, const scratch_folder& folder, CDib& di
       return dib.OpenImage(bitmap);
     }
     case picture_format::jpeg: {
+      // The JPEG is opened from a copy, so that a read-only picture opens too.
+      const std::string copy = folder.path() + "/picture.jpg";
+      if (!detail::copy_atomic(path, copy)) return kImageCannotOpen;
       CJpeg jpeg;
-      // The JPEG is read where it is; only the bitmap is written, into the scratch folder.
-      const int opened = jpeg.OpenImage(path);
+      const int opened = jpeg.OpenImage(copy);
       if (opened != kImageOk) return opened;
       const int converted = convert_jpeg(jpeg, device_context{}, bitmap);
       if (converted != kImageOk) return converted;

@@ -28,7 +28,9 @@ inline constexpr int kImageBadPicture = 80;     // the JPEG (or PNG) cannot be d
 inline constexpr int kImageTypeDib = 1;
 inline constexpr int kImageTypeJpeg = 2;
 
-// The 40-byte bitmap information header, read in place from the working copy.
+// The 40-byte bitmap information header, read in place from the working copy. In a file it
+// starts at byte 14, so it is aligned to 2 bytes only.
+#pragma pack(push, 2)
 struct BITMAPINFOHEADER {
   std::uint32_t biSize;
   std::int32_t biWidth;
@@ -42,7 +44,8 @@ struct BITMAPINFOHEADER {
   std::uint32_t biClrUsed;
   std::uint32_t biClrImportant;
 };
-static_assert(sizeof(BITMAPINFOHEADER) == 40);
+#pragma pack(pop)
+static_assert(sizeof(BITMAPINFOHEADER) == 40 && alignof(BITMAPINFOHEADER) == 2);
 
 // One colour-table entry as stored in a bitmap: blue, green, red, reserved.
 struct RGBQUAD {
