@@ -15,6 +15,7 @@
 #include "printer/config_paths.h"
 #include "printer/esc_engineer.h"
 #include "printer/printer_bitmap.h"
+#include "printer/printer_picture.h"
 #include "printer/vx40_printer.h"
 
 namespace devsvc {
@@ -159,7 +160,7 @@ std::int32_t CVX40Printer::PrintBitmap(std::int32_t station, const std::string& 
   if (station != PTR_S_RECEIPT || rotation_state_ != PTR_RP_NORMAL || width != PTR_BM_ASIS) return Illegal();
 
   CPrinterBitmap bitmap;
-  const int loaded = bitmap.load(file_name);
+  const int loaded = load_printer_picture(file_name, RecLineWidth, bitmap);
   if (loaded != kBitmapOk) {
     if (!is_bad_format(loaded)) return StoreResult(OPOS_E_FAILURE);
     ResultCodeExtended = OPOS_EPTR_BADFORMAT;
@@ -221,7 +222,7 @@ std::int32_t CVX40Printer::SetBitmap(std::int32_t number, std::int32_t station, 
 std::int32_t CVX40Printer::RecordStoredBitmap(std::int32_t number, std::int32_t alignment,
                                               const std::string& file_name) {
   CPrinterBitmap bitmap;
-  const int loaded = bitmap.load(file_name);
+  const int loaded = load_printer_picture(file_name, RecLineWidth, bitmap);
   if (loaded != kBitmapOk) {
     if (!is_bad_format(loaded)) return OPOS_E_ILLEGAL;
     ResultCodeExtended = OPOS_EPTR_BADFORMAT;
