@@ -14,7 +14,8 @@ struct pixel {
 };
 
 // Turns every pixel of the `width` x `height` picture (rows top first) into black, white or
-// pure red.
+// pure red, dithered: red where the picture is red, black and white by its luminance elsewhere,
+// with the image library's error diffusion.
 void reduce_to_black_white_red(std::vector<pixel>& pixels, int width, int height);
 
 }  // namespace imgconv

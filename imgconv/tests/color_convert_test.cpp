@@ -113,6 +113,35 @@ TEST_F(ColorConvertLibrary, EveryPixelBecomesBlackWhiteOrRed) {
   }
 }
 
+TEST_F(ColorConvertLibrary, FlatShadesAreDitheredInProportion) {
+  // 32 x 32 of one shade: mid grey gives black and white dots about half and half, a pale red
+  // (red 255, green and blue 128) red and white dots about half and half, never black.
+  struct Case {
+    const char* what;
+    colour shade;
+    colour ink;
+    colour other;
+  };
+  const Case cases[] = {
+      {"mid grey", {128, 128, 128}, kBlack, kRed},
+      {"pale red", {255, 128, 128}, kRed, kBlack},
+  };
+  for (const Case& c : cases) {
+    std::string bits;
+    for (int i = 0; i < 32 * 32; ++i) bits += std::string{static_cast<char>(c.shade.b), static_cast<char>(c.shade.g), static_cast<char>(c.shade.r)};
+    const std::vector<colour> got = run(info_of(32, 32, 24, {}), bits, 32, 32);
+    ASSERT_EQ(got.size(), 32u * 32u) << c.what;
+    int ink = 0, other = 0;
+    for (const colour& p : got) {
+      ink += p == c.ink;
+      other += p == c.other;
+    }
+    EXPECT_GT(ink, 32 * 32 * 35 / 100) << c.what;
+    EXPECT_LT(ink, 32 * 32 * 65 / 100) << c.what;
+    EXPECT_EQ(other, 0) << c.what;
+  }
+}
+
 TEST_F(ColorConvertLibrary, RefusesWhatItCannotConvert) {
   const std::string bits(16, '\0');
   unsigned char text[256] = {};
