@@ -62,10 +62,10 @@ bool read_geometry(const unsigned char* info, geometry& g) {
 imgconv_image* new_24bpp(std::int32_t width, std::int32_t height, std::uint64_t& stride) {
   stride = (static_cast<std::uint64_t>(width) * 24 + 31) / 32 * 4;
   const std::uint64_t size = kInfoHeaderSize + stride * static_cast<std::uint64_t>(height);
-  auto* image = static_cast<imgconv_image*>(std::calloc(1, offsetof(imgconv_image, dib) + size));
+  auto* image = static_cast<imgconv_image*>(std::calloc(1, sizeof(imgconv_image) + size));
   if (image == nullptr) return nullptr;
   image->size = static_cast<std::uint32_t>(size);
-  unsigned char* h = image->dib;
+  unsigned char* h = imgconv_dib(image);
   put32(h, kInfoHeaderSize);
   put32(h + 4, static_cast<std::uint32_t>(width));
   put32(h + 8, static_cast<std::uint32_t>(height));  // bottom row first
@@ -97,7 +97,7 @@ IMGCONV_EXPORT imgconv_image* ConvertTo24Bpp(const void* info_bytes, const void*
   std::uint64_t stride = 0;
   imgconv_image* image = new_24bpp(g.width, g.height, stride);
   if (image == nullptr) return nullptr;
-  unsigned char* out = image->dib + kInfoHeaderSize;
+  unsigned char* out = imgconv_dib(image) + kInfoHeaderSize;
   for (std::int32_t y = 0; y < g.height; ++y) {
     // Both pictures keep the file's row order: bottom row first.
     const std::int32_t row = g.bottom_up ? y : g.height - 1 - y;
@@ -132,13 +132,13 @@ IMGCONV_EXPORT imgconv_image* ProcessImg(imgconv_dc* dc, imgconv_image* image, i
     return nullptr;
   }
   geometry g;
-  if (!read_geometry(image->dib, g) || g.bit_count != 24 ||
+  if (!read_geometry(imgconv_dib(image), g) || g.bit_count != 24 ||
       kInfoHeaderSize + g.stride * static_cast<std::uint64_t>(g.height) > image->size) {
     remark("not a 24-bit picture");
     return nullptr;
   }
   std::vector<imgconv::pixel> pixels(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height));
-  const unsigned char* bits = image->dib + kInfoHeaderSize;
+  const unsigned char* bits = imgconv_dib(image) + kInfoHeaderSize;
   for (std::int32_t y = 0; y < g.height; ++y) {
     const std::int32_t row = g.bottom_up ? g.height - 1 - y : y;
     const unsigned char* from = bits + static_cast<std::uint64_t>(row) * g.stride;
@@ -155,7 +155,7 @@ IMGCONV_EXPORT imgconv_image* ProcessImg(imgconv_dc* dc, imgconv_image* image, i
     remark("out of memory");
     return nullptr;
   }
-  unsigned char* to_bits = result->dib + kInfoHeaderSize;
+  unsigned char* to_bits = imgconv_dib(result) + kInfoHeaderSize;
   for (std::int32_t y = 0; y < g.height; ++y) {
     unsigned char* to = to_bits + static_cast<std::uint64_t>(g.height - 1 - y) * stride;
     for (std::int32_t x = 0; x < g.width; ++x) {

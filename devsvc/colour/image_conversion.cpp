@@ -59,7 +59,7 @@ bool ConvertPicture(const std::string& library, const std::string& root, CColorB
   if (!result) return false;
 
   CColorBitmap converted;
-  if (converted.load_packed(std::span<const std::uint8_t>(result->dib, result->size)) != kBitmapOk) return false;
+  if (converted.load_packed(std::span<const std::uint8_t>(imgconv_dib(result.get()), result->size)) != kBitmapOk) return false;
   bitmap = std::move(converted);
   return true;
 }

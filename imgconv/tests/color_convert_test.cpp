@@ -65,9 +65,9 @@ class ColorConvertLibrary : public ::testing::Test {
     EXPECT_EQ(status, 0);
     const int stride = (width * 24 + 31) / 32 * 4;
     EXPECT_EQ(result->size, static_cast<std::uint32_t>(40 + stride * height));
-    EXPECT_EQ(result->dib[14], 24);
+    EXPECT_EQ(imgconv_dib(result)[14], 24);
     for (int y = 0; y < height; ++y) {
-      const unsigned char* row = result->dib + 40 + static_cast<std::size_t>((height - 1 - y) * stride);
+      const unsigned char* row = imgconv_dib(result) + 40 + static_cast<std::size_t>((height - 1 - y) * stride);
       for (int x = 0; x < width; ++x) out.push_back({row[x * 3 + 2], row[x * 3 + 1], row[x * 3]});
     }
     std::free(result);
@@ -159,7 +159,7 @@ TEST_F(ColorConvertLibrary, RefusesWhatItCannotConvert) {
   EXPECT_EQ(process_(nullptr, image, 0, 1, text, &status), nullptr);
   EXPECT_EQ(status, 1);
   imgconv_dc dc{nullptr, 0};
-  image->dib[14] = 8;
+  imgconv_dib(image)[14] = 8;
   EXPECT_EQ(process_(&dc, image, 0, 1, text, &status), nullptr);
   EXPECT_STREQ(reinterpret_cast<char*>(text), "not a 24-bit picture");
   std::free(image);

@@ -114,6 +114,43 @@ TEST_F(ColourPictureTest, TallPictureGoesInBandsOf235RowsEachInBlackThenRed) {
   EXPECT_EQ(testing::hex(header), "1D 38 4C E0 01 00 00 30 70 30 01 01 31 10 00 EB 00");
 }
 
+// Occurrences of `part` in `bytes`.
+std::size_t count_of(const std::string& bytes, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = bytes.find(part); at != std::string::npos; at = bytes.find(part, at + part.size())) ++n;
+  return n;
+}
+
+TEST_F(ColourPictureTest, QueuedPictureGoesOutBandByBandWithoutPollsAfterTheBands) {
+  printer_object p(kColorProgId);
+  open_claim_enable(p);
+  p.set(PIDXPtr_AsyncMode, 1);
+  ASSERT_EQ(p.call("PrintBitmap", PTR_S_RECEIPT, tall_.string(), PTR_BM_ASIS, PTR_BM_LEFT), OPOS_SUCCESS);
+  // Each band's print-buffer command is a print request of its own, with its own completion;
+  // the closing commands follow them.
+  const std::string closing = "\x1B\x61\x30" + kBlackInk + kStatusPoll;
+  ASSERT_TRUE(test::run_until([&] {
+    std::size_t done = 0;
+    for (const std::string& call : p.control->calls) done += call.starts_with("SOOutputComplete");
+    return done == 2 && after_claim().ends_with(closing);
+  }));
+  const std::string sent = after_claim();
+  const std::vector<graphics_command> commands = graphics_in(sent);
+  ASSERT_EQ(commands.size(), 6u);
+  EXPECT_EQ(commands[3].rows, 65);
+  // Status polls after the alignment, the two print-buffer commands and the closing commands only.
+  EXPECT_EQ(count_of(sent, kStatusPoll), 4u);
+}
+
+TEST_F(ColourPictureTest, DirectWriteIsFollowedByAStatusPoll) {
+  printer_object p(kColorProgId);
+  open_claim_enable(p);
+  std::int32_t data = 0;
+  std::string text = "ABC";
+  ASSERT_EQ(p.direct_io(1, data, text), OPOS_SUCCESS);
+  EXPECT_TRUE(same_bytes(after_claim(), "ABC" + kStatusPoll));
+}
+
 TEST_F(ColourPictureTest, BlackAndRedPalettePrintsBothPlanes) {
   printer_object p(kColorProgId);
   open_claim_enable(p);

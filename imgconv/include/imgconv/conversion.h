@@ -13,10 +13,9 @@
 
 extern "C" {
 
-// A handle: the size in bytes of the packed bitmap that follows it.
+// A handle: the size in bytes of the packed bitmap that follows it in the same block.
 struct imgconv_image {
   std::uint32_t size;
-  unsigned char dib[1];  // `size` bytes
 };
 
 // The device context of a conversion: the picture as the caller loaded it (its packed bitmap).
@@ -37,3 +36,9 @@ using ProcessImg_fn = imgconv_image* (*)(imgconv_dc* dc, imgconv_image* image, i
                                          unsigned char* text, unsigned char* out);
 
 }  // extern "C"
+
+// The packed bitmap of a handle: the `size` bytes after its size field.
+inline unsigned char* imgconv_dib(imgconv_image* image) { return reinterpret_cast<unsigned char*>(image + 1); }
+inline const unsigned char* imgconv_dib(const imgconv_image* image) {
+  return reinterpret_cast<const unsigned char*>(image + 1);
+}
