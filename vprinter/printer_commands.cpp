@@ -382,6 +382,44 @@ bool image_header_fits(machine& m, std::string_view what, int w, int h, int sx, 
   return false;
 }
 
+// Defines stored graphics from `p` (m, fn, a, kc1, kc2, b, xL, xH, yL, yH, ...): `planes` colour
+// planes follow the `header` parameter bytes, each its colour byte and its rows. A two-colour
+// printer keeps colour "2" as the red plane; every other plane, and every plane of a one-colour
+// printer, prints black. Defining a key again replaces what it held.
+void define_graphics(machine& m, std::string_view p, std::size_t header, int planes, const char* what) {
+  const int w = u16(p, 6), h = u16(p, 8);
+  const std::size_t row = static_cast<std::size_t>((w + 7) / 8);
+  const std::size_t plane = row * static_cast<std::size_t>(h);
+  if (planes < 1 || p.size() < header + static_cast<std::size_t>(planes) * (plane + 1)) {
+    m.note(kind::ignored, std::string(what) + " not supported or malformed");
+    return;
+  }
+  if (!image_header_fits(m, what, w, h, 1, static_cast<std::size_t>(planes),
+                         p.size() - header - static_cast<std::size_t>(planes))) {
+    return;
+  }
+  const std::string key(p.substr(3, 2));
+  const auto held = [&](const std::map<std::string, bitmap>& planes_by_key) {
+    const auto it = planes_by_key.find(key);
+    return it == planes_by_key.end() ? 0L : static_cast<long>((it->second.width() + 7) / 8 * it->second.height());
+  };
+  if (m.nv_used_bytes() - held(m.graphics) - held(m.graphics_red) + static_cast<long>(plane) * planes >
+      m.cfg().nv_memory_bytes) {
+    m.note(kind::note, "GS ( L: graphics do not fit in the remaining memory");
+    return;
+  }
+  bitmap img(w, h);
+  bitmap red(w, h);
+  for (int k = 0; k < planes; ++k) {
+    const std::size_t at = header + static_cast<std::size_t>(k) * (plane + 1);
+    const bool is_red = m.cfg().two_colour() && u8(p, at) == 0x32;
+    merge_into(is_red ? red : img, raster_to_bitmap(p.substr(at + 1), w, h, static_cast<int>(row)));
+  }
+  m.graphics[key] = std::move(img);
+  if (red.count() > 0) m.graphics_red[key] = std::move(red);
+  else m.graphics_red.erase(key);
+}
+
 // GS ( L and GS 8 L: `p` holds the bytes after the length field (m, fn, parameters).
 void graphics(machine& m, std::string_view p) {
   const int fn = u8(p, 1);
@@ -408,41 +446,16 @@ void graphics(machine& m, std::string_view p) {
         m.note(kind::note, "GS ( L: no graphics to delete under that key");
       if (p.size() >= 4) m.graphics_red.erase(std::string(p.substr(2, 2)));
       return;
-    case 67: {
+    case 67:
       // a kc1 kc2 b xL xH yL yH, then b colour planes (c, data)
-      if (p.size() < 10) break;
-      const int w = u16(p, 6), h = u16(p, 8), planes = u8(p, 5);
-      const std::size_t row = static_cast<std::size_t>((w + 7) / 8);
-      const std::size_t plane = row * static_cast<std::size_t>(h);
-      if (u8(p, 2) != 48 || planes < 1 || p.size() < 10 + static_cast<std::size_t>(planes) * (plane + 1)) break;
-      if (!image_header_fits(m, "GS ( L function 67", w, h, 1, static_cast<std::size_t>(planes),
-                             p.size() - 10 - static_cast<std::size_t>(planes))) {
-        return;
-      }
-      const std::string key(p.substr(3, 2));
-      // Defining a key again replaces what it held: its old planes do not count.
-      const auto held = [&](const std::map<std::string, bitmap>& planes_by_key) {
-        const auto it = planes_by_key.find(key);
-        return it == planes_by_key.end() ? 0L : static_cast<long>((it->second.width() + 7) / 8 * it->second.height());
-      };
-      if (m.nv_used_bytes() - held(m.graphics) - held(m.graphics_red) + static_cast<long>(plane) * planes > capacity) {
-        m.note(kind::note, "GS ( L: graphics do not fit in the remaining memory");
-        return;
-      }
-      // Each plane starts with its colour byte: on a two-colour printer "2" is red, on one
-      // colour every plane prints black.
-      bitmap img(w, h);
-      bitmap red(w, h);
-      for (int k = 0; k < planes; ++k) {
-        const std::size_t at = 10 + static_cast<std::size_t>(k) * (plane + 1);
-        const bool is_red = m.cfg().two_colour() && u8(p, at) == 0x32;
-        merge_into(is_red ? red : img, raster_to_bitmap(p.substr(at + 1), w, h, static_cast<int>(row)));
-      }
-      m.graphics[key] = std::move(img);
-      if (red.count() > 0) m.graphics_red[key] = std::move(red);
-      else m.graphics_red.erase(key);
+      if (p.size() < 10 || u8(p, 2) != 48) break;
+      define_graphics(m, p, 10, u8(p, 5), "GS ( L function 67");
       return;
-    }
+    case 255:
+      // The colour variant: a kc1 kc2 b xL xH yL yH 00, then three colour planes (c, data).
+      if (p.size() < 11 || u8(p, 2) != 48) break;
+      define_graphics(m, p, 11, 3, "GS 8 L colour graphics");
+      return;
     case 69: {
       if (p.size() < 6) break;
       auto it = m.graphics.find(std::string(p.substr(2, 2)));

@@ -54,6 +54,9 @@ TEST(VprinterColour, GraphicsPlanesPrintInTheirColours) {
        bytes("1D 38 4C 0C 00 00 00 30 70 30 01 01 31 08 00 02 00 FF 00") +
            bytes("1D 38 4C 0C 00 00 00 30 70 30 01 01 32 08 00 02 00 00 FF") + bytes("1D 28 4C 02 00 30 32")},
       {"stored graphics of two planes, printed by function 69", kTwoPlanes + kPrintK1},
+      {"stored graphics of the colour variant (three planes, the third empty)",
+       bytes("1D 38 4C 14 00 00 00 30 FF 30 4B 33 06 08 00 02 00 00 31 FF 00 32 00 FF 33 00 00") +
+           bytes("1D 28 4C 06 00 30 45 4B 33 01 01")},
   };
   for (const Case& c : cases) {
     virtual_printer p(two_colour());
