@@ -14,7 +14,7 @@ cd "$here"
 # Debian packages the build, the tests and the demo need.
 packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev socat
           libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler openssl
-          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux iproute2 help2man)
+          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux iproute2 help2man libjpeg62-turbo-dev)
 
 say() { printf '==> %s\n' "$*"; }
 
@@ -104,6 +104,19 @@ demo() {
   say "printing examples/scripts/receipt.posrun on the in-process virtual printer"
   "$posrun" "$here/examples/scripts/receipt.posrun"
   say "the receipt: $out/receipt.png (printer bytes in $out/receipt.bin)"
+
+  # The two-colour printer on a virtual printer of its own, with the kit's image-conversion
+  # library for pictures in other colours than black, white and red.
+  local colour='HKLM\SOFTWARE\OLEforRetail\ServiceOPOS\POSPrinter\VX40CDevice'
+  "$oposreg" import "$here/examples/registry/colour.reg"
+  "$oposreg" set "$colour" IniSet REG_SZ "$here/examples/metrics/VX40C.INI"
+  "$oposreg" set "$colour" ConvertImageDLL REG_SZ "$bin/imgconv/libColorConvert.so"
+  "$oposreg" set "$colour" RootPath REG_SZ "$out/"
+  "$oposreg" set 'HKLM\SOFTWARE\Quorel\Ports\VCOLOUR' Transport REG_SZ \
+    "sim:?id=0x2E&model=VX40C&render=$out/colour-receipt.png&capture=$out/colour-receipt.bin"
+  say "printing examples/scripts/colour.posrun on the two-colour virtual printer"
+  "$posrun" "$here/examples/scripts/colour.posrun"
+  say "the two-colour receipt: $out/colour-receipt.png"
 
   # The customer display shares the printer's port; its bytes go to a capture of their own so
   # that the receipt's picture stays. The scripts run from the demo's folder, not the kit's.

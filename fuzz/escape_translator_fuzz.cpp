@@ -39,7 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t code_page = kCodePages[data[3] / 3 % std::size(kCodePages)];
   const std::string_view text(reinterpret_cast<const char*>(data + 4), size - 4);
 
-  static const devsvc::CEscParser parser = devsvc::CEscParser::for_printer();
+  // The one-colour and the two-colour printer's translators, chosen by a bit of the first byte.
+  static const devsvc::CEscParser one_colour = devsvc::CEscParser::for_printer();
+  static const devsvc::CEscParser two_colour = devsvc::CEscParser::for_two_colour_printer();
+  const devsvc::CEscParser& parser = (data[0] & 0x80) != 0 ? two_colour : one_colour;
+  context.bmp_mode = static_cast<std::int32_t>(data[2] % 6) - 1;
   const devsvc::prepared_text prepared = devsvc::Prepare(text, conversion, code_page, parser, context);
   require(prepared.result == 0 || prepared.result == 106 || prepared.result == 111);
   if (prepared.result != 0) {

@@ -304,6 +304,7 @@ int machine::nv_used_bytes() const {
   long used = 0;
   for (const auto& img : stored_images) used += img.width() / 8 * img.height();
   for (const auto& [key, img] : graphics) used += (img.width() + 7) / 8 * img.height();
+  for (const auto& [key, img] : graphics_red) used += (img.width() + 7) / 8 * img.height();
   return static_cast<int>(used);
 }
 
@@ -406,6 +407,9 @@ void machine::reset() {
   awaiting_setup_reply = false;
   downloaded_image = bitmap();
   graphics_buffer = bitmap();
+  graphics_buffer_red = bitmap();
+  key_list_rest.clear();
+  awaiting_key_list_ack = false;
 }
 
 }  // namespace vprinter::detail

@@ -95,7 +95,18 @@ class machine {
   bitmap downloaded_image;                // GS *
   std::map<std::string, bitmap> graphics;  // GS ( L / GS 8 L, by key code
   bitmap graphics_buffer;                  // GS ( L function 112, printed by function 50
+  // The red planes of two-colour graphics and of the graphics buffer.
+  std::map<std::string, bitmap> graphics_red;
+  bitmap graphics_buffer_red;
   int nv_used_bytes() const;
+
+  // The key-code list (GS ( L function 64), sent a block at a time: each block waits for the
+  // host's ACK before the next goes out.
+  void send_key_list();
+  // ACK of a block; false when no key-list block was waiting for one.
+  bool key_list_acknowledged();
+  std::string key_list_rest;       // key codes of blocks not sent yet
+  bool awaiting_key_list_ack = false;
 
   // The setup block exchange (ESC } commands).
   void send_setup_block(char kind);

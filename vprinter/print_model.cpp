@@ -158,7 +158,7 @@ void print_model::add_item(bitmap img) {
   }
   if (items_.empty()) line_upside_down_ = modes.upside_down;
   const int w = img.width();
-  items_.push_back({x_, std::move(img)});
+  items_.push_back({x_, std::move(img), modes.red});
   x_ += w;
 }
 
@@ -177,12 +177,15 @@ void print_model::tab() {
   }
 }
 
-bitmap print_model::compose_line(int width) const {
+bitmap print_model::compose_line(int width, ink_filter filter) const {
   int height = 0;
   for (const auto& it : items_) height = std::max(height, it.img.height());
   bitmap line(width, height);
   // Items stand on a common bottom line, as characters of mixed heights do.
-  for (const auto& it : items_) blit(line, it.img, it.x, height - it.img.height());
+  for (const auto& it : items_) {
+    if ((filter == ink_filter::black && it.red) || (filter == ink_filter::red && !it.red)) continue;
+    blit(line, it.img, it.x, height - it.img.height());
+  }
   return line;
 }
 
@@ -242,11 +245,12 @@ int print_model::flush_line() {
     if (modes.alignment == 1) offset = std::max(0, (modes.area_width - content) / 2);
     if (modes.alignment == 2) offset = std::max(0, modes.area_width - content);
     for (auto& it : items_) it.x += offset;
-    bitmap line = compose_line(modes.area_width);
+    bitmap line = compose_line(modes.area_width, ink_filter::black);
     if (line_upside_down_) line = rotated_180(line);
     bitmap placed(cfg_.paper_width_dots, height);
     blit(placed, line, modes.left_margin, 0);
     blit_standard(placed, height);
+    blit_red_line(modes.left_margin, height);
     ++lines_;
   }
   items_.clear();
@@ -268,6 +272,7 @@ void print_model::make_room(int bottom) {
   if (limit <= 0 || bottom <= limit + limit / 4) return;
   const int drop = std::min(bottom - limit, y_);
   paper_.drop_top(std::min(drop, paper_.height()));
+  red_paper_.drop_top(std::min(drop, red_paper_.height()));
   y_ -= drop;
   dropped_dots_ += drop;
 }
@@ -348,6 +353,29 @@ void print_model::image(const bitmap& img, int scale_x, int scale_y) {
   const int h = big.height();
   line_upside_down_ = modes.upside_down;
   items_.push_back({0, std::move(big)});
+  flush_line();
+  feed(h);
+}
+
+void print_model::image_planes(const bitmap& black, const bitmap& red, int scale_x, int scale_y) {
+  if (page_mode_ || red.count() == 0) {
+    // Page mode keeps one plane: the red dots print black there.
+    bitmap both(std::max(black.width(), red.width()), std::max(black.height(), red.height()));
+    blit(both, black, 0, 0);
+    blit(both, red, 0, 0);
+    image(both, scale_x, scale_y);
+    return;
+  }
+  if (line_pending()) {
+    notes_.push_back("image with a line pending: the line was printed first");
+    line_feed();
+  }
+  bitmap big_black = scaled(black, std::max(scale_x, 1), std::max(scale_y, 1));
+  bitmap big_red = scaled(red, std::max(scale_x, 1), std::max(scale_y, 1));
+  const int h = std::max(big_black.height(), big_red.height());
+  line_upside_down_ = modes.upside_down;
+  items_.push_back({0, std::move(big_black), false});
+  items_.push_back({0, std::move(big_red), true});
   flush_line();
   feed(h);
 }
@@ -495,6 +523,17 @@ void print_model::move_page_y(int dots) {
   base_ = base_.value_or(0) + dots;
   base_set_ = true;
 }
+
+void print_model::blit_red_line(int offset, int height) {
+  if (std::none_of(items_.begin(), items_.end(), [](const item& it) { return it.red; })) return;
+  bitmap line = compose_line(modes.area_width, ink_filter::red);
+  if (line_upside_down_) line = rotated_180(line);
+  if (red_paper_.width() == 0) red_paper_ = bitmap(cfg_.paper_width_dots, 0);
+  red_paper_.grow_to(y_ + height);
+  blit(red_paper_, line, offset, y_);
+}
+
+bitmap print_model::red_paper_image() const { return red_paper_; }
 
 bitmap print_model::paper_image() const {
   bitmap out = paper_;

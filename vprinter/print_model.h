@@ -43,6 +43,7 @@ struct print_modes {
   int barcode_module = 3;    // GS w
   int hri_position = 0;      // GS H: 0 none, 1 above, 2 below, 3 both
   int hri_font = 0;          // GS f
+  bool red = false;          // GS ( N: characters in colour 2 (two-colour printers)
 };
 
 class print_model {
@@ -70,6 +71,8 @@ class print_model {
   void move_x(int dots);
   // Prints an image block (raster, stored or downloaded image) scaled by whole factors.
   void image(const bitmap& img, int scale_x, int scale_y);
+  // Prints a two-colour image block: `black` and `red` planes of one picture, one over the other.
+  void image_planes(const bitmap& black, const bitmap& red, int scale_x, int scale_y);
   // ESC *: a bit image that sits in the line with the characters.
   void line_image(const bitmap& img);
   // GS k: a bar code with the current height, module width and HRI settings.
@@ -102,6 +105,8 @@ class print_model {
   bool page_has_data() const { return page_dirty_; }
 
   const bitmap& paper() const { return paper_; }
+  // The red dots of the paper, row for row with paper(); no taller than its last red row.
+  bitmap red_paper_image() const;
   // Rows of paper dropped from the top to keep the paper within its limit.
   long long dropped_dots() const { return dropped_dots_; }
   // The paper down to the current feed position.
@@ -118,6 +123,7 @@ class print_model {
   struct item {
     int x = 0;
     bitmap img;
+    bool red = false;  // printed in colour 2
   };
   const config cfg_;
   std::shared_ptr<const cell_font> font_a_;
@@ -125,6 +131,7 @@ class print_model {
   std::array<char32_t, 256> code_points_{};
   int code_points_table_ = -1;
   bitmap paper_;
+  bitmap red_paper_;             // the red dots, same rows as paper_ (shorter while the rest is black)
   int y_ = 0;                    // feed position on the paper
   long long dropped_dots_ = 0;   // rows dropped from the top (paper limit)
   std::vector<item> items_;      // the line buffer
@@ -150,7 +157,11 @@ class print_model {
   void feed(int dots);
   // Keeps the paper within its limit before something is printed down to row `bottom`.
   void make_room(int bottom);
-  bitmap compose_line(int width) const;
+  // Composes the line buffer `width` dots wide: every item, or only the red or only the black ones.
+  enum class ink_filter { all, black, red };
+  bitmap compose_line(int width, ink_filter filter = ink_filter::all) const;
+  // Prints the red items of the line buffer onto the red plane at the current line.
+  void blit_red_line(int offset, int height);
   void blit_standard(const bitmap& line, int height);
   // Puts a composed line on the page in the current direction; returns the dots that fell
   // outside the print area.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "barcode.h"
+#include "colour_commands.h"
 #include "machine.h"
 
 namespace vprinter::detail {
@@ -168,6 +169,7 @@ void on_can(machine& m, std::string_view) {
 }
 void on_ack_nak(machine& m, std::string_view b) {
   if (m.awaiting_setup_reply) m.setup_handshake(static_cast<std::uint8_t>(b[0]));
+  else if (b[0] == 0x06 && m.key_list_acknowledged()) return;
   else m.note(kind::ignored, b[0] == 0x06 ? "ACK outside a setup exchange" : "NAK outside a setup exchange");
 }
 void on_nul(machine& m, std::string_view) { m.note(kind::ignored, "NUL"); }
@@ -361,6 +363,11 @@ void print_graphics(machine& m, const bitmap& img, int sx, int sy) {
   flush_notes(m);
 }
 
+void print_planes(machine& m, const bitmap& black, const bitmap& red, int sx, int sy) {
+  m.print.image_planes(black, red, sx, sy);
+  flush_notes(m);
+}
+
 // True when a raster image of w x h dots (scaled by sx), whose rows take `row` bytes, fits the
 // paper and its `planes` planes of data are all in the `data` bytes the command carries. A header
 // that claims more is logged and the command is skipped as data: nothing is allocated for it.
@@ -375,6 +382,44 @@ bool image_header_fits(machine& m, std::string_view what, int w, int h, int sx, 
   return false;
 }
 
+// Defines stored graphics from `p` (m, fn, a, kc1, kc2, b, xL, xH, yL, yH, ...): `planes` colour
+// planes follow the `header` parameter bytes, each its colour byte and its rows. A two-colour
+// printer keeps colour "2" as the red plane; every other plane, and every plane of a one-colour
+// printer, prints black. Defining a key again replaces what it held.
+void define_graphics(machine& m, std::string_view p, std::size_t header, int planes, const char* what) {
+  const int w = u16(p, 6), h = u16(p, 8);
+  const std::size_t row = static_cast<std::size_t>((w + 7) / 8);
+  const std::size_t plane = row * static_cast<std::size_t>(h);
+  if (planes < 1 || p.size() < header + static_cast<std::size_t>(planes) * (plane + 1)) {
+    m.note(kind::ignored, std::string(what) + " not supported or malformed");
+    return;
+  }
+  if (!image_header_fits(m, what, w, h, 1, static_cast<std::size_t>(planes),
+                         p.size() - header - static_cast<std::size_t>(planes))) {
+    return;
+  }
+  const std::string key(p.substr(3, 2));
+  const auto held = [&](const std::map<std::string, bitmap>& planes_by_key) {
+    const auto it = planes_by_key.find(key);
+    return it == planes_by_key.end() ? 0L : static_cast<long>((it->second.width() + 7) / 8 * it->second.height());
+  };
+  if (m.nv_used_bytes() - held(m.graphics) - held(m.graphics_red) + static_cast<long>(plane) * planes >
+      m.cfg().nv_memory_bytes) {
+    m.note(kind::note, "GS ( L: graphics do not fit in the remaining memory");
+    return;
+  }
+  bitmap img(w, h);
+  bitmap red(w, h);
+  for (int k = 0; k < planes; ++k) {
+    const std::size_t at = header + static_cast<std::size_t>(k) * (plane + 1);
+    const bool is_red = m.cfg().two_colour() && u8(p, at) == 0x32;
+    merge_into(is_red ? red : img, raster_to_bitmap(p.substr(at + 1), w, h, static_cast<int>(row)));
+  }
+  m.graphics[key] = std::move(img);
+  if (red.count() > 0) m.graphics_red[key] = std::move(red);
+  else m.graphics_red.erase(key);
+}
+
 // GS ( L and GS 8 L: `p` holds the bytes after the length field (m, fn, parameters).
 void graphics(machine& m, std::string_view p) {
   const int fn = u8(p, 1);
@@ -387,46 +432,30 @@ void graphics(machine& m, std::string_view p) {
     case 48: number_answer('\x30', capacity); return;
     case 3:
     case 51: number_answer('\x33', std::max(0L, capacity - m.nv_used_bytes())); return;
-    case 64: {
+    case 64:
       if (p.substr(2, 2) != "KC") break;
-      std::string keys;
-      for (const auto& [key, img] : m.graphics) keys += key;
-      m.answer(std::string("\x37\x72\x40", 3) + keys + std::string(1, '\0'));
+      m.send_key_list();
       return;
-    }
     case 65:
       if (p.substr(2, 3) != "CLR") break;
       m.graphics.clear();
+      m.graphics_red.clear();
       return;
     case 66:
       if (p.size() < 4 || !m.graphics.erase(std::string(p.substr(2, 2))))
         m.note(kind::note, "GS ( L: no graphics to delete under that key");
+      if (p.size() >= 4) m.graphics_red.erase(std::string(p.substr(2, 2)));
       return;
-    case 67: {
+    case 67:
       // a kc1 kc2 b xL xH yL yH, then b colour planes (c, data)
-      if (p.size() < 10) break;
-      const int w = u16(p, 6), h = u16(p, 8), planes = u8(p, 5);
-      const std::size_t row = static_cast<std::size_t>((w + 7) / 8);
-      const std::size_t plane = row * static_cast<std::size_t>(h);
-      if (u8(p, 2) != 48 || planes < 1 || p.size() < 10 + static_cast<std::size_t>(planes) * (plane + 1)) break;
-      if (!image_header_fits(m, "GS ( L function 67", w, h, 1, static_cast<std::size_t>(planes),
-                             p.size() - 10 - static_cast<std::size_t>(planes))) {
-        return;
-      }
-      if (m.nv_used_bytes() + static_cast<long>(plane) > capacity) {
-        m.note(kind::note, "GS ( L: graphics do not fit in the remaining memory");
-        return;
-      }
-      bitmap img(w, h);
-      for (int k = 0; k < planes; ++k) {
-        bitmap one = raster_to_bitmap(p.substr(10 + static_cast<std::size_t>(k) * (plane + 1) + 1), w, h, static_cast<int>(row));
-        for (int y = 0; y < h; ++y)
-          for (int x = 0; x < w; ++x)
-            if (one.get(x, y)) img.set(x, y);
-      }
-      m.graphics[std::string(p.substr(3, 2))] = std::move(img);
+      if (p.size() < 10 || u8(p, 2) != 48) break;
+      define_graphics(m, p, 10, u8(p, 5), "GS ( L function 67");
       return;
-    }
+    case 255:
+      // The colour variant: a kc1 kc2 b xL xH yL yH 00, then three colour planes (c, data).
+      if (p.size() < 11 || u8(p, 2) != 48) break;
+      define_graphics(m, p, 11, 3, "GS 8 L colour graphics");
+      return;
     case 69: {
       if (p.size() < 6) break;
       auto it = m.graphics.find(std::string(p.substr(2, 2)));
@@ -434,7 +463,10 @@ void graphics(machine& m, std::string_view p) {
         m.note(kind::note, "GS ( L: no graphics stored under that key");
         return;
       }
-      print_graphics(m, it->second, std::clamp(u8(p, 4), 1, 2), std::clamp(u8(p, 5), 1, 2));
+      const int sx = std::clamp(u8(p, 4), 1, 2), sy = std::clamp(u8(p, 5), 1, 2);
+      const auto red = m.graphics_red.find(it->first);
+      if (red == m.graphics_red.end()) print_graphics(m, it->second, sx, sy);
+      else print_planes(m, it->second, red->second, sx, sy);
       return;
     }
     case 112: {
@@ -448,18 +480,20 @@ void graphics(machine& m, std::string_view p) {
       for (int y = 0; y < scaled.height(); ++y)
         for (int x = 0; x < scaled.width(); ++x)
           if (one.get(x * w / scaled.width(), y * h / scaled.height())) scaled.set(x, y);
-      if (m.graphics_buffer.width() != scaled.width() || m.graphics_buffer.height() != scaled.height())
-        m.graphics_buffer = std::move(scaled);
-      else
-        for (int y = 0; y < scaled.height(); ++y)
-          for (int x = 0; x < scaled.width(); ++x)
-            if (scaled.get(x, y)) m.graphics_buffer.set(x, y);
+      // A two-colour printer keeps the plane of colour "2" apart, printed in red.
+      if (m.cfg().two_colour() && u8(p, 5) == 0x32) {
+        merge_into(m.graphics_buffer_red, scaled);
+        return;
+      }
+      merge_into(m.graphics_buffer, scaled);
       return;
     }
     case 2:
     case 50:
-      if (m.graphics_buffer.width() > 0) print_graphics(m, m.graphics_buffer, 1, 1);
+      if (m.graphics_buffer_red.width() > 0) print_planes(m, m.graphics_buffer, m.graphics_buffer_red, 1, 1);
+      else if (m.graphics_buffer.width() > 0) print_graphics(m, m.graphics_buffer, 1, 1);
       m.graphics_buffer = bitmap();
+      m.graphics_buffer_red = bitmap();
       return;
     default:
       break;
@@ -690,6 +724,7 @@ constexpr command_row kPrinterRows[] = {
     ROW("\x1d(", "GS (", len_paren, on_paren_other),
     ROW("\x1d(A", "GS ( A", len_paren, on_test_print),
     ROW("\x1d(L", "GS ( L", len_paren, on_graphics),
+    ROW("\x1d(N", "GS ( N", len_paren, on_character_colour),
     ROW("\x1d*", "GS *", len_download, on_define_download),
     ROW("\x1d/", "GS /", fixed<3>, on_print_download),
     ROW("\x1d" "8L", "GS 8 L", len_graphics_large, on_graphics_large),

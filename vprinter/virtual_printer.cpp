@@ -223,9 +223,16 @@ bitmap virtual_printer::paper() const {
   return impl_->m.print.paper_image();
 }
 
+bitmap virtual_printer::red_paper() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->m.print.red_paper_image();
+}
+
 bool virtual_printer::write_png(const std::filesystem::path& path, std::string* error) const {
   bitmap image = paper();
   if (image.height() == 0) image = bitmap(image.width() > 0 ? image.width() : 1, 1);  // blank paper
+  const bitmap red = red_paper();
+  if (red.count() > 0) return vprinter::write_png(image, red, path, error);
   return vprinter::write_png(image, path, error);
 }
 

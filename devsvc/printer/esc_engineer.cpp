@@ -8,7 +8,7 @@ namespace devsvc {
 using namespace std::string_view_literals;
 
 // Indexed by command number; the rows' byte strings may hold 0x00, so each is a sized literal.
-constexpr std::array<esc_command_row, 44> ESCEngineer::kCommands = {{
+constexpr std::array<esc_command_row, 52> ESCEngineer::kCommands = {{
     {"\x1B\x4D\x30"sv, "ESC M 0, font A"},
     {"\x1B\x4D\x31"sv, "ESC M 1, font B"},
     {"\x1B\x52"sv, "ESC R, international character set"},
@@ -53,6 +53,15 @@ constexpr std::array<esc_command_row, 44> ESCEngineer::kCommands = {{
     {"\x1D\x5C"sv, "GS \\, relative vertical position"},
     {"\x13\x1D\x56"sv, "prefix of the feed-and-cut sequence"},
     {"\x1B\x63\x33\x00"sv, "ESC c 3 0, no paper-end signals"},
+    // The two-colour model's commands.
+    {"\x1D\x28\x4E\x02\x00\x30\x32"sv, "GS ( N, character colour 2 (red)"},
+    {"\x1D\x28\x4E\x02\x00\x30\x31"sv, "GS ( N, character colour 1 (black)"},
+    {"\x1D\x28\x4C\x06\x00\x30\x45"sv, "GS ( L function 69, print stored graphics (key codes and scale appended)"},
+    {"\x1D\x28\x4C\x02\x00\x30\x32"sv, "GS ( L function 50, print the graphics buffer"},
+    {"\x1D\x28\x4C\x04\x00\x30\x40\x4B\x43"sv, "GS ( L function 64, transmit the key code list"},
+    {"\x1D\x28\x4C\x04\x00\x30\x42"sv, "GS ( L function 66, delete stored graphics (key codes appended)"},
+    {"\x1D\x38\x4C"sv, "GS 8 L, graphics command with a four-byte length"},
+    {"\x1D\x49\x01"sv, "GS I 1, identity (answered once everything before it is processed)"},
 }};
 
 std::string_view ESCEngineer::command(int number) {

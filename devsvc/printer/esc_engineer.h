@@ -63,9 +63,18 @@ class ESCEngineer {
     kRelativeVertical = 41,
     kFeedCutPrefix = 42,
     kPaperEndSignalsNone = 43,
+    // The two-colour model's commands.
+    kColourRed = 44,
+    kColourBlack = 45,
+    kPrintStoredGraphics = 46,  // key codes and scale appended
+    kPrintGraphicsBuffer = 47,
+    kGraphicsKeyList = 48,
+    kDeleteGraphics = 49,       // key codes appended
+    kGraphicsLarge = 50,        // four-byte length and parameters appended
+    kProcessingEcho = 51,
   };
 
-  static const std::array<esc_command_row, 44> kCommands;
+  static const std::array<esc_command_row, 52> kCommands;
 
   // The bytes of command `number`; empty outside the table.
   static std::string_view command(int number);

@@ -106,10 +106,23 @@ std::int32_t saturate(std::int64_t value) {
 
 }  // namespace
 
+// Stored graphics the two-colour printer keeps under key codes, printed by ESC|nB.
+constexpr std::int32_t kTwoColourStoredImages = 20;
+
 CEscParser CEscParser::for_printer() {
   CEscParser parser;
   parser.set_prefix("\x1B|");
   for (const template_row& row : kPrinterTemplates) parser.add_template(row.text, row.supported);
+  return parser;
+}
+
+CEscParser CEscParser::for_two_colour_printer() {
+  CEscParser parser;
+  parser.set_prefix("\x1B|");
+  parser.two_colour_ = true;
+  for (const template_row& row : kPrinterTemplates) {
+    parser.add_template(row.text, row.supported || row.kind == template_kind::alt_colour);
+  }
   return parser;
 }
 
@@ -173,7 +186,9 @@ translate_result CEscParser::Translate(std::string_view text, translate_mode mod
 
     if (match->row >= 0) {
       const template_row& row = kPrinterTemplates[static_cast<std::size_t>(match->row)];
-      if (number < row.min_number || number > row.max_number) return {kTranslateBadSequence, {}};
+      const std::int32_t max_number =
+          two_colour_ && row.kind == template_kind::bitmap ? kTwoColourStoredImages : row.max_number;
+      if (number < row.min_number || number > max_number) return {kTranslateBadSequence, {}};
       if (!feed_within_reach(row.kind, static_cast<std::int32_t>(number), context)) return {kTranslateBeyondReach, {}};
     }
     if (translating) append_bytes(out, *match, static_cast<std::int32_t>(number), context, scale);
@@ -204,6 +219,20 @@ void CEscParser::append_bytes(std::string& out, const EscTemplate& match, std::i
       std::string head = pre->substr(0, 3);
       head.resize(3, '\0');
       emit(head);
+      if (two_colour_) {
+        // Stored graphics with key codes n + 0x1F, 0x20 at the scale of BMPMode. The command's
+        // length counts the scale bytes, so a BMPMode outside 0 to 3 prints at normal size
+        // rather than leave the printer to take the next two bytes of text as the scale.
+        static constexpr std::array<std::array<std::uint8_t, 2>, 4> kScales = {{{1, 1}, {2, 1}, {1, 2}, {2, 2}}};
+        const std::array<std::uint8_t, 2> scale =
+            c.bmp_mode >= 0 && c.bmp_mode <= 3 ? kScales[static_cast<std::size_t>(c.bmp_mode)] : kScales[0];
+        emit(E::command(E::kPrintStoredGraphics));
+        emit_byte(n + 0x1F);
+        emit_byte(0x20);
+        emit_byte(scale[0]);
+        emit_byte(scale[1]);
+        return;
+      }
       emit(E::command(E::kPrintStoredImage));
       emit_byte(n);
       emit_byte(0);
@@ -223,6 +252,7 @@ void CEscParser::append_bytes(std::string& out, const EscTemplate& match, std::i
       scale = {c.h_scale, c.v_scale};
       emit(E::command(E::kAlignLeft));
       emit(E::command(E::kBoldOff));
+      if (two_colour_) emit(E::command(E::kColourBlack));
       emit(E::command(E::kReverseOff));
       emit_scale();
       emit_byte(0);
@@ -281,11 +311,13 @@ void CEscParser::append_bytes(std::string& out, const EscTemplate& match, std::i
     case template_kind::reverse_video:
       emit(E::command(E::kReverseOn));
       return;
+    case template_kind::alt_colour:
+      if (two_colour_) emit(E::command(E::kColourRed));
+      return;
     case template_kind::reverse_feed:
     case template_kind::feed_cut_stamp:
     case template_kind::stamp:
     case template_kind::italic:
-    case template_kind::alt_colour:
     case template_kind::strike:
       return;  // prints nothing
   }

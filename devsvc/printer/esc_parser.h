@@ -52,8 +52,11 @@ struct translate_context {
   std::string_view top_logo;                // logo file data for ESC|tL (printer text)
   std::string_view bottom_logo;             // logo file data for ESC|bL (printer text)
   // Bytes of the per-user registry value PrePrintBitmap n; std::nullopt when it is absent. Called
-  // only for ESC|nB; may be empty.
+  // only for ESC|nB; may be empty. On the two-colour printer: ESC a with the stored alignment of
+  // image n, std::nullopt when no image n is recorded.
   std::function<std::optional<std::string>(std::int32_t n)> pre_print_bitmap;
+  // BMPMode, the scale code of stored graphics printed by ESC|nB on the two-colour printer.
+  std::int32_t bmp_mode = 0;
 };
 
 // Result of Translate: the code and the text handed out.
@@ -69,6 +72,9 @@ class CEscParser {
 
   // The printer's parser: prefix ESC| (1B 7C) and the printer's 23 templates in order.
   static CEscParser for_printer();
+  // The two-colour printer's parser: the same templates, with ESC|rC (red) supported, ESC|N
+  // back to black, and ESC|nB for stored graphics 1 to 20.
+  static CEscParser for_two_colour_printer();
 
   // Sets the prefix that starts a sequence; false (and unchanged) for an empty prefix.
   bool set_prefix(std::string_view prefix);
@@ -81,7 +87,7 @@ class CEscParser {
   // Translates `text` in one left-to-right pass. A sequence is the prefix, the decimal digits
   // that follow (its number; 0 when there are none) and the suffix of the first template that
   // matches; no match gives kTranslateBadSequence. A supported sequence's number is checked
-  // (ESC|nB 1 to 2, ESC|nC 0 to 4, ESC|nlF and ESC|nuF 0 or more, ESC|nfT and ESC|nuC 0 to 2); a
+  // (ESC|nB 1 to 2, or 1 to 20 on the two-colour printer, ESC|nC 0 to 4, ESC|nlF and ESC|nuF 0 or more, ESC|nfT and ESC|nuC 0 to 2); a
   // failed check gives kTranslateBadSequence. Validate: the text with every sequence removed.
   // Translate: every supported sequence replaced by its printer bytes (0x00 written as "<NID>"),
   // unsupported ones removed, and the application's own text between sequences converted from
@@ -102,6 +108,7 @@ class CEscParser {
 
   std::string prefix_ = "\x1B";
   std::vector<EscTemplate> templates_;
+  bool two_colour_ = false;
 };
 
 }  // namespace devsvc

@@ -50,10 +50,7 @@ std::int32_t CVX40Printer::PrintBarCode(std::int32_t station, const std::string&
   if (aligned != OPOS_SUCCESS) return StoreResult(aligned);
   std::string sequence = bar_code_sequence(job);
   const std::int32_t result = Submit(sequence, 0, kOutputPrint);
-  if (result == OPOS_SUCCESS) {
-    std::string left(ESCEngineer::command(ESCEngineer::kAlignLeft));
-    Submit(left, 0, kOutputInternal);
-  }
+  if (result == OPOS_SUCCESS) SubmitAfterPicture();
   return StoreResult(result);
 }
 

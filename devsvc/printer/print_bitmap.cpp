@@ -15,6 +15,7 @@
 #include "printer/config_paths.h"
 #include "printer/esc_engineer.h"
 #include "printer/printer_bitmap.h"
+#include "printer/printer_picture.h"
 #include "printer/vx40_printer.h"
 
 namespace devsvc {
@@ -61,8 +62,8 @@ std::string default_root_path() {
 // The per-user record of the stored bitmaps: BitmapStored, BMPStored n and PrePrintBitmap n.
 class stored_bitmap_record {
  public:
-  stored_bitmap_record() {
-    ok_ = platform::registry_key::create(platform::registry_root::current_user, kPrinterUserKey, key_) ==
+  explicit stored_bitmap_record(std::string_view user_key) {
+    ok_ = platform::registry_key::create(platform::registry_root::current_user, user_key, key_) ==
           platform::kErrorSuccess;
   }
   bool ok() const { return ok_; }
@@ -100,7 +101,7 @@ bool is_bad_format(int loaded) {
 // ---------------------------------------------------------------------------------------------
 // Common parts
 
-std::int32_t CVX40Printer::SubmitAlignment(std::int32_t alignment) {
+std::int32_t CVX40Printer::SubmitAlignment(std::int32_t alignment, std::int32_t colour) {
   std::string command;
   switch (alignment) {
     case PTR_BM_LEFT:
@@ -124,7 +125,15 @@ std::int32_t CVX40Printer::SubmitAlignment(std::int32_t alignment) {
       break;
     }
   }
+  if (model_.two_colour && colour == 0) command += ESCEngineer::command(ESCEngineer::kColourBlack);
+  if (model_.two_colour && colour == 1) command += ESCEngineer::command(ESCEngineer::kColourRed);
   return Submit(command, 0, kOutputInternal);
+}
+
+void CVX40Printer::SubmitAfterPicture() {
+  std::string after(ESCEngineer::command(ESCEngineer::kAlignLeft));
+  if (model_.two_colour) after += ESCEngineer::command(ESCEngineer::kColourBlack);
+  Submit(after, 0, kOutputInternal);
 }
 
 void CVX40Printer::BeginSlowTransfer() {
@@ -151,7 +160,7 @@ std::int32_t CVX40Printer::PrintBitmap(std::int32_t station, const std::string& 
   if (station != PTR_S_RECEIPT || rotation_state_ != PTR_RP_NORMAL || width != PTR_BM_ASIS) return Illegal();
 
   CPrinterBitmap bitmap;
-  const int loaded = bitmap.load(file_name);
+  const int loaded = load_printer_picture(file_name, RecLineWidth, bitmap);
   if (loaded != kBitmapOk) {
     if (!is_bad_format(loaded)) return StoreResult(OPOS_E_FAILURE);
     ResultCodeExtended = OPOS_EPTR_BADFORMAT;
@@ -173,10 +182,7 @@ std::int32_t CVX40Printer::PrintBitmap(std::int32_t station, const std::string& 
   // 24 dot rows per chunk.
   const std::int32_t result = Submit(data, bitmap.row_bytes() * 24, kOutputPrint);
   if (now) EndSlowTransfer();
-  if (result == OPOS_SUCCESS) {
-    std::string left(ESCEngineer::command(ESCEngineer::kAlignLeft));
-    Submit(left, 0, kOutputInternal);
-  }
+  if (result == OPOS_SUCCESS) SubmitAfterPicture();
   return StoreResult(result);
 }
 
@@ -196,7 +202,7 @@ std::int32_t CVX40Printer::SetBitmap(std::int32_t number, std::int32_t station, 
     return Illegal();
   }
   {
-    const stored_bitmap_record record;
+    const stored_bitmap_record record(model_.user_key);
     if (!file_name.empty() && (record.count() >= kStoredSlots || !record.path(number).empty())) return Illegal();
   }
 
@@ -216,18 +222,18 @@ std::int32_t CVX40Printer::SetBitmap(std::int32_t number, std::int32_t station, 
 std::int32_t CVX40Printer::RecordStoredBitmap(std::int32_t number, std::int32_t alignment,
                                               const std::string& file_name) {
   CPrinterBitmap bitmap;
-  const int loaded = bitmap.load(file_name);
+  const int loaded = load_printer_picture(file_name, RecLineWidth, bitmap);
   if (loaded != kBitmapOk) {
     if (!is_bad_format(loaded)) return OPOS_E_ILLEGAL;
     ResultCodeExtended = OPOS_EPTR_BADFORMAT;
     return OPOS_E_EXTENDED;
   }
-  stored_bitmap_record record;
+  stored_bitmap_record record(model_.user_key);
   const std::int32_t count = record.count() + 1;
   if (count > kStoredSlots || !record.ok()) return OPOS_E_FAILURE;
 
   // Stored image files go into RootPath of the fixed key (appended to as it stands, whole).
-  std::string root = ReadMachinePathValue(kPrinterFixedKey, "RootPath");
+  std::string root = ReadMachinePathValue(model_.fixed_key, "RootPath");
   if (!ImageRootProblem(root).empty()) return OPOS_E_FAILURE;
   if (root.empty()) root = default_root_path();
   std::error_code error;
@@ -247,7 +253,7 @@ std::int32_t CVX40Printer::RecordStoredBitmap(std::int32_t number, std::int32_t 
 }
 
 std::int32_t CVX40Printer::RemoveStoredBitmap(std::int32_t number) {
-  stored_bitmap_record record;
+  stored_bitmap_record record(model_.user_key);
   const std::string path = record.path(number);
   const std::int32_t count = record.count() - 1;
   // An empty slot has nothing to remove, whatever the count says.
@@ -259,7 +265,7 @@ std::int32_t CVX40Printer::RemoveStoredBitmap(std::int32_t number) {
 }
 
 std::int32_t CVX40Printer::DefineStoredImages() {
-  const stored_bitmap_record record;
+  const stored_bitmap_record record(model_.user_key);
   // The printer numbers its images from 1 in the order sent. With only slot 2 held, slot 1 is
   // sent as a blank image so that image 2 stays image 2.
   std::vector<stored_image> images;
@@ -281,9 +287,9 @@ std::int32_t CVX40Printer::DefineStoredImages() {
                                                  static_cast<std::uint8_t>(images.size()));
   if (DecodeWriteResult(channel_.Write(define, written, kWriteModeData), false) != OPOS_SUCCESS) return ResultCode;
 
-  const std::uint32_t pause = [] {
+  const std::uint32_t pause = [this] {
     platform::registry_key key;
-    if (platform::registry_key::open(platform::registry_root::local_machine, kPrinterFixedKey, key) !=
+    if (platform::registry_key::open(platform::registry_root::local_machine, model_.fixed_key, key) !=
         platform::kErrorSuccess) {
       return kStoredImagePauseMs;
     }

@@ -23,9 +23,9 @@ constexpr std::uint32_t kPrePrintBytes = 3;
 
 // The per-user value PrePrintBitmap n, read as raw bytes whatever its type (at most 3 bytes are
 // used); std::nullopt when the key or the value is absent.
-std::optional<std::string> ReadPrePrintBitmap(std::int32_t n) {
+std::optional<std::string> ReadPrePrintBitmap(std::string_view user_key, std::int32_t n) {
   platform::registry_key key;
-  if (platform::registry_key::open(platform::registry_root::current_user, kPrinterUserKey, key) !=
+  if (platform::registry_key::open(platform::registry_root::current_user, user_key, key) !=
       platform::kErrorSuccess) {
     return std::nullopt;
   }
@@ -37,6 +37,18 @@ std::optional<std::string> ReadPrePrintBitmap(std::int32_t n) {
     return std::nullopt;
   }
   return std::string(value.data(), std::min(size, kPrePrintBytes));
+}
+
+// The two-colour printer's command before stored graphics n: ESC a with the per-user value
+// Alignment n (1 left, 2 centre, 3 right) less one; left when the value is missing or out of range.
+std::string ReadStoredAlignment(std::string_view user_key, std::int32_t n) {
+  std::uint32_t alignment = 1;
+  platform::registry_key key;
+  if (platform::registry_key::open(platform::registry_root::current_user, user_key, key) == platform::kErrorSuccess) {
+    alignment = ReadRegistryDword(key, "Alignment" + std::to_string(n), 1);
+  }
+  if (alignment < 1 || alignment > 3) alignment = 1;
+  return std::string("\x1B\x61", 2) + static_cast<char>(alignment - 1);
 }
 
 }  // namespace
@@ -66,7 +78,15 @@ translate_context CVX40Printer::TranslateContext() const {
   c.units = metrics_.units();
   c.top_logo = logo_.top();
   c.bottom_logo = logo_.bottom();
-  c.pre_print_bitmap = &ReadPrePrintBitmap;
+  const std::string_view user_key = model_.user_key;
+  if (model_.two_colour) {
+    c.pre_print_bitmap = [user_key](std::int32_t n) -> std::optional<std::string> {
+      return ReadStoredAlignment(user_key, n);
+    };
+  } else {
+    c.pre_print_bitmap = [user_key](std::int32_t n) { return ReadPrePrintBitmap(user_key, n); };
+  }
+  c.bmp_mode = bmp_mode_;
   return c;
 }
 
@@ -146,7 +166,7 @@ std::int32_t CVX40Printer::Submit(std::string& bytes, std::int32_t chunk_bytes, 
 
   SetPrinterState(OPOS_S_BUSY);
   OutputRequest request{std::move(bytes), 0, kind, chunk_bytes};
-  const std::int32_t result = SendRequest(request);
+  const std::int32_t result = SendRequest(request, (kind & kOutputRaster) != 0);
   // A direct read hands back what arrived; written data is not needed any more.
   if ((kind & kOutputKindMask) == kOutputDirectRead) bytes = std::move(request.data);
   SetPrinterState(OPOS_S_IDLE);
@@ -191,7 +211,7 @@ bool CVX40Printer::Queue(std::string bytes, std::int32_t chunk_bytes, std::int32
   }
 }
 
-std::int32_t CVX40Printer::SendRequest(OutputRequest& request) {
+std::int32_t CVX40Printer::SendRequest(OutputRequest& request, bool raster) {
   switch (request.kind & kOutputKindMask) {
     case kOutputDirectRead: {
       std::int32_t read = 0;
@@ -202,11 +222,22 @@ std::int32_t CVX40Printer::SendRequest(OutputRequest& request) {
     case kOutputDirectWrite: {
       std::int32_t written = 0;
       const std::int32_t result = channel_.Write(request.data, written, kWriteModeStatus);
+      // The two-colour model asks the printer's status after a direct write too.
+      if (model_.two_colour) return DecodeWriteResult(result, true);
       return StoreResult(result == kChannelOk ? OPOS_SUCCESS : OPOS_E_FAILURE);
     }
     default: {
       std::int32_t written = 0;
       const std::int32_t sent = channel_.WriteChunked(request.data, written, request.chunk_bytes);
+      if (model_.two_colour && raster) {
+        // A band of a two-colour picture: the printer is busy with it and answers no status
+        // poll; the result is decoded without one and without the extended status read.
+        // (Sent by the worker, the extended status read stays as it is.)
+        const bool extended = worker_busy_ ? extended_status_ : std::exchange(extended_status_, false);
+        const std::int32_t result = DecodeWriteResult(sent, false);
+        extended_status_ = extended;
+        return result;
+      }
       return DecodeWriteResult(sent, true);
     }
   }
@@ -238,11 +269,13 @@ void CVX40Printer::PollTick() {
   OutputRequest request = std::move(queue_.front());
   queue_.pop_front();
   // A raster image keeps the printer silent for a while: it is sent with the long read time-out
-  // and without the extended status read, which the end of the tick restores.
-  if ((request.kind & kOutputRaster) != 0) BeginSlowTransfer();
+  // and without the extended status read, which the end of the tick restores. The two-colour
+  // model's picture bands keep the extended status read (their decode has no status poll).
+  const bool raster = (request.kind & kOutputRaster) != 0;
+  if (raster && !model_.two_colour) BeginSlowTransfer();
   request.kind &= ~(kOutputChunkSet | kOutputRaster);
 
-  const std::int32_t result = SendRequest(request);
+  const std::int32_t result = SendRequest(request, raster);
   const std::int32_t extended = ResultCodeExtended;
   if (result == OPOS_SUCCESS) {
     switch (request.kind & kOutputKindMask) {

@@ -122,6 +122,16 @@ std::uint64_t row_bytes_of(std::int64_t width_dots) { return static_cast<std::ui
 
 }  // namespace
 
+int read_bitmap_file(const std::filesystem::path& file, std::vector<std::uint8_t>& out) {
+  return read_whole_file(platform::resolve_case_insensitive(file), out);
+}
+
+bitmap_info_header parse_bitmap_info_header(const std::uint8_t* p) { return parse_info_header(p); }
+
+void append_bitmap_info_header(std::string& out, const bitmap_info_header& header) {
+  append_info_header(out, header);
+}
+
 int CPrinterBitmap::load(const std::filesystem::path& file) {
   *this = CPrinterBitmap();
   std::vector<std::uint8_t> bytes;

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace devsvc {
 
@@ -70,6 +71,13 @@ class CPrinterBitmap {
   std::int32_t row_bytes_ = 0;
   std::string image_;
 };
+
+// Reads a whole regular file of at most 16 MiB, found case-insensitively: kBitmapOk,
+// kBitmapOpenFailed (missing, unreadable, not a regular file), kBitmapTooLarge or kBitmapReadFailed.
+int read_bitmap_file(const std::filesystem::path& file, std::vector<std::uint8_t>& out);
+// The 40-byte information header at `p` (40 bytes must be there), and its bytes.
+bitmap_info_header parse_bitmap_info_header(const std::uint8_t* p);
+void append_bitmap_info_header(std::string& out, const bitmap_info_header& header);
 
 // A stored image file read back: the sizes the printer is told and the column-form data.
 struct stored_image {

@@ -70,7 +70,9 @@ std::span<const CVX40Printer::NumberRow> CVX40Printer::NumberProperties() {
       // Letter quality, concurrency, journal, italic, stamp and slip: never.
       {8015, 8015, [](P&) { return 0; }},
       {8501, 8503, [](P&) { return 0; }},
-      {8505, 8515, [](P&) { return 0; }},
+      {8505, 8514, [](P&) { return 0; }},
+      // CapRec2Color: the two-colour model prints red, once enabled.
+      {8515, 8515, [](P& p) -> std::int32_t { return p.model_.two_colour && p.DeviceEnabled; }},
       {8523, 8523, [](P&) { return 0; }},
       {8530, 8530, [](P&) { return 0; }},
       {8532, 8547, [](P&) { return 0; }},
@@ -98,9 +100,9 @@ std::string CVX40Printer::GetPropertyString(std::int32_t index) {
     case PIDX_CheckHealthText:
       return CheckHealthText;
     case PIDX_DeviceDescription:
-      return std::string(LoadLibraryString(IDS_PRINTER_DESCRIPTION));
+      return std::string(LoadLibraryString(model_.description_id));
     case PIDX_DeviceName:
-      return std::string(LoadLibraryString(IDS_PRINTER_DEVICE_NAME));
+      return std::string(LoadLibraryString(model_.device_name_id));
     case PIDX_ServiceObjectDescription:
       return std::string(LoadLibraryString(IDS_PRINTER_SO_DESCRIPTION));
     case PIDXPtr_CharacterSetList:

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "core/device_keys.h"
 #include "core/opos.h"
 #include "core/printer_text.h"
 #include "platform/messages.h"
@@ -18,8 +19,9 @@ namespace {
 constexpr std::uint32_t kStatusPumpMs = 15;
 // The external health check prints a test page: answers may take this long meanwhile.
 constexpr std::int32_t kHealthReadTimeoutMs = 15000;
-// Pause after sending the test print, before its result is decoded.
-constexpr auto kHealthPrintPause = std::chrono::milliseconds(100);
+// The fixed key's value that shortens or lengthens the pause after the test print, before its
+// result is decoded (the model says how long it is otherwise).
+constexpr std::string_view kTestPrintPauseValue = "TestPrintPauseMs";
 // The largest direct read accepted, in bytes: no printer answer comes near it.
 constexpr std::int32_t kMaxDirectReadBytes = 1 << 20;
 
@@ -250,7 +252,15 @@ std::int32_t CVX40Printer::CheckHealth(std::int32_t level) {
       std::int32_t written = 0;
       const std::int32_t sent =
           channel_.Write(ESCEngineer::command(ESCEngineer::kTestPrint), written, kWriteModeData);
-      std::this_thread::sleep_for(kHealthPrintPause);
+      const std::uint32_t pause = [this] {
+        platform::registry_key key;
+        if (platform::registry_key::open(platform::registry_root::local_machine, model_.fixed_key, key) !=
+            platform::kErrorSuccess) {
+          return model_.test_print_pause_ms;
+        }
+        return ReadRegistryDword(key, kTestPrintPauseValue, model_.test_print_pause_ms);
+      }();
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause));
       const std::int32_t result = DecodeWriteResult(sent, false);
       CheckHealthText = result != OPOS_SUCCESS ? "External HCheck Failure for error, " + std::to_string(result)
                                                : "External HCheck: Successful.";

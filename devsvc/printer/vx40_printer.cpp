@@ -9,8 +9,21 @@
 #include "core/opos.h"
 #include "printer/config_paths.h"
 #include "printer/esc_engineer.h"
+#include "core/string_table.h"
 
 namespace devsvc {
+
+const printer_model kVX40Model = {
+    .identity = kPrinterIdentity,
+    .fixed_key = kPrinterFixedKey,
+    .user_key = kPrinterUserKey,
+    .description_id = IDS_PRINTER_DESCRIPTION,
+    .device_name_id = IDS_PRINTER_DEVICE_NAME,
+    .two_colour = false,
+    .test_print_pause_ms = 100,
+    .stored_bitmaps = 2,
+};
+
 namespace {
 
 using platform::dispatch_method;
@@ -88,7 +101,11 @@ std::span<const platform::dispatch_member<CVX40Printer>> CVX40Printer::dispatch_
   return kMembers;
 }
 
-CVX40Printer::CVX40Printer() = default;
+CVX40Printer::CVX40Printer() : CVX40Printer(kVX40Model) {}
+
+CVX40Printer::CVX40Printer(const printer_model& model)
+    : model_(model),
+      parser_(model.two_colour ? CEscParser::for_two_colour_printer() : CEscParser::for_printer()) {}
 
 // The base part leaves the poll timer and the connection when the control never closed.
 CVX40Printer::~CVX40Printer() = default;
@@ -102,7 +119,7 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
   ErrorString.clear();
 
   platform::registry_key user_key;
-  platform::registry_key::create(platform::registry_root::current_user, kPrinterUserKey, user_key);
+  platform::registry_key::create(platform::registry_root::current_user, model_.user_key, user_key);
 
   platform::registry_key device_key;
   const std::string key_path = std::string(kPrinterClassKey) + "\\" + device_name;
@@ -122,7 +139,7 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
   // would read or write the wrong file later.
   const std::string dat_file = ReadPathValue(device_key, "DATFile");
   for (const std::string& problem : {LogoFileProblem(dat_file),
-                                     ImageRootProblem(ReadMachinePathValue(kPrinterFixedKey, "RootPath"))}) {
+                                     ImageRootProblem(ReadMachinePathValue(model_.fixed_key, "RootPath"))}) {
     if (problem.empty()) continue;
     ErrorString = problem;
     return ResultCode = OPOS_E_FAILURE;
@@ -137,7 +154,7 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
     return ResultCode = OPOS_E_FAILURE;
   }
 
-  const std::uint32_t read_timeout = ReadMachineDword(kPrinterFixedKey, "TimeOutRead");
+  const std::uint32_t read_timeout = ReadMachineDword(model_.fixed_key, "TimeOutRead");
   open_read_timeout_ms_ = read_timeout != 0 ? static_cast<std::int32_t>(read_timeout) : kOpenReadTimeoutMs;
 
   RegisterWithPollTimer();
@@ -165,7 +182,9 @@ std::int32_t CVX40Printer::OpenService(const std::string&, const std::string& de
   RecSidewaysMaxChars = font.max_sideways_chars;
 
   RecLinesToPaperCut = 1;
+  bmp_mode_ = metrics_.raster_mode();
   Opened = true;
+  OpenedModel();
   return ResultCode = OPOS_SUCCESS;
 }
 
@@ -217,8 +236,8 @@ std::int32_t CVX40Printer::Claim(std::int32_t timeout_ms) {
     return ResultCode;
   }
 
-  const std::uint32_t read_timeout = ReadMachineDword(kPrinterFixedKey, "TimeOutRead");
-  const std::uint32_t write_timeout = ReadMachineDword(kPrinterFixedKey, "TimeOutWrite");
+  const std::uint32_t read_timeout = ReadMachineDword(model_.fixed_key, "TimeOutRead");
+  const std::uint32_t write_timeout = ReadMachineDword(model_.fixed_key, "TimeOutWrite");
   // DWORDs are read as signed values: anything below 1 takes the default.
   const auto or_default = [](std::uint32_t value, std::int32_t fallback) {
     return static_cast<std::int32_t>(value) < 1 ? fallback : static_cast<std::int32_t>(value);
@@ -296,9 +315,10 @@ std::int32_t CVX40Printer::InitialisePrinter() {
       char identity = 0;
       std::int32_t read = 0;
       const std::int32_t answered = channel_.Read(std::span<char>(&identity, 1), read);
-      if (answered == kChannelOk && read == 1 && static_cast<std::uint8_t>(identity) != kPrinterIdentity) {
-        char text[64];
-        std::snprintf(text, sizeof text, "not a VX-40 printer (identity 0x%02X)",
+      if (answered == kChannelOk && read == 1 && static_cast<std::uint8_t>(identity) != model_.identity) {
+        char text[80];
+        std::snprintf(text, sizeof text, "not a %s printer (identity 0x%02X)",
+                      model_.two_colour ? "VX-40 colour" : "VX-40",
                       static_cast<unsigned>(static_cast<std::uint8_t>(identity)));
         ErrorString = text;
         return ResultCode = OPOS_E_NOHARDWARE;

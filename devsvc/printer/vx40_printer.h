@@ -40,10 +40,26 @@ struct OutputRequest {
   std::int32_t chunk_bytes = 0;  // 0: 512
 };
 
-// Answer of the printer to GS I 1 that identifies this model.
+// Answer of the printer to GS I 1 that identifies the one-colour model.
 inline constexpr std::uint8_t kPrinterIdentity = 0x20;
 
-class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, public CServiceDevice {
+// What tells the printer models apart: the identity the printer answers, the registry keys the
+// service object reads and writes, the strings it reports and its colours.
+struct printer_model {
+  std::uint8_t identity;            // GS I 1 answer the claim requires
+  std::string_view fixed_key;       // HKEY_LOCAL_MACHINE: time-outs, RootPath, pauses
+  std::string_view user_key;        // HKEY_CURRENT_USER: stored bitmaps
+  std::int32_t description_id;      // string table entry of DeviceDescription
+  std::int32_t device_name_id;      // string table entry of DeviceName
+  bool two_colour;                  // black and red: colour commands, CapRec2Color
+  std::uint32_t test_print_pause_ms;  // CheckHealth(2) waits this long after the test print
+  std::int32_t stored_bitmaps;      // highest BitmapNumber of SetBitmap and ESC|nB
+};
+
+// The one-colour VX-40.
+extern const printer_model kVX40Model;
+
+class CVX40Printer : public platform::dispatch_object<CVX40Printer>, public CServiceDevice {
  public:
   static std::span<const platform::dispatch_member<CVX40Printer>> dispatch_members();
   // Every call through the dispatch interface, logged with its result (see LogCall).
@@ -79,14 +95,14 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   std::int32_t PrintBarCode(std::int32_t station, const std::string& data, std::int32_t symbology,
                             std::int32_t height, std::int32_t width, std::int32_t alignment,
                             std::int32_t text_position);
-  std::int32_t PrintBitmap(std::int32_t station, const std::string& file_name, std::int32_t width,
-                           std::int32_t alignment);
+  virtual std::int32_t PrintBitmap(std::int32_t station, const std::string& file_name, std::int32_t width,
+                                   std::int32_t alignment);
   std::int32_t PrintImmediate(std::int32_t station, const std::string& data);
   std::int32_t PrintNormal(std::int32_t station, const std::string& data);
   std::int32_t PrintTwoNormal(std::int32_t stations, const std::string& data1, const std::string& data2);
   std::int32_t RotatePrint(std::int32_t station, std::int32_t rotation);
-  std::int32_t SetBitmap(std::int32_t number, std::int32_t station, const std::string& file_name,
-                         std::int32_t width, std::int32_t alignment);
+  virtual std::int32_t SetBitmap(std::int32_t number, std::int32_t station, const std::string& file_name,
+                                 std::int32_t width, std::int32_t alignment);
   std::int32_t SetLogo(std::int32_t location, const std::string& data);
   std::int32_t TransactionPrint(std::int32_t station, std::int32_t control);
   std::int32_t ValidateData(std::int32_t station, const std::string& data);
@@ -117,7 +133,13 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   // asynchronous mode.
   void PollTick() override;
 
- private:
+ protected:
+  // A printer service object of another model (the two-colour one).
+  explicit CVX40Printer(const printer_model& model);
+
+  // Called at the end of a successful OpenService, with the metrics file loaded.
+  virtual void OpenedModel() {}
+
   // Decodes the binary conversion and translates the escape sequences of `data` (UTF-8 text
   // goes to the CharacterSet code page); the OPOS result and the printer text ("<NID>" for NUL).
   prepared_text PrepareText(std::string_view data) const;
@@ -128,7 +150,7 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   bool Queue(std::string bytes, std::int32_t chunk_bytes, std::int32_t kind);
   // Sends one request as the worker does; the OPOS result (ResultCode and ResultCodeExtended
   // are set). A direct read leaves what arrived in the request's data.
-  std::int32_t SendRequest(OutputRequest& request);
+  std::int32_t SendRequest(OutputRequest& request, bool raster = false);
   // While the link is lost, opens it again now and then (every kReconnectEveryMs); once the
   // printer is back, its status poll reports it with the usual events.
   void WatchLostLink();
@@ -179,8 +201,11 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   std::int32_t ToDots(std::int32_t units) const;
 
   // Submits the alignment of a bitmap or bar code as an internal request: ESC a 0, 1, 2 for
-  // -1, -2, -3, otherwise ESC \ with a distance in MapMode units from the left margin.
-  std::int32_t SubmitAlignment(std::int32_t alignment);
+  // -1, -2, -3, otherwise ESC \ with a distance in MapMode units from the left margin. The
+  // two-colour model then selects the colour: 0 black, 1 red, 2 none (the picture brings its own).
+  std::int32_t SubmitAlignment(std::int32_t alignment, std::int32_t colour = 0);
+  // After a bitmap or bar code: left alignment, and black again on the two-colour model.
+  void SubmitAfterPicture();
   // An image transfer keeps the printer silent for a while: the extended status read is off and
   // the read time-out 15 s until EndSlowTransfer restores both.
   void BeginSlowTransfer();
@@ -205,8 +230,13 @@ class CVX40Printer final : public platform::dispatch_object<CVX40Printer>, publi
   struct NumberRow;
   static std::span<const NumberRow> NumberProperties();
 
+  // The model this object drives.
+  const printer_model& model_;
+  // BMPMode: the image scale code (RasterMode of the metrics file), 0 to 3.
+  std::int32_t bmp_mode_ = 0;
+
   // The escape-sequence translator and the output queue (oldest first).
-  CEscParser parser_ = CEscParser::for_printer();
+  CEscParser parser_;
   std::deque<OutputRequest> queue_;
   // Set while the worker sends a request, so that a tick nested in its message pumping does
   // not start another.

@@ -1,12 +1,12 @@
 // The Devsvc in-process server: its four classes and the library exports DllRegisterServer,
 // DllUnregisterServer, DllGetClassObject and DllCanUnloadNow.
+#include "colour/vx40c_printer.h"
 #include "core/module.h"
 #include "display/line_display.h"
 #include "drawer/cash_drawer.h"
 #include "platform/dispatch_table.h"
 #include "platform/registry.h"
 #include "printer/vx40_printer.h"
-#include "server/pending_services.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr platform::server_class kClasses[] = {
      .prog_id = "Korvane.POSPrinter.VX40C.1",
      .description = "Korvane - POS Printer Service Driver (colour)",
      .threading_model = "Apartment",
-     .create = &devsvc::CreatePendingColorPrinter},
+     .create = &platform::create_object<devsvc::CVX40CPrinter>},
     {.clsid = platform::guid::literal("{AEB16FE8-FF2A-4E8C-AC46-18319EC55E4C}"),
      .prog_id = "Korvane.LineDisplay.VX40.1",
      .description = "Korvane - Line Display Service Driver",

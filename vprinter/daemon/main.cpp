@@ -27,7 +27,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: vprinter [--listen HOST:PORT] [--capture FILE] [--render FILE.png] [--id BYTE]\n"
     "                [--model NAME] [--protocol 1|2] [--fault NAME[=VALUE]]... [--drawer-close-ms MS]\n"
-    "                [--once] [--log]\n"
+    "                [--nv-memory BYTES] [--once] [--log]\n"
     "\n"
     "Runs a virtual ESC/POS receipt printer on a TCP port (default 127.0.0.1:9100; port 0 picks a\n"
     "free one). Connections are served one after another. The paper is written to the --render\n"
@@ -36,7 +36,8 @@ constexpr const char* kUsage =
     "\n"
     "  --capture FILE     record every byte received in FILE (emptied at start)\n"
     "  --render FILE.png  write the printed paper as a PNG image\n"
-    "  --id BYTE          printer model identity answered to GS I 1 (default 0x20)\n"
+    "  --id BYTE          printer model identity answered to GS I 1 (default 0x20; 0x2E prints\n"
+    "                     black and red)\n"
     "  --model NAME       model name answered to GS I C (and to ESC ? 0 with --protocol 2)\n"
     "  --protocol KIND    1: identified by GS I (default); 2: by ESC ? 0 (model), ESC ? 2 (version)\n"
     "  --fault NAME       start with a fault: cover_open, paper_near_end, paper_out, offline,\n"
@@ -46,6 +47,8 @@ constexpr const char* kUsage =
     "  --idle-ms MS       close a connection that sends nothing for MS ms (default 30000), so\n"
     "                     that an idle client cannot keep the others waiting\n"
     "  --paper-limit-mm MM  keep at most MM mm of paper; older paper is dropped (default 20000)\n"
+    "  --nv-memory BYTES  capacity of the memory for stored images and graphics, which keeps them\n"
+    "                     from one connection to the next (default 262144)\n"
     "  --once             end after the first connection\n"
     "  --log              after each connection, list unknown and ignored commands on stderr\n"
     "  --version          show the kit's version\n"
@@ -125,6 +128,7 @@ constexpr platform::cli::option kOptions[] = {
     {"fault", 0, platform::cli::kValue, "NAME[=VALUE]", ""},
     {"idle-ms", 0, platform::cli::kValue, "MS", ""},
     {"paper-limit-mm", 0, platform::cli::kValue, "MM", ""},
+    {"nv-memory", 0, platform::cli::kValue, "BYTES", ""},
     {"once", 0, platform::cli::kFlag, "", ""},
     {"log", 0, platform::cli::kFlag, "", ""},
     {"help", 'h', platform::cli::kFlag, "", ""},
@@ -188,6 +192,10 @@ options parse(int argc, char** argv) {
       long n = 0;
       if (!parse_int(v, n) || n < 1 || n > 1000000) usage_error("--paper-limit-mm takes millimetres");
       o.cfg.paper_limit_dots = static_cast<int>(n * o.cfg.dpi * 10 / 254);
+    } else if (arg == "nv-memory") {
+      long n = 0;
+      if (!parse_int(v, n) || n < 0 || n > (1L << 30)) usage_error("--nv-memory takes bytes, up to 1 GiB");
+      o.cfg.nv_memory_bytes = static_cast<int>(n);
     } else if (arg == "once") {
       o.once = true;
     } else if (arg == "log") {

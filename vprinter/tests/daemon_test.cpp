@@ -191,6 +191,32 @@ TEST(VprinterDaemon, ServesPrintsCapturesAndRendersUntilSigterm) {
   EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
+TEST(VprinterDaemon, StoredGraphicsOutliveTheConnectionWithinTheirMemory) {
+  daemon_process d({"--listen", "127.0.0.1:0", "--id", "0x2E", "--nv-memory", "4"});
+  ASSERT_TRUE(d.started());
+  const std::string line = d.read_line(5s);
+  const int port = port_of(line.substr(0, line.find('\n')));
+  ASSERT_GT(port, 0);
+  // Two pictures of 8 x 2 dots in two planes (4 bytes each): the second does not fit.
+  const std::string define = test::bytes("1D 38 4C 10 00 00 00 30 43 30 4B 31 02 08 00 02 00 31 FF 00 32 00 FF");
+  std::string second = define;
+  second[11] = '2';
+  {
+    client c(port);
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.send(define + second + test::bytes("1D 49 01")));
+    EXPECT_TRUE(test::same_bytes(c.receive(1, 5s), test::bytes("2E")));
+  }
+  {
+    client c(port);
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.send(test::bytes("1D 28 4C 04 00 30 40 4B 43")));
+    EXPECT_TRUE(test::same_bytes(c.receive(6, 5s), test::bytes("37 72 40 4B 31 00")));
+  }
+  d.signal(SIGTERM);
+  EXPECT_EQ(d.wait(5s), 0);
+}
+
 TEST(VprinterDaemon, FaultsFromTheCommandLine) {
   struct fault_case {
     const char* fault;
@@ -294,6 +320,7 @@ TEST(VprinterDaemon, CommandLineErrorsAreOneLine) {
       {{"--idle-ms", "0"}, 2, "vprinter: --idle-ms takes milliseconds (see --help)\n"},
       {{"--paper-limit-mm", "x"}, 2, "vprinter: --paper-limit-mm takes millimetres (see --help)\n"},
       {{"--protocol", "3"}, 2, "vprinter: --protocol takes 1 or 2 (see --help)\n"},
+      {{"--nv-memory", "-1"}, 2, "vprinter: --nv-memory takes bytes, up to 1 GiB (see --help)\n"},
   };
   for (const auto& c : cases) {
     daemon_process d(c.args);

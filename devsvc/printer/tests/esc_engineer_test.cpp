@@ -26,7 +26,10 @@ TEST(ESCEngineer, CommandsKeepTheirZeroBytes) {
       {ESCEngineer::kReverseOff, "1D 42 00"},
       {ESCEngineer::kFeedCutPrefix, "13 1D 56"},
       {ESCEngineer::kPaperEndSignalsNone, "1B 63 33 00"},
-      {44, ""},
+      {ESCEngineer::kColourRed, "1D 28 4E 02 00 30 32"},
+      {ESCEngineer::kColourBlack, "1D 28 4E 02 00 30 31"},
+      {ESCEngineer::kGraphicsKeyList, "1D 28 4C 04 00 30 40 4B 43"},
+      {52, ""},
       {-1, ""},
   };
   for (const row& r : rows) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "platform/registry.h"
 #include "printer/tests/printer_fixture.h"
 #include "testing/harness.h"
+#include "tests/encoders.h"
+#include "vprinter/bitmap.h"
 
 namespace devsvc {
 namespace {
@@ -149,6 +152,93 @@ TEST_F(BitmapTest, PrintBitmapRefusals) {
     EXPECT_EQ(p.extended_code(), c.extended) << c.what;
   }
   EXPECT_TRUE(after_claim().empty()) << testing::hex(after_claim());
+}
+
+// A picture 800 dots wide: black on the left, white on the right, a grey ramp between them.
+void ramp(int x, int, std::uint8_t* rgb) {
+  const int v = x < 200 ? 0 : (x >= 600 ? 255 : (x - 200) * 255 / 400);
+  rgb[0] = rgb[1] = rgb[2] = static_cast<std::uint8_t>(v);
+}
+
+TEST_F(BitmapTest, ConvertImagesPrintsJpegAndPngScaledAndHalftoned) {
+  const std::filesystem::path jpeg = dir_ / "photo.jpg";
+  const std::filesystem::path png = dir_ / "logo.png";
+  ASSERT_TRUE(imaging::test::write_jpeg(jpeg.string(), 800, 200, ramp));
+  ASSERT_TRUE(imaging::test::write_png(png.string(), 64, 16, [](int x, int, std::uint8_t* rgb) {
+    rgb[0] = rgb[1] = rgb[2] = x < 32 ? 0 : 255;
+  }));
+  const std::filesystem::path colour = dir_ / "colour.bmp";
+  write_bmp(colour, 16, 16, [](int x, int) { return x < 8; }, 24);
+
+  printer_object p;
+  p.open_claim_enable();
+  p.set(PIDXPtr_MapMode, PTR_MM_DOTS);
+  const std::int32_t width = p.number(PIDXPtr_RecLineWidth);
+  ASSERT_GT(width, 0);
+  ASSERT_LT(width, 800);
+
+  // Off by default: such files are refused as before, and nothing is printed.
+  for (const auto& file : {jpeg, png, colour}) {
+    EXPECT_EQ(p.call("PrintBitmap", PTR_S_RECEIPT, file.string(), PTR_BM_ASIS, PTR_BM_CENTER), OPOS_E_EXTENDED);
+    EXPECT_EQ(p.extended_code(), OPOS_EPTR_BADFORMAT);
+    EXPECT_EQ(p.call("SetBitmap", 1, PTR_S_RECEIPT, file.string(), PTR_BM_ASIS, PTR_BM_CENTER), OPOS_E_EXTENDED);
+  }
+  EXPECT_TRUE(after_claim().empty()) << testing::hex(after_claim());
+
+  testing::set_fixed_dword("ConvertImages", 1);
+  ASSERT_EQ(p.call("PrintBitmap", PTR_S_RECEIPT, jpeg.string(), PTR_BM_ASIS, PTR_BM_CENTER), OPOS_SUCCESS);
+  // Scaled to the station's width, the height in proportion.
+  const int rows = (200 * width + 400) / 800;
+  const int row_bytes = (width + 7) / 8;
+  const std::string header = std::string("\x1D\x76\x30\x00", 4) + static_cast<char>(row_bytes & 0xFF) +
+                             static_cast<char>(row_bytes >> 8) + static_cast<char>(rows & 0xFF) + static_cast<char>(rows >> 8);
+  EXPECT_TRUE(after_claim().starts_with(kAlignCentre + kStatusPoll + header)) << testing::hex(after_claim().substr(0, 20));
+
+  // On paper: the black quarter all dots, the white quarter none, the ramp about half of them.
+  const vprinter::bitmap paper = printer_->paper();
+  ASSERT_GE(paper.height(), rows);
+  const int top = paper.height() - rows;
+  const int q = width / 4;
+  const double area = static_cast<double>(q - 4) * rows;
+  EXPECT_GT(paper.count(2, top, q - 2, top + rows) / area, 0.98);
+  EXPECT_LT(paper.count(3 * q + 2, top, 4 * q - 2, top + rows) / area, 0.02);
+  const double middle = paper.count(q + q / 2, top, 2 * q + q / 2, top + rows) / static_cast<double>(q * rows);
+  EXPECT_GT(middle, 0.35);
+  EXPECT_LT(middle, 0.65);
+  EXPECT_TRUE(printer_->write_png(dir_ / "converted.png"));
+  // A person can look at the converted picture: CONVERTED_PICTURE_PNG names a file to keep it in.
+  if (const char* keep = std::getenv("CONVERTED_PICTURE_PNG")) {
+    EXPECT_TRUE(printer_->write_png(keep));
+  }
+
+  // A PNG narrower than the station keeps its size; a 24-bit BMP prints too; SetBitmap stores one.
+  const std::size_t before = printer_->capture().size();
+  ASSERT_EQ(p.call("PrintBitmap", PTR_S_RECEIPT, png.string(), PTR_BM_ASIS, PTR_BM_LEFT), OPOS_SUCCESS);
+  EXPECT_NE(printer_->capture().find(std::string("\x1D\x76\x30\x00\x08\x00\x10\x00", 8), before), std::string::npos);
+  EXPECT_EQ(p.call("PrintBitmap", PTR_S_RECEIPT, colour.string(), PTR_BM_ASIS, PTR_BM_LEFT), OPOS_SUCCESS);
+  ASSERT_EQ(p.call("SetBitmap", 1, PTR_S_RECEIPT, jpeg.string(), PTR_BM_ASIS, PTR_BM_CENTER), OPOS_SUCCESS);
+  EXPECT_EQ(read_record().count, 1u);
+  // What is no picture at all is still refused.
+  EXPECT_EQ(p.call("PrintBitmap", PTR_S_RECEIPT, (dir_ / "logo.dat").string(), PTR_BM_ASIS, PTR_BM_LEFT), OPOS_E_EXTENDED);
+  EXPECT_EQ(p.extended_code(), OPOS_EPTR_BADFORMAT);
+}
+
+TEST_F(BitmapTest, ConvertImagesUsesTheHalftoneTypeOfTheFixedKey) {
+  const std::filesystem::path jpeg = dir_ / "photo.jpg";
+  ASSERT_TRUE(imaging::test::write_jpeg(jpeg.string(), 800, 48, ramp));
+  testing::set_fixed_dword("ConvertImages", 1);
+  printer_object p;
+  p.open_claim_enable();
+  // Each kernel gives its own pattern; an unknown type is Stucki's.
+  std::vector<std::string> images;
+  for (const std::uint32_t type : {1u, 2u, 3u, 4u, 9u}) {
+    testing::set_fixed_dword("HalftoneType", type);
+    const std::size_t before = printer_->capture().size();
+    ASSERT_EQ(p.call("PrintBitmap", PTR_S_RECEIPT, jpeg.string(), PTR_BM_ASIS, PTR_BM_LEFT), OPOS_SUCCESS);
+    images.push_back(printer_->capture().substr(before));
+  }
+  EXPECT_EQ(std::set<std::string>(images.begin(), images.begin() + 4).size(), 4u);
+  EXPECT_EQ(images[4], images[3]);
 }
 
 TEST_F(BitmapTest, AsynchronousPrintBitmapCompletesWithTheImage) {

@@ -52,8 +52,8 @@ inline ::testing::AssertionResult same_bytes(const std::string& got, const std::
 // One printer service object with its recording control.
 class printer_object {
  public:
-  printer_object() {
-    const platform::hresult hr = platform::create_instance(kProgId, object_);
+  explicit printer_object(const char* prog_id = kProgId) {
+    const platform::hresult hr = platform::create_instance(prog_id, object_);
     EXPECT_TRUE(platform::succeeded(hr)) << platform::hresult_text(hr) << " " << platform::com_last_error();
   }
 

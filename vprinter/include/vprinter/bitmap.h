@@ -48,5 +48,8 @@ class bitmap {
 // Writes `image` as a 1-bit greyscale PNG, atomically (temporary file, then rename).
 // Returns false and says why in `error` on failure.
 bool write_png(const bitmap& image, const std::filesystem::path& path, std::string* error = nullptr);
+// Writes the paper of a two-colour printer as a PNG in white, black and red: `red` holds the
+// red dots, row for row with `black` (it may be shorter). Atomic, as above.
+bool write_png(const bitmap& black, const bitmap& red, const std::filesystem::path& path, std::string* error = nullptr);
 
 }  // namespace vprinter

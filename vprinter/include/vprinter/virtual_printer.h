@@ -65,6 +65,7 @@ struct config {
   int page_length_dots = 1662;         // default page-mode print area height
   int drawer_close_after_ms = 0;       // the drawer closes this long after a kick; 0: only on request
   int nv_memory_bytes = 262144;        // capacity for stored images and graphics
+  int key_list_block_keys = 40;        // key codes in one block of the GS ( L key-code list
   int display_columns = 20;            // customer display
   int display_rows = 2;
   std::filesystem::path font_dir = "/usr/share/consolefonts";  // Terminus .psf.gz fonts
@@ -73,6 +74,10 @@ struct config {
   int paper_limit_dots = 160000;       // paper kept (about 20 m); older paper is dropped (0: all)
   std::size_t held_limit_bytes = 4u << 20;  // data held while off line; beyond it the printer is busy
   std::function<std::uint64_t()> clock_ms;  // monotonic time in ms; empty: the steady clock
+
+  // The model answering 0x2E to GS I 1 prints in two colours, black and red.
+  static constexpr std::uint8_t kTwoColourModelId = 0x2E;
+  bool two_colour() const { return model_id == kTwoColourModelId; }
 };
 
 // How the link behaved for one operation.
@@ -184,7 +189,11 @@ class virtual_printer {
 
   // The paper printed so far (cut marks included) as a 1-bit image.
   bitmap paper() const;
-  // Writes the paper to a PNG file; on failure returns false and says why in `error`.
+  // The dots printed in red (two-colour model), row for row with paper(); it ends at its last
+  // red row, so it may be shorter.
+  bitmap red_paper() const;
+  // Writes the paper to a PNG file, in black and red where red was printed; on failure returns
+  // false and says why in `error`.
   bool write_png(const std::filesystem::path& path, std::string* error = nullptr) const;
   // The customer display.
   display_state display() const;
