@@ -13,7 +13,8 @@ cd "$here"
 
 # Debian packages the build, the tests and the demo need.
 packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev socat
-          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux)
+          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux libzint-dev
+          libzxing-dev)
 
 say() { printf '==> %s\n' "$*"; }
 

@@ -4,19 +4,10 @@
 
 #include <algorithm>
 
-#include "platform/codepage.h"
+#include "code_tables.h"
 
 namespace vprinter::detail {
 namespace {
-
-// ESC t table numbers and the code pages they select.
-struct code_table_row {
-  int table;
-  int codepage;
-};
-constexpr code_table_row kCodeTables[] = {
-    {0, 437}, {2, 850}, {3, 860}, {4, 863}, {5, 865}, {16, 1252}, {17, 866}, {18, 852}, {19, 858},
-};
 
 bitmap scaled(const bitmap& src, int sx, int sy) {
   if (sx == 1 && sy == 1) return src;
@@ -103,17 +94,7 @@ int print_model::across_dots(int units) const { return sideways() ? hdots(units)
 
 void print_model::load_code_table() {
   if (code_points_table_ == modes.code_table) return;
-  int codepage = 437;
-  for (const auto& row : kCodeTables)
-    if (row.table == modes.code_table) codepage = row.codepage;
-  for (int b = 0; b < 256; ++b) {
-    code_points_[static_cast<std::size_t>(b)] = static_cast<char32_t>(b);
-    if (b < 0x80) continue;
-    std::string utf8 = platform::codepage_to_utf8(std::string(1, static_cast<char>(b)), codepage);
-    std::size_t pos = 0;
-    char32_t cp = U'?';
-    if (platform::decode_utf8_char(utf8, pos, cp)) code_points_[static_cast<std::size_t>(b)] = cp;
-  }
+  code_points_ = code_table_points(modes.code_table);
   code_points_table_ = modes.code_table;
 }
 

@@ -12,6 +12,7 @@
 
 #include "barcode.h"
 #include "font.h"
+#include "two_d_codes.h"
 #include "vprinter/bitmap.h"
 #include "vprinter/virtual_printer.h"
 
@@ -43,6 +44,7 @@ struct print_modes {
   int barcode_module = 3;    // GS w
   int hri_position = 0;      // GS H: 0 none, 1 above, 2 below, 3 both
   int hri_font = 0;          // GS f
+  two_d_settings two_d;      // GS ( k
 };
 
 class print_model {
@@ -106,6 +108,8 @@ class print_model {
   long long dropped_dots() const { return dropped_dots_; }
   // The paper down to the current feed position.
   bitmap paper_image() const;
+  // The feed position in rows of paper(): the rows above it are printed for good.
+  int feed_position() const { return y_; }
   int cuts() const { return cuts_; }
   int lines_printed() const { return lines_; }
   // Notes about things printed in a reduced way (e.g. bar codes too wide); the caller logs them.
