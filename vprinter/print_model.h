@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "barcode.h"
@@ -147,7 +148,9 @@ class print_model {
 
   void load_code_table();
   void drop_page();              // back to standard mode without the page, line at its start
+  std::unordered_map<std::uint64_t, bitmap> cells_;  // character cells drawn, by char and modes
   bitmap char_cell(std::uint8_t byte);
+  bitmap draw_cell(std::uint8_t byte);
   int line_width() const;        // room for the line: area width, or the page's logical width
   void add_item(bitmap img);
   int flush_line();              // prints the line buffer; returns its height
