@@ -14,7 +14,7 @@ cd "$here"
 # Debian packages the build, the tests and the demo need.
 packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev socat
           qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux libzint-dev
-          libzxing-dev)
+          libzxing-dev zbar-tools)
 
 say() { printf '==> %s\n' "$*"; }
 
@@ -104,6 +104,12 @@ demo() {
   say "printing examples/scripts/receipt.posrun on the in-process virtual printer"
   "$posrun" "$here/examples/scripts/receipt.posrun"
   say "the receipt: $out/receipt.png (printer bytes in $out/receipt.bin)"
+  # The receipt's QR Code, read back from the picture by a scanner program (zbar), which has
+  # nothing in common with the encoder that drew it.
+  local qr
+  qr="$(zbarimg --quiet --raw -Sdisable -Sqrcode.enable "$out/receipt.png")" ||
+    { echo "kit.sh: no readable QR Code on the receipt" >&2; exit 1; }
+  say "the receipt's QR Code reads: $qr"
 
   # The customer display shares the printer's port; its bytes go to a capture of their own so
   # that the receipt's picture stays. The scripts run from the demo's folder, not the kit's.

@@ -66,6 +66,11 @@ std::int32_t pdf417_level(std::size_t length) {
   return level;
 }
 
+// PDF417 row height in dots: Height rounded to whole modules of 2 to 8.
+std::int32_t pdf417_row_dots(const bar_code_job& job) {
+  return std::clamp((job.height_dots + job.width / 2) / std::max(job.width, 1), 2, 8) * job.width;
+}
+
 // GS ( k pL pH cn fn parameters.
 std::string two_d_command(std::uint8_t cn, std::uint8_t fn, std::string_view params) {
   std::string out(kTwoD);
@@ -89,7 +94,7 @@ std::string two_d_sequence(const bar_code_job& job) {
     out += two_d_command(cn, 0x43, byte_of(job.width));      // module size
     out += two_d_command(cn, 0x45, "1");                      // level M
   } else {
-    const std::int32_t row = std::clamp((job.height_dots + job.width / 2) / std::max(job.width, 1), 2, 8);
+    const std::int32_t row = pdf417_row_dots(job) / job.width;
     out += two_d_command(cn, 0x41, byte_of(pdf417_columns(job.width, job.line_width_dots)));
     out += two_d_command(cn, 0x42, byte_of(0));  // rows as the data need
     out += two_d_command(cn, 0x43, byte_of(job.width));
@@ -100,6 +105,15 @@ std::string two_d_sequence(const bar_code_job& job) {
   out += two_d_command(cn, 0x50, "0" + job.data);
   out += two_d_command(cn, 0x51, "0");
   return out;
+}
+
+// The symbol's height in dots (across its reading direction): a QR Code is square; a PDF417 has
+// as many rows as its codewords fill, at least three.
+std::int32_t two_d_height_dots(const bar_code_job& job) {
+  if (job.symbology->type == kQrCode) return qr_modules(job.data.size()) * job.width;
+  const std::int32_t columns = pdf417_columns(job.width, job.line_width_dots);
+  const std::int32_t codewords = pdf417_data_codewords(job.data.size()) + (1 << (pdf417_level(job.data.size()) + 1));
+  return std::max(3, (codewords + columns - 1) / columns) * pdf417_row_dots(job);
 }
 
 // The symbol's extent along its reading direction in dots, for the page of a turned symbol.
@@ -224,13 +238,15 @@ std::string bar_code_sequence(const bar_code_job& job) {
     out += std::string(4, '\0');  // origin 0, 0
     append_le16(out, kAreaWidth);
     append_le16(out, length * kMotionY);
+    // The symbol stands on the base line, so the base line lies its height below the top.
+    const std::int32_t symbol_height = symbology.two_dimensional ? two_d_height_dots(job) : job.height_dots;
     out += E::command(E::kPageDirection);
     out += job.rotate_special == PTR_RP_RIGHT90 ? '3' : '1';
     // Down to the base line: a line, the bars and a margin, in the 1/180 inch unit that moves
     // across the paper in a turned page.
     out += E::command(E::kRelativeVertical);
     append_le16(out, static_cast<std::int32_t>(job.dot_pl *
-                                               (job.rec_line_height + job.height_dots + kTopMarginDots) * kMotionX));
+                                               (job.rec_line_height + symbol_height + kTopMarginDots) * kMotionX));
   } else if (upside_down) {
     out += E::command(E::kUpsideDownOn);
   }

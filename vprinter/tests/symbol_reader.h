@@ -32,7 +32,7 @@ inline std::vector<read_symbol> read_symbols(const bitmap& paper, int y0 = 0, in
   ZXing::DecodeHints hints;
   hints.setFormats(ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::MicroQRCode | ZXing::BarcodeFormat::PDF417);
   hints.setTryHarder(true);
-  hints.setTryRotate(false);
+  hints.setTryRotate(true);  // symbols printed turned or upside down
   std::vector<read_symbol> out;
   for (const auto& r : ZXing::ReadBarcodes(ZXing::ImageView(grey.data(), w, h, ZXing::ImageFormat::Lum), hints)) {
     if (!r.isValid()) continue;
