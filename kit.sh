@@ -107,7 +107,7 @@ demo() {
   # The receipt's QR Code, read back from the picture by a scanner program (zbar), which has
   # nothing in common with the encoder that drew it.
   local qr
-  qr="$(zbarimg --quiet --raw -Sdisable -Sqrcode.enable "$out/receipt.png")" ||
+  qr="$(zbarimg --quiet --raw -Sdisable -Sqrcode.enable -Sqrcode.binary "$out/receipt.png" 2>/dev/null)" ||
     { echo "kit.sh: no readable QR Code on the receipt" >&2; exit 1; }
   say "the receipt's QR Code reads: $qr"
 
