@@ -75,12 +75,6 @@ paper_png::~paper_png() {
   if (z_ready_) deflateEnd(&z_);
 }
 
-long long paper_png::kept_rows() const {
-  long long n = 0;
-  for (const auto& b : bands_) n += b.rows;
-  return n;
-}
-
 paper_png::band paper_png::encode(const bitmap& paper, int from, int to, long long first_row) {
   band out;
   out.first = first_row + from;

@@ -27,9 +27,6 @@ class paper_png {
   bool write(const bitmap& paper, long long first_row, int final_rows, int height,
              const std::filesystem::path& path, std::string* error);
 
-  // Rows kept encoded, for tests and benchmarks.
-  long long kept_rows() const;
-
  private:
   // Rows [first, first + rows) deflated on their own (a raw deflate segment ending in a sync
   // flush, so that segments can be joined), with the PNG chunk around them ready to write.

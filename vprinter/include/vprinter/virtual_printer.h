@@ -179,7 +179,8 @@ class virtual_printer {
 
   // The paper printed so far (cut marks included) as a 1-bit image.
   bitmap paper() const;
-  // Writes the paper to a PNG file; on failure returns false and says why in `error`.
+  // Writes the paper to a PNG file, atomically; on failure returns false and says why in `error`.
+  // The encoding of rows printed for good is kept, so writing again costs only the new rows.
   bool write_png(const std::filesystem::path& path, std::string* error = nullptr) const;
   // The customer display.
   display_state display() const;
