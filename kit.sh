@@ -14,7 +14,8 @@ cd "$here"
 # Debian packages the build, the tests and the demo need.
 packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libgmock-dev libbenchmark-dev socat
           libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler openssl
-          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux iproute2 help2man libjpeg62-turbo-dev)
+          qt6-base-dev fonts-dejavu-core libpng-dev zlib1g-dev console-setup-linux iproute2 help2man libjpeg62-turbo-dev
+          libzint-dev libzxing-dev zbar-tools)
 
 say() { printf '==> %s\n' "$*"; }
 
@@ -104,6 +105,12 @@ demo() {
   say "printing examples/scripts/receipt.posrun on the in-process virtual printer"
   "$posrun" "$here/examples/scripts/receipt.posrun"
   say "the receipt: $out/receipt.png (printer bytes in $out/receipt.bin)"
+  # The receipt's QR Code, read back from the picture by a scanner program (zbar), which has
+  # nothing in common with the encoder that drew it.
+  local qr
+  qr="$(zbarimg --quiet --raw -Sdisable -Sqrcode.enable -Sqrcode.binary "$out/receipt.png" 2>/dev/null)" ||
+    { echo "kit.sh: no readable QR Code on the receipt" >&2; exit 1; }
+  say "the receipt's QR Code reads: $qr"
 
   # The two-colour printer on a virtual printer of its own, with the kit's image-conversion
   # library for pictures in other colours than black, white and red.

@@ -4,19 +4,10 @@
 
 #include <algorithm>
 
-#include "platform/codepage.h"
+#include "code_tables.h"
 
 namespace vprinter::detail {
 namespace {
-
-// ESC t table numbers and the code pages they select.
-struct code_table_row {
-  int table;
-  int codepage;
-};
-constexpr code_table_row kCodeTables[] = {
-    {0, 437}, {2, 850}, {3, 860}, {4, 863}, {5, 865}, {16, 1252}, {17, 866}, {18, 852}, {19, 858},
-};
 
 bitmap scaled(const bitmap& src, int sx, int sy) {
   if (sx == 1 && sy == 1) return src;
@@ -44,11 +35,25 @@ bitmap rotated_cw(const bitmap& src) {
   return out;
 }
 
-void blit(bitmap& dst, const bitmap& src, int at_x, int at_y) {
-  for (int y = 0; y < src.height(); ++y)
-    for (int x = 0; x < src.width(); ++x)
-      if (src.get(x, y)) dst.set(at_x + x, at_y + y);
+void blit(bitmap& dst, const bitmap& src, int at_x, int at_y) { dst.draw(src, at_x, at_y); }
+
+// Everything a character cell's dots depend on besides the font itself.
+std::uint64_t cell_key(std::uint8_t byte, const print_modes& m) {
+  std::uint64_t k = byte;
+  k = k << 1 | static_cast<std::uint64_t>(m.font & 1);
+  k = k << 1 | static_cast<std::uint64_t>(m.bold);
+  k = k << 2 | static_cast<std::uint64_t>(m.underline & 3);
+  k = k << 1 | static_cast<std::uint64_t>(m.reverse);
+  k = k << 1 | static_cast<std::uint64_t>(m.rotate90);
+  k = k << 4 | static_cast<std::uint64_t>(m.width_scale & 15);
+  k = k << 4 | static_cast<std::uint64_t>(m.height_scale & 15);
+  k = k << 16 | static_cast<std::uint64_t>(m.char_spacing & 0xFFFF);
+  k = k << 8 | static_cast<std::uint64_t>(m.code_table & 0xFF);
+  return k;
 }
+
+// Cells kept for reuse; a printer rarely uses more than a few hundred combinations at once.
+constexpr std::size_t kMaxKeptCells = 4096;
 
 constexpr int kCutMarkRows = 2;
 constexpr int kHriGap = 2;  // dots between bars and their text
@@ -103,21 +108,19 @@ int print_model::across_dots(int units) const { return sideways() ? hdots(units)
 
 void print_model::load_code_table() {
   if (code_points_table_ == modes.code_table) return;
-  int codepage = 437;
-  for (const auto& row : kCodeTables)
-    if (row.table == modes.code_table) codepage = row.codepage;
-  for (int b = 0; b < 256; ++b) {
-    code_points_[static_cast<std::size_t>(b)] = static_cast<char32_t>(b);
-    if (b < 0x80) continue;
-    std::string utf8 = platform::codepage_to_utf8(std::string(1, static_cast<char>(b)), codepage);
-    std::size_t pos = 0;
-    char32_t cp = U'?';
-    if (platform::decode_utf8_char(utf8, pos, cp)) code_points_[static_cast<std::size_t>(b)] = cp;
-  }
+  code_points_ = code_table_points(modes.code_table);
   code_points_table_ = modes.code_table;
 }
 
 bitmap print_model::char_cell(std::uint8_t byte) {
+  // The same character in the same modes always has the same dots: drawn once, then copied.
+  const std::uint64_t key = cell_key(byte, modes);
+  if (const auto kept = cells_.find(key); kept != cells_.end()) return kept->second;
+  if (cells_.size() >= kMaxKeptCells) cells_.clear();
+  return cells_.emplace(key, draw_cell(byte)).first->second;
+}
+
+bitmap print_model::draw_cell(std::uint8_t byte) {
   load_code_table();
   const cell_font& f = font(modes.font);
   const glyph& g = f.find(code_points_[byte]);

@@ -8,10 +8,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "barcode.h"
 #include "font.h"
+#include "two_d_codes.h"
 #include "vprinter/bitmap.h"
 #include "vprinter/virtual_printer.h"
 
@@ -44,6 +46,7 @@ struct print_modes {
   int hri_position = 0;      // GS H: 0 none, 1 above, 2 below, 3 both
   int hri_font = 0;          // GS f
   bool red = false;          // GS ( N: characters in colour 2 (two-colour printers)
+  two_d_settings two_d;      // GS ( k
 };
 
 class print_model {
@@ -111,6 +114,8 @@ class print_model {
   long long dropped_dots() const { return dropped_dots_; }
   // The paper down to the current feed position.
   bitmap paper_image() const;
+  // The feed position in rows of paper(): the rows above it are printed for good.
+  int feed_position() const { return y_; }
   int cuts() const { return cuts_; }
   int lines_printed() const { return lines_; }
   // Notes about things printed in a reduced way (e.g. bar codes too wide); the caller logs them.
@@ -150,7 +155,9 @@ class print_model {
 
   void load_code_table();
   void drop_page();              // back to standard mode without the page, line at its start
+  std::unordered_map<std::uint64_t, bitmap> cells_;  // character cells drawn, by char and modes
   bitmap char_cell(std::uint8_t byte);
+  bitmap draw_cell(std::uint8_t byte);
   int line_width() const;        // room for the line: area width, or the page's logical width
   void add_item(bitmap img);
   int flush_line();              // prints the line buffer; returns its height

@@ -6,7 +6,9 @@
 
 #include "barcode.h"
 #include "colour_commands.h"
+#include "code_tables.h"
 #include "machine.h"
+#include "two_d_codes.h"
 
 namespace vprinter::detail {
 namespace {
@@ -287,9 +289,7 @@ void on_pulse(machine& m, std::string_view b) {
 }
 void on_code_table(machine& m, std::string_view b) {
   const int n = u8(b, 2);
-  static constexpr int kKnown[] = {0, 2, 3, 4, 5, 16, 17, 18, 19};
-  if (std::find(std::begin(kKnown), std::end(kKnown), n) == std::end(kKnown))
-    m.note(kind::note, "ESC t " + std::to_string(n) + ": code table not fitted, PC437 used");
+  if (!code_table_fitted(n)) m.note(kind::note, "ESC t " + std::to_string(n) + ": code table not fitted, PC437 used");
   m.print.modes.code_table = n;
 }
 void on_peripheral_status(machine& m, std::string_view) {
@@ -725,6 +725,7 @@ constexpr command_row kPrinterRows[] = {
     ROW("\x1d(A", "GS ( A", len_paren, on_test_print),
     ROW("\x1d(L", "GS ( L", len_paren, on_graphics),
     ROW("\x1d(N", "GS ( N", len_paren, on_character_colour),
+    ROW("\x1d(k", "GS ( k", len_paren, run_two_d_command),
     ROW("\x1d*", "GS *", len_download, on_define_download),
     ROW("\x1d/", "GS /", fixed<3>, on_print_download),
     ROW("\x1d" "8L", "GS 8 L", len_graphics_large, on_graphics_large),

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "machine.h"
+#include "paper_png.h"
 
 namespace vprinter {
 namespace {
@@ -78,6 +79,7 @@ struct virtual_printer::impl {
 
   mutable std::mutex mutex;
   detail::machine m;
+  mutable detail::paper_png png;  // the paper's PNG encoding, kept between writes
   capture_file file;
   bool file_failed = false;
   std::string capture;
@@ -229,11 +231,17 @@ bitmap virtual_printer::red_paper() const {
 }
 
 bool virtual_printer::write_png(const std::filesystem::path& path, std::string* error) const {
-  bitmap image = paper();
-  if (image.height() == 0) image = bitmap(image.width() > 0 ? image.width() : 1, 1);  // blank paper
-  const bitmap red = red_paper();
-  if (red.count() > 0) return vprinter::write_png(image, red, path, error);
-  return vprinter::write_png(image, path, error);
+  std::lock_guard lock(impl_->mutex);
+  const auto& print = impl_->m.print;
+  // Red dots (two-colour model) go through the colour writer; black paper keeps its encoded rows.
+  if (const bitmap red = print.red_paper_image(); red.count() > 0) {
+    bitmap image = print.paper_image();
+    if (image.height() == 0) image = bitmap(image.width() > 0 ? image.width() : 1, 1);  // blank paper
+    return vprinter::write_png(image, red, path, error);
+  }
+  // The paper down to the feed position; blank paper is one white row.
+  const int height = std::max({print.paper().height(), print.feed_position(), 1});
+  return impl_->png.write(print.paper(), print.dropped_dots(), print.feed_position(), height, path, error);
 }
 
 display_state virtual_printer::display() const {

@@ -101,6 +101,8 @@ inline constexpr std::int32_t PTR_BCS_Codabar = 107;
 inline constexpr std::int32_t PTR_BCS_Code39 = 108;
 inline constexpr std::int32_t PTR_BCS_Code93 = 109;
 inline constexpr std::int32_t PTR_BCS_Code128 = 110;
+inline constexpr std::int32_t PTR_BCS_PDF417 = 201;
+inline constexpr std::int32_t PTR_BCS_QRCODE = 204;
 
 // Common property indexes (GetPropertyNumber, SetPropertyNumber).
 inline constexpr std::int32_t PIDX_Claimed = 1;

@@ -29,7 +29,9 @@ std::int32_t CVX40Printer::PrintBarCode(std::int32_t station, const std::string&
       width < 2 || width > served->max_width || text_byte < 0) {
     return Illegal();
   }
-  const std::int32_t height_dots = height == 0 ? kDefaultBarHeightDots : ToDots(height);
+  // A PDF417 row is three modules tall unless Height says otherwise; a QR Code has square modules.
+  const std::int32_t default_height = served->symbology == PTR_BCS_PDF417 ? 3 * width : kDefaultBarHeightDots;
+  const std::int32_t height_dots = height == 0 ? default_height : ToDots(height);
   if (height_dots < 1 || height_dots > kMaxBarHeightDots) return Illegal();
 
   // The data are checked before anything is sent, the alignment included.
@@ -39,12 +41,14 @@ std::int32_t CVX40Printer::PrintBarCode(std::int32_t station, const std::string&
   job.symbology = served;
   job.data = text_to_bytes(*decoded);
   if (!valid_bar_code_data(*served, job.data)) return Illegal();
+  if (served->two_dimensional && !two_d_symbol_fits(*served, job.data, width, RecLineWidth)) return Illegal();
   job.height_dots = height_dots;
   job.width = width;
   job.text_position = static_cast<std::uint8_t>(text_byte);
   job.rotate_special = RotateSpecial;
   job.rec_line_height = RecLineHeight;
   job.dot_pl = metrics_.dot_pl();
+  job.line_width_dots = RecLineWidth;
 
   const std::int32_t aligned = SubmitAlignment(alignment);
   if (aligned != OPOS_SUCCESS) return StoreResult(aligned);

@@ -205,6 +205,10 @@ options parse(int argc, char** argv) {
   return o;
 }
 
+// Connections wait in the kernel's queue while one is served; clients of a busy shop connect in
+// bursts, so the queue is long (the kernel caps it at net.core.somaxconn).
+constexpr int kListenBacklog = 4096;
+
 fd_handle listen_on(const options& o, std::string& shown) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -222,7 +226,7 @@ fd_handle listen_on(const options& o, std::string& shown) {
     if (fd.get() < 0) continue;
     const int one = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd.get(), SOMAXCONN) != 0) {
+    if (::bind(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd.get(), kListenBacklog) != 0) {
       why = std::strerror(errno);
       continue;
     }

@@ -300,6 +300,39 @@ TEST(VprinterDaemon, SecondProtocolKindIsIdentifiedByEscQuestion) {
   EXPECT_TRUE(test::same_bytes(cl.receive(10, 5s), test::bytes("3F 07 30") + "QW-310" + std::string(1, '\0')));
 }
 
+TEST(VprinterDaemon, BurstOfClientsThatSendAndCloseLosesNothing) {
+  // 200 clients connect at once, each sends a receipt line and a status request, and closes
+  // without reading the answer. Every byte must reach the printer, each connection's in one piece.
+  platform::testing::temp_dir dir;
+  daemon_process d({"--listen", "127.0.0.1:0", "--capture", (dir / "cap.bin").string(), "--render",
+                    (dir / "paper.png").string()});
+  const int port = port_of(d.read_line(5s));
+  ASSERT_GT(port, 0);
+  constexpr int kClients = 200;
+  std::vector<std::string> jobs;
+  std::size_t total = 0;
+  {
+    std::vector<std::unique_ptr<client>> clients;
+    for (int i = 0; i < kClients; ++i) {
+      jobs.push_back("Receipt " + std::to_string(1000 + i) + "\n" + test::bytes("10 04 01"));
+      total += jobs.back().size();
+      clients.push_back(std::make_unique<client>(port));
+      ASSERT_TRUE(clients.back()->connected()) << "client " << i;
+      ASSERT_TRUE(clients.back()->send(jobs.back())) << "client " << i;
+    }
+  }  // all closed here, none having read anything
+  std::string captured;
+  const auto end = std::chrono::steady_clock::now() + 30s;
+  while (captured.size() < total && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(20ms);
+    captured = read_file(dir / "cap.bin");
+  }
+  ASSERT_EQ(captured.size(), total);
+  for (const auto& job : jobs) EXPECT_NE(captured.find(job), std::string::npos) << job;
+  d.signal(SIGTERM);
+  EXPECT_EQ(d.wait(10s), 0);
+}
+
 TEST(VprinterDaemon, CommandLineErrorsAreOneLine) {
   struct arg_case {
     std::vector<std::string> args;

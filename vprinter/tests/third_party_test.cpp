@@ -1,12 +1,15 @@
 // Receipts made by third-party ESC/POS generators, replayed from their captured bytes: every
-// command is understood and the paper shows the bar code, the picture and the centred title.
+// command is understood and the paper shows the bar code, the two-dimensional symbols, the rules,
+// the picture and the centred title.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "decoders.h"
+#include "symbol_reader.h"
 #include "test_util.h"
 #include "vprinter/virtual_printer.h"
 
@@ -49,7 +52,10 @@ std::vector<std::pair<int, int>> ink_bands(const bitmap& b) {
 
 struct receipt_case {
   const char* file;
-  const char* ean13;  // the bar code's digits read back from the paper
+  const char* ean13;   // the bar code's digits read back from the paper
+  const char* qr;      // the QR Code's text
+  const char* pdf417;  // the PDF417's text, or nullptr when the receipt has none
+  int rules;           // unbroken rules drawn across the whole paper (line graphics)
 };
 
 class VprinterThirdParty : public ::testing::TestWithParam<receipt_case> {};
@@ -84,11 +90,37 @@ TEST_P(VprinterThirdParty, ReceiptPrintsWithEveryCommandUnderstood) {
     EXPECT_NEAR(left + right, paper.width() - 1, 40) << "band " << i << " is not centred";
   }
   EXPECT_GT(bands[1].second - bands[1].first, 24) << "the title is not printed large";
+
+  // The two-dimensional symbols read back, below the bar code and centred.
+  std::map<std::string, test::read_symbol> symbols;
+  for (auto& found : test::read_symbols(paper)) symbols[found.format] = found;
+  ASSERT_EQ(symbols.count("QRCode"), 1u);
+  EXPECT_EQ(symbols["QRCode"].bytes, GetParam().qr);
+  EXPECT_GT(symbols["QRCode"].top, bar_row);
+  EXPECT_NEAR(symbols["QRCode"].left + symbols["QRCode"].right, paper.width() - 1, 16);
+  if (GetParam().pdf417) {
+    ASSERT_EQ(symbols.count("PDF417"), 1u);
+    EXPECT_EQ(symbols["PDF417"].bytes, GetParam().pdf417);
+  } else {
+    EXPECT_EQ(symbols.count("PDF417"), 0u);
+  }
+
+  // Rules: bands of rows inked across the whole width (a cut mark is dashed).
+  int rules = 0;
+  for (int y = 0; y < paper.height(); ++y) {
+    const bool full = paper.count(0, y, paper.width(), y + 1) == paper.width();
+    const bool above = y > 0 && paper.count(0, y - 1, paper.width(), y) == paper.width();
+    rules += full && !above;
+  }
+  EXPECT_EQ(rules, GetParam().rules);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generators, VprinterThirdParty,
-                         ::testing::Values(receipt_case{"node_thermal_printer_receipt.bin", "4006381333931"},
-                                           receipt_case{"receiptline_receipt.bin", "4006381333931"}),
+                         ::testing::Values(receipt_case{"node_thermal_printer_receipt.bin", "4006381333931",
+                                                        "https://korvane.example/r/0001?total=5.90",
+                                                        "KORVANE CAFE|0001|2026-12-10|5.90 EUR", 0},
+                                           receipt_case{"receiptline_receipt.bin", "4006381333931",
+                                                        "https://korvane.example/r/0002?total=9.40", nullptr, 2}),
                          [](const auto& info) {
                            std::string name = info.param.file;
                            return name.substr(0, name.find('_'));

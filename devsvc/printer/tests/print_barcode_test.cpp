@@ -8,6 +8,7 @@
 
 #include "core/opos.h"
 #include "printer/tests/printer_fixture.h"
+#include "symbol_reader.h"
 #include "testing/harness.h"
 #include "tests/decoders.h"
 #include "tests/test_util.h"
@@ -187,6 +188,117 @@ TEST_F(PrintBarCodeTest, PrintedSymbolsDecodeFromThePaper) {
   ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "x\n"), OPOS_SUCCESS);
   EXPECT_LE(printer_->paper().height() - before, 40);
   EXPECT_EQ(printer_->unknown_count(), 0u);
+}
+
+// Two-dimensional symbols: Width is the module size, Height the PDF417 row height; the data are
+// sent as their bytes, UTF-8 text unchanged; each symbol must read back from the printed paper.
+TEST_F(PrintBarCodeTest, TwoDimensionalSymbolsReadBackFromThePaper) {
+  std::string binary;
+  for (int i = 0; i < 200; ++i) binary += static_cast<char>((i * 37 + 11) & 0xFF);
+  binary.replace(binary.find('\0'), 1, "<NID>");
+  std::string binary_bytes = binary;
+  binary_bytes.replace(binary_bytes.find("<NID>"), 5, std::string(1, '\0'));
+  struct Case {
+    const char* what;
+    std::int32_t symbology;
+    std::string data;     // as the application passes it
+    std::string bytes;    // as the symbol holds it
+    std::int32_t width;
+    std::int32_t alignment;
+    std::int32_t rotate_special;
+    const char* format;
+  };
+  const std::string url = "https://example.com/caf\xC3\xA9?ville=Z\xC3\xBCrich&\xE6\x9D\xB1\xE4\xBA\xAC";
+  const Case cases[] = {
+      {"QR URL with non-ASCII text, centred", PTR_BCS_QRCODE, url, url, 4, PTR_BM_CENTER, PTR_RP_NORMAL, "QRCode"},
+      {"QR at the right, module 3", PTR_BCS_QRCODE, "PAY:KORVANE:9.40", "PAY:KORVANE:9.40", 3, PTR_BM_RIGHT,
+       PTR_RP_NORMAL, "QRCode"},
+      {"QR upside down", PTR_BCS_QRCODE, "upside down", "upside down", 3, PTR_BM_LEFT, PTR_RP_ROTATE180, "QRCode"},
+      {"QR turned right", PTR_BCS_QRCODE, "turned", "turned", 3, PTR_BM_LEFT, PTR_RP_RIGHT90, "QRCode"},
+      {"QR of 120 bytes turned left, taller than a bar code", PTR_BCS_QRCODE, std::string(120, 'Q'),
+       std::string(120, 'Q'), 5, PTR_BM_LEFT, PTR_RP_LEFT90, "QRCode"},
+      {"PDF417 turned right", PTR_BCS_PDF417, "turned PDF417 0123456789", "turned PDF417 0123456789", 2,
+       PTR_BM_LEFT, PTR_RP_RIGHT90, "PDF417"},
+      {"PDF417 of 200 bytes", PTR_BCS_PDF417, binary, binary_bytes, 2, PTR_BM_CENTER, PTR_RP_NORMAL, "PDF417"},
+      {"PDF417 module 3", PTR_BCS_PDF417, "Receipt 0001 9.40 EUR", "Receipt 0001 9.40 EUR", 3, PTR_BM_LEFT,
+       PTR_RP_NORMAL, "PDF417"},
+  };
+  printer_object p;
+  p.open_claim_enable();
+  for (const Case& c : cases) {
+    p.set(PIDXPtr_RotateSpecial, c.rotate_special);
+    const int top = printer_->paper().height();
+    ASSERT_EQ(p.call("PrintBarCode", PTR_S_RECEIPT, c.data, c.symbology, 0, c.width, c.alignment, PTR_BC_TEXT_NONE),
+              OPOS_SUCCESS)
+        << c.what;
+    ASSERT_EQ(p.call("PrintNormal", PTR_S_RECEIPT, "\n"), OPOS_SUCCESS);
+    const vprinter::bitmap paper = printer_->paper();
+    const auto found = vprinter::test::read_symbols(paper, top);
+    ASSERT_EQ(found.size(), 1u) << c.what;
+    EXPECT_EQ(found[0].format, c.format) << c.what;
+    EXPECT_TRUE(same_bytes(found[0].bytes, c.bytes)) << c.what;
+    const int middle = (found[0].left + found[0].right) / 2;
+    if (c.alignment == PTR_BM_CENTER) {
+      EXPECT_NEAR(middle, paper.width() / 2, 8) << c.what;
+    }
+    if (c.alignment == PTR_BM_RIGHT) {
+      EXPECT_GT(found[0].left, paper.width() / 2) << c.what;
+    }
+  }
+  EXPECT_FALSE(printer_->state().upside_down);
+  EXPECT_FALSE(printer_->state().page_mode);
+  EXPECT_EQ(printer_->unknown_count(), 0u);
+  for (const auto& e : printer_->log()) EXPECT_EQ(e.text.find("not printed"), std::string::npos) << e.text;
+}
+
+TEST_F(PrintBarCodeTest, QrCodeSequence) {
+  printer_object p;
+  p.open_claim_enable();
+  ASSERT_EQ(p.call("PrintBarCode", PTR_S_RECEIPT, "AB", PTR_BCS_QRCODE, 0, 5, PTR_BM_LEFT, PTR_BC_TEXT_NONE),
+            OPOS_SUCCESS);
+  using namespace std::string_literals;
+  const std::string symbol = "\x1D\x28\x6B\x04\x00\x31\x41\x32\x00"s +  // model 2
+                             "\x1D\x28\x6B\x03\x00\x31\x43\x05"s +      // module 5
+                             "\x1D\x28\x6B\x03\x00\x31\x45\x31"s +      // level M
+                             "\x1D\x28\x6B\x05\x00\x31\x50\x30" "AB"s +  // store
+                             "\x1D\x28\x6B\x03\x00\x31\x51\x30"s;       // print
+  EXPECT_TRUE(same_bytes(after_claim(), kAlignLeft + kStatusPoll + symbol + kStatusPoll + kAlignLeft + kStatusPoll));
+}
+
+TEST_F(PrintBarCodeTest, TwoDimensionalRefusalsSendNothing) {
+  struct Case {
+    const char* what;
+    std::int32_t station;
+    std::string data;
+    std::int32_t symbology;
+    std::int32_t height;
+    std::int32_t width;
+    std::int32_t text_position;
+  };
+  const Case cases[] = {
+      {"QR on the journal", 1, "x", PTR_BCS_QRCODE, 0, 3, PTR_BC_TEXT_NONE},
+      {"QR without data", PTR_S_RECEIPT, "", PTR_BCS_QRCODE, 0, 3, PTR_BC_TEXT_NONE},
+      {"QR module 1", PTR_S_RECEIPT, "x", PTR_BCS_QRCODE, 0, 1, PTR_BC_TEXT_NONE},
+      {"QR module 17", PTR_S_RECEIPT, "x", PTR_BCS_QRCODE, 0, 17, PTR_BC_TEXT_NONE},
+      {"QR too wide for the receipt", PTR_S_RECEIPT, std::string(1000, 'x'), PTR_BCS_QRCODE, 0, 8, PTR_BC_TEXT_NONE},
+      {"QR more than version 40 holds", PTR_S_RECEIPT, std::string(2332, 'x'), PTR_BCS_QRCODE, 0, 2,
+       PTR_BC_TEXT_NONE},
+      {"QR text position -10", PTR_S_RECEIPT, "x", PTR_BCS_QRCODE, 0, 3, -10},
+      {"QR height 300 dots", PTR_S_RECEIPT, "x", PTR_BCS_QRCODE, 300, 3, PTR_BC_TEXT_NONE},
+      {"PDF417 module 9", PTR_S_RECEIPT, "x", PTR_BCS_PDF417, 0, 9, PTR_BC_TEXT_NONE},
+      {"PDF417 more than 90 rows hold", PTR_S_RECEIPT, std::string(1200, 'x'), PTR_BCS_PDF417, 0, 4,
+       PTR_BC_TEXT_NONE},
+  };
+  printer_object p;
+  p.open_claim_enable();
+  for (const Case& c : cases) {
+    EXPECT_EQ(p.call("PrintBarCode", c.station, c.data, c.symbology, c.height, c.width, PTR_BM_CENTER,
+                     c.text_position),
+              OPOS_E_ILLEGAL)
+        << c.what;
+  }
+  EXPECT_TRUE(after_claim().empty()) << testing::hex(after_claim());
+  EXPECT_EQ(p.number(PIDXPtr_CapRecBarCode), 1) << "bar codes stay a capability of the receipt station";
 }
 
 }  // namespace

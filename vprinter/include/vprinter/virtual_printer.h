@@ -192,8 +192,9 @@ class virtual_printer {
   // The dots printed in red (two-colour model), row for row with paper(); it ends at its last
   // red row, so it may be shorter.
   bitmap red_paper() const;
-  // Writes the paper to a PNG file, in black and red where red was printed; on failure returns
-  // false and says why in `error`.
+  // Writes the paper to a PNG file atomically, in black and red where red was printed; on
+  // failure returns false and says why in `error`. Black paper keeps the encoding of rows
+  // printed for good, so writing again costs only the new rows.
   bool write_png(const std::filesystem::path& path, std::string* error = nullptr) const;
   // The customer display.
   display_state display() const;
