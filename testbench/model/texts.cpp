@@ -130,7 +130,22 @@ constexpr text_row kTexts[] = {
     {txt::message_output_title, "Message output view", "Message output view"},
 };
 
+constexpr colour_row kColours[kColourCount] = {
+    {"Bordeaux", "Maroon", 128, 0, 0},      {"Verde", "Green", 0, 128, 0},
+    {"Verde Oliva", "Olive", 128, 128, 0},  {"Blu scuro", "Navy", 0, 0, 128},
+    {"Viola", "Purple", 128, 0, 128},       {"Verde acqua", "Teal", 0, 128, 128},
+    {"Grigio", "Grey", 128, 128, 128},      {"Grigio chiaro", "Silver", 192, 192, 192},
+    {"Verde limone", "Lime", 0, 255, 0},    {"Giallo", "Yellow", 255, 255, 0},
+    {"Blu", "Blue", 0, 0, 255},             {"Fucsia", "Fuchsia", 255, 0, 255},
+    {"Azzurro", "Aqua", 0, 255, 255},
+};
+
 }  // namespace
+
+colour_row colour(int index) {
+  if (index < 0 || index >= kColourCount) return {"Nero", "Black", 0, 0, 0};
+  return kColours[index];
+}
 
 std::string_view text(txt id, bool italian) {
   for (const text_row& row : kTexts) {

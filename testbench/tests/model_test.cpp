@@ -254,3 +254,23 @@ TEST(Texts, EveryTextHasBothLanguages) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Texts, ColourTableAndBlackOutsideIt) {
+  struct row {
+    int index;
+    std::string_view italian;
+    int red, green, blue;
+  };
+  const row rows[] = {{0, "Bordeaux", 128, 0, 0}, {1, "Verde", 0, 128, 0},      {7, "Grigio chiaro", 192, 192, 192},
+                      {10, "Blu", 0, 0, 255},     {12, "Azzurro", 0, 255, 255}, {13, "Nero", 0, 0, 0},
+                      {-1, "Nero", 0, 0, 0}};
+  for (const row& r : rows) {
+    const testbench::colour_row c = testbench::colour(r.index);
+    EXPECT_EQ(c.italian, r.italian) << r.index;
+    EXPECT_EQ(std::tie(c.red, c.green, c.blue), std::tie(r.red, r.green, r.blue)) << r.index;
+  }
+}
+
+}  // namespace

@@ -96,6 +96,19 @@ enum class txt : int {
 // The text in the language; Italian when `italian` is true.
 std::string_view text(txt id, bool italian);
 
+// One colour of the script editor's colour table.
+struct colour_row {
+  std::string_view italian;
+  std::string_view english;
+  int red;
+  int green;
+  int blue;
+};
+// Number of colours in the table (indexes 0 to 12).
+inline constexpr int kColourCount = 13;
+// The colour of `index`; any index outside the table is black.
+colour_row colour(int index);
+
 // The language setting's value that selects Italian.
 inline constexpr std::string_view kItalian = "ITA";
 // True when `language` selects Italian (exactly "ITA").
