@@ -121,6 +121,24 @@ bool settings::set_int(std::string_view section, std::string_view key, std::int3
          k.set_dword(key, static_cast<std::uint32_t>(value)) == platform::kErrorSuccess;
 }
 
+std::vector<std::uint8_t> settings::get_binary(std::string_view section, std::string_view key) const {
+  platform::registry_key k;
+  std::vector<std::uint8_t> value;
+  if (platform::registry_key::open(platform::registry_root::current_user, section_path(section), k) !=
+          platform::kErrorSuccess ||
+      k.query_binary(key, value) != platform::kErrorSuccess) {
+    return {};
+  }
+  return value;
+}
+
+bool settings::set_binary(std::string_view section, std::string_view key, const std::vector<std::uint8_t>& value) {
+  platform::registry_key k;
+  return platform::registry_key::create(platform::registry_root::current_user, section_path(section), k) ==
+             platform::kErrorSuccess &&
+         k.set_binary(key, value) == platform::kErrorSuccess;
+}
+
 std::string settings::property_table_file() const {
   return app_path() + "/Testbench_" + std::to_string(opos_version()) + "0.dat";
 }

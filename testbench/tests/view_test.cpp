@@ -114,6 +114,27 @@ TEST_F(TestbenchViewTest, FrameTitleToolbarsMenusAndPanesInItalian) {
   EXPECT_NE(f.output_view(), nullptr) << "ShowToolOutput YES shows the output window at start";
 }
 
+TEST_F(TestbenchViewTest, ARecordReopensAClosedOutputWindowOnce) {
+  CMainFrame& f = frame();
+  f.output_window()->close();
+  QApplication::processEvents();
+  ASSERT_FALSE(f.output_window()->isVisible());
+  f.session().output("(W) : once", "detail");
+  EXPECT_TRUE(f.output_window()->isVisible());
+  const QString text = f.output_view()->toPlainText();
+  EXPECT_EQ(text.count(QStringLiteral("(W) : once")), 1) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("         detail")));
+}
+
+TEST_F(TestbenchViewTest, ToolbarLayoutIsKeptBetweenRuns) {
+  frame().toolbars()[2]->hide();
+  frame().close();
+  EXPECT_FALSE(config_.get_binary(testbench::kSectionSettings, "BarState").empty());
+  frame_.reset();
+  EXPECT_FALSE(frame().toolbars()[2]->isVisible());
+  EXPECT_TRUE(frame().toolbars()[1]->isVisible());
+}
+
 TEST_F(TestbenchViewTest, EnglishLabelsWhenLanguageIsNotItalian) {
   config_.set_string(testbench::kSectionSettings, "Language", "ENG");
   CMainFrame& f = frame();

@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
   QTimer::singleShot(kSplashMs, &splash, [&] {
     splash.finish(&frame);
     frame.show();
+    if (config.get_int(testbench::kSectionSettings, "ShowTipAtStart") != 0) frame.show_tips();
   });
   return QApplication::exec();
 }

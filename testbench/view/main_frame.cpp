@@ -93,6 +93,11 @@ CMainFrame::CMainFrame(testbench::settings& config, QWidget* parent)
   session_->load_property_table();
   connection_changed();
   resize(1000, 700);
+  // The toolbar and dock layout of the last session.
+  const std::vector<std::uint8_t> state = config_.get_binary(kSectionSettings, "BarState");
+  if (!state.empty()) {
+    restoreState(QByteArray(reinterpret_cast<const char*>(state.data()), static_cast<qsizetype>(state.size())));
+  }
 }
 
 CMainFrame::~CMainFrame() {
@@ -481,13 +486,10 @@ void CMainFrame::show_output() {
         output_->clear();
       }
     });
+    // Closing the output window hides it; the next record or "Finestra di output" shows it again.
     output_window_ = mdi_->addSubWindow(output_);
+    output_window_->setAttribute(Qt::WA_DeleteOnClose, false);
     output_window_->resize(620, 220);
-    connect(output_window_, &QObject::destroyed, this, [this] {
-      output_window_ = nullptr;
-      output_ = nullptr;
-    });
-    output_window_->setAttribute(Qt::WA_DeleteOnClose);
   }
   output_window_->show();
 }
@@ -658,6 +660,9 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  const QByteArray state = saveState();
+  config_.set_binary(kSectionSettings, "BarState",
+                     std::vector<std::uint8_t>(state.begin(), state.end()));
   event->accept();
 }
 
@@ -665,9 +670,15 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 // session_host
 
 void CMainFrame::record_added(const testbench::output_record& record) {
-  if (output_ == nullptr) show_output();
-  if (output_ != nullptr) {
+  if (output_ == nullptr) {
+    // Creating the window replays the log, this record included.
+    show_output();
+  } else {
     output_->append_record(record);
+    if (!output_window_->isVisible()) show_output();
+  }
+  if (output_ != nullptr) {
+    output_->ensureCursorVisible();
   } else if (!record.detail.empty()) {
     message_box(this, italian(), QString::fromStdString(record.detail), box_kind::notice, false,
                 Q(session_->text(txt::message_output_title)));

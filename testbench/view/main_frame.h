@@ -42,6 +42,7 @@ class CMainFrame : public QMainWindow, public testbench::session_host {
   QTreeWidget* property_list() const { return properties_; }
   QDockWidget* property_dock() const { return dock_; }
   COutView* output_view() const { return output_; }
+  QMdiSubWindow* output_window() const { return output_window_; }
   PosDebugWindow* debug_window() const { return debug_; }
   QLabel* connection_pane() const { return connection_; }
   QProgressBar* progress_bar() const { return progress_; }
@@ -62,6 +63,9 @@ class CMainFrame : public QMainWindow, public testbench::session_host {
   bool connect_to(const std::optional<std::string>& device);
   // Opens the script of the output record at output line `line`, and selects its line.
   bool go_to_source(int line);
+
+  // The tip-of-the-day window (nothing when the tip file has no tips).
+  void show_tips();
 
   // Runs after each debugger stop is shown; for tools that picture the debugger.
   std::function<void()> on_debug_shown;
@@ -100,7 +104,6 @@ class CMainFrame : public QMainWindow, public testbench::session_host {
   void edit_sequence();
   void customise();
   void show_help();
-  void show_tips();
   void save_log();
   void show_device_information();
 

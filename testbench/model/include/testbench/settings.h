@@ -49,6 +49,9 @@ class settings {
   // False when the registry refused the write.
   bool set_string(std::string_view section, std::string_view key, std::string_view value);
   bool set_int(std::string_view section, std::string_view key, std::int32_t value);
+  // Binary values (the window layout); empty when missing.
+  std::vector<std::uint8_t> get_binary(std::string_view section, std::string_view key) const;
+  bool set_binary(std::string_view section, std::string_view key, const std::vector<std::uint8_t>& value);
 
   // Convenience readers of the named values.
   std::string app_path() const { return get_string(kSectionSettings, "AppPath"); }
