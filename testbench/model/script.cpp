@@ -51,10 +51,11 @@ std::optional<sequence_span> sequence_at(std::string_view line, std::size_t colu
 
 std::vector<std::string> split_lines(std::string_view text) {
   std::vector<std::string> lines;
-  while (!text.empty()) {
+  if (text.empty()) return lines;
+  for (;;) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.emplace_back(line);
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
@@ -73,7 +74,6 @@ bool is_oef_path(const std::filesystem::path& path) {
 std::string format_properties_line(const script_properties& p) {
   std::string notes = p.notes;
   std::replace(notes.begin(), notes.end(), '\n', '|');
-  std::erase(notes, '\r');
   return "{{" + p.title + "}}{{" + p.author + "}}{{" + notes + "}}";
 }
 
@@ -105,10 +105,11 @@ void script_document::set_file_text(std::string_view text, bool oef) {
 }
 
 std::string script_document::file_text(bool oef) const {
+  // Line breaks stand between lines; the properties line is the first line of a .oef file.
   std::string out;
-  if (oef) out = format_properties_line(properties) + "\r\n";
+  if (oef) out = format_properties_line(properties);
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) out += "\r\n";
+    if (i > 0 || oef) out += "\r\n";
     out += lines[i];
   }
   return out;
@@ -143,11 +144,7 @@ std::string script_document::text() const {
   return out;
 }
 
-void script_document::set_text(std::string_view text) {
-  // The editor's text: every "\n" separates two lines, so a final one ends with an empty line.
-  lines = split_lines(text);
-  if (!text.empty() && text.back() == '\n') lines.emplace_back();
-}
+void script_document::set_text(std::string_view text) { lines = split_lines(text); }
 
 bool script_document::empty() const { return lines.empty() || (lines.size() == 1 && lines.front().empty()); }
 

@@ -23,7 +23,7 @@ void write_file(const std::filesystem::path& path, std::string_view text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-TEST(Settings, FirstStartWritesEveryDefaultAndASecondStartKeepsChanges) {
+TEST(TestbenchSettings, FirstStartWritesEveryDefaultAndASecondStartKeepsChanges) {
   platform::testing::scoped_registry_dir registry;
   settings first("/opt/poskit/testbench");
   EXPECT_EQ(first.language(), "ENG") << "read with default ENG before anything is written";
@@ -61,14 +61,14 @@ TEST(Settings, FirstStartWritesEveryDefaultAndASecondStartKeepsChanges) {
   EXPECT_EQ(second.app_path(), "/opt/poskit/testbench");
 }
 
-TEST(Settings, RecentFilesKeepTheFourNewestWithoutDuplicates) {
+TEST(TestbenchSettings, RecentFilesKeepTheFourNewestWithoutDuplicates) {
   platform::testing::scoped_registry_dir registry;
   settings s("/x");
   for (const char* f : {"a.txt", "b.txt", "c.oef", "d.txt", "b.txt", "e.txt"}) s.add_recent_file(f);
   EXPECT_EQ(s.recent_files(), (std::vector<std::string>{"e.txt", "b.txt", "d.txt", "c.oef"}));
 }
 
-TEST(Settings, TipsNeedTheirCountLine) {
+TEST(TestbenchSettings, TipsNeedTheirCountLine) {
   EXPECT_EQ(parse_tips(";{{Lines=2}}\r\nfirst\r\n; note\r\n\r\nsecond\r\nthird\r\n"),
             (std::vector<std::string>{"first", "second"}));
   EXPECT_TRUE(parse_tips("first\nsecond\n").empty());
@@ -79,7 +79,7 @@ TEST(Settings, TipsNeedTheirCountLine) {
   }
 }
 
-TEST(Literals, ErrorTextLookupNamesCodesExtendedCodesAndFallsBackToTheNumber) {
+TEST(TestbenchLiterals, ErrorTextLookupNamesCodesExtendedCodesAndFallsBackToTheNumber) {
   const literal_tables shipped(kData / "CLiteral.ini", kData / "CNumber.ini");
   struct row {
     std::int32_t code;
@@ -111,7 +111,7 @@ TEST(Literals, ErrorTextLookupNamesCodesExtendedCodesAndFallsBackToTheNumber) {
   EXPECT_EQ(shipped.number("POWERNOTIFY", "OPOS_PN_ENABLED"), 1);
 }
 
-TEST(PropertyTable, RowsKindsArgumentsAndSkippedLines) {
+TEST(TestbenchPropertyTable, RowsKindsArgumentsAndSkippedLines) {
   const std::vector<property_row> rows = parse_property_table(
       "; comment\r\n"
       "\r\n"
@@ -140,7 +140,7 @@ TEST(PropertyTable, RowsKindsArgumentsAndSkippedLines) {
   }
 }
 
-TEST(PropertyTable, DisplayAndWriteRules) {
+TEST(TestbenchPropertyTable, DisplayAndWriteRules) {
   const literal_tables lit(kData / "CLiteral.ini", kData / "CNumber.ini");
   EXPECT_EQ(display_value("MapMode", platform::Variant(4), lit), "PTR_MM_METRIC");
   EXPECT_EQ(display_value("State", platform::Variant(2), lit), "OPOS_S_IDLE");
@@ -178,7 +178,7 @@ TEST(PropertyTable, DisplayAndWriteRules) {
   EXPECT_FALSE(plan_property_write("ResultCode", "1", lit).has_value());
 }
 
-TEST(Output, RecordsReadWithTimeIndentedDetailAndSourceLinks) {
+TEST(TestbenchOutput, RecordsReadWithTimeIndentedDetailAndSourceLinks) {
   EXPECT_EQ(format_time(14, 5, 9), "14:05.09 ");
   output_record r;
   r.hour = 9;
@@ -209,7 +209,7 @@ TEST(Output, RecordsReadWithTimeIndentedDetailAndSourceLinks) {
   EXPECT_TRUE(log.text().empty());
 }
 
-TEST(Output, EventTextsAndDumps) {
+TEST(TestbenchOutput, EventTextsAndDumps) {
   struct status_row {
     std::int32_t status;
     std::string_view name;
@@ -238,7 +238,7 @@ TEST(Output, EventTextsAndDumps) {
                 "Informazioni addizionali\r\nPeriferica di errore, PTR_S_RECEIPT\r\nDescrizione errore, cover open");
 }
 
-TEST(Texts, EveryTextHasBothLanguages) {
+TEST(TestbenchTexts, EveryTextHasBothLanguages) {
   const txt numbered[] = {txt::s134_confirm_disconnect, txt::s156_claim_retry, txt::s501_connect_error,
                           txt::s711_connection_active, txt::s812_create_error_detail, txt::s814_needs_connection};
   for (txt id : numbered) {
@@ -257,7 +257,7 @@ TEST(Texts, EveryTextHasBothLanguages) {
 
 namespace {
 
-TEST(Texts, ColourTableAndBlackOutsideIt) {
+TEST(TestbenchTexts, ColourTableAndBlackOutsideIt) {
   struct row {
     int index;
     std::string_view italian;

@@ -18,7 +18,7 @@ std::string read_file(const std::filesystem::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-TEST(ScriptLine, Conversion) {
+TEST(TestbenchScriptLine, Conversion) {
   struct row {
     std::string_view line;
     std::string_view sent;
@@ -43,7 +43,7 @@ TEST(ScriptLine, Conversion) {
   EXPECT_FALSE(is_comment(" ' indented"));
 }
 
-TEST(ScriptLine, SummaryAndLogoData) {
+TEST(TestbenchScriptLine, SummaryAndLogoData) {
   const std::vector<std::string> lines = {"' header", "<ESC|bC>Shop", "", "Total"};
   const script_summary s = summarise(lines);
   EXPECT_EQ(s.lines, 4);
@@ -52,7 +52,7 @@ TEST(ScriptLine, SummaryAndLogoData) {
   EXPECT_EQ(summarise({std::string(300, 'x')}).characters, 257) << "each line counts at most 256 characters";
 }
 
-TEST(ScriptDocument, OefRoundTripKeepsPropertiesAndLines) {
+TEST(TestbenchScriptDocument, OefRoundTripKeepsPropertiesAndLines) {
   platform::testing::temp_dir dir;
   script_document doc;
   doc.lines = {"' receipt", "<ESC|cA>Shop", "", "Total"};
@@ -77,8 +77,17 @@ TEST(ScriptDocument, OefRoundTripKeepsPropertiesAndLines) {
 
   // A .oef file without a properties line has empty properties.
   script_document bare;
-  bare.set_file_text("line 1\nline 2\n", true);
+  bare.set_file_text("line 1\nline 2", true);
   EXPECT_EQ(bare.lines, (std::vector<std::string>{"line 1", "line 2"}));
+
+  // A script that ends with an empty line keeps it through saving and reading.
+  script_document trailing;
+  trailing.set_text("total\n");
+  EXPECT_EQ(trailing.lines, (std::vector<std::string>{"total", ""}));
+  ASSERT_TRUE(trailing.save(dir / "trailing.oef", error));
+  script_document reread;
+  ASSERT_TRUE(reread.load(dir / "trailing.oef", error));
+  EXPECT_EQ(reread.lines, trailing.lines);
   EXPECT_EQ(bare.properties, script_properties{});
 
   EXPECT_TRUE(is_oef_path("x.oef"));
@@ -89,7 +98,7 @@ TEST(ScriptDocument, OefRoundTripKeepsPropertiesAndLines) {
   EXPECT_FALSE(missing.load(dir / "nothing.oef", error));
 }
 
-TEST(ScriptDocument, EmptinessAndBreakpoints) {
+TEST(TestbenchScriptDocument, EmptinessAndBreakpoints) {
   script_document doc;
   EXPECT_TRUE(doc.empty());
   doc.set_text("");
@@ -107,7 +116,7 @@ TEST(ScriptDocument, EmptinessAndBreakpoints) {
   EXPECT_TRUE(doc.breakpoints.empty());
 }
 
-TEST(EscapeTemplates, FileAndPicker) {
+TEST(TestbenchEscapeTemplates, FileAndPicker) {
   EXPECT_EQ(parse_escape_templates("{3}\n; note\n\n<ESC|#lF>\n<ESC|bC>\n<ESC|N>\n<ESC|cA>\n"),
             (std::vector<std::string>{"<ESC|#lF>", "<ESC|bC>", "<ESC|N>"}));
   EXPECT_TRUE(parse_escape_templates("").empty());
@@ -132,7 +141,7 @@ TEST(EscapeTemplates, FileAndPicker) {
   EXPECT_EQ(template_form("<ESC|bC>"), "<ESC|bC>");
 }
 
-TEST(EscapeTemplates, SequenceUnderTheCaretIsReplaced) {
+TEST(TestbenchEscapeTemplates, SequenceUnderTheCaretIsReplaced) {
   const std::string line = "A<ESC|bC>B<ESC|12lF>C";
   struct row {
     std::size_t column;
@@ -155,7 +164,7 @@ TEST(EscapeTemplates, SequenceUnderTheCaretIsReplaced) {
   EXPECT_FALSE(replace_sequence(edited, 0, "<ESC|N>"));
 }
 
-TEST(DebugStepper, StopsCommandsAndCollectingModes) {
+TEST(TestbenchDebugStepper, StopsCommandsAndCollectingModes) {
   const std::map<int, breakpoint_state> breakpoints = {
       {2, breakpoint_state::active}, {4, breakpoint_state::disabled}, {6, breakpoint_state::active}};
 

@@ -146,7 +146,7 @@ TEST_F(TestbenchViewTest, EnglishLabelsWhenLanguageIsNotItalian) {
 TEST_F(TestbenchViewTest, ScriptWindowColoursCommentsAndSequencesInItsFont) {
   config_.set_int(testbench::kSectionSettings, "CommandColor", 10);  // Blu
   config_.set_int(testbench::kSectionSettings, "CommentColor", 1);   // Verde
-  CPRNView* view = open_script("receipt.oef", "{{Receipt}}{{Anna}}{{}}\r\n' header\r\nA<ESC|bC>bold\r\n");
+  CPRNView* view = open_script("receipt.oef", "{{Receipt}}{{Anna}}{{}}\r\n' header\r\nA<ESC|bC>bold");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->toPlainText(), QStringLiteral("' header\nA<ESC|bC>bold")) << "the properties line is not shown";
   EXPECT_EQ(view->document_model().properties.title, "Receipt");

@@ -33,7 +33,8 @@ struct sequence_span {
 // The escape sequence that contains column `column` of `line` (from its "<" to its ">").
 std::optional<sequence_span> sequence_at(std::string_view line, std::size_t column);
 
-// Lines of text split at CR LF or LF (a final line break adds no empty line).
+// Lines of text split at CR LF or LF. Line breaks stand between lines, so a text that ends with
+// one ends with an empty line, and writing the lines joined by CR LF gives the text back.
 std::vector<std::string> split_lines(std::string_view text);
 
 // True when the path ends in ".oef" (any case).
@@ -73,7 +74,7 @@ class script_document {
   // document's path; false with `error` set on failure.
   bool save(const std::filesystem::path& file, std::error_code& error);
 
-  // The editor's whole text (lines joined by "\n") and back (a final "\n" ends with an empty line).
+  // The editor's whole text (lines joined by "\n") and back.
   std::string text() const;
   void set_text(std::string_view text);
 
