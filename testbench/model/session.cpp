@@ -273,6 +273,7 @@ bool session::disconnect(bool confirm) {
   output(std::string(text(txt::s710_connection_ended)));
   connected_ = false;
   device_name_.clear();
+  rotation_ = kRotateNormal;
   load_property_table();
   config_.set_int(kSectionPrinter, "TransactionMode", 0);
   config_.set_int(kSectionPrinter, "RotationMode", 0);
@@ -381,6 +382,7 @@ void session::set_print_mode(std::int32_t rotation) {
     command_failed(r);
     return;
   }
+  rotation_ = rotation;
   output(std::string(text(rotation == kRotateNormal ? txt::rotation_off : txt::rotation_on)));
   config_.set_int(kSectionPrinter, "RotationMode", rotation == kRotateRight90 ? 1 : 0);
 }

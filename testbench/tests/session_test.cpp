@@ -347,11 +347,15 @@ TEST_F(TestbenchSessionTest, LogoSummaryAndSingleCommands) {
   EXPECT_TRUE(config_.rotation_mode());
   s.set_print_mode(kRotate180);
   EXPECT_FALSE(config_.rotation_mode()) << "only 90 degrees right counts as rotation mode";
+  EXPECT_EQ(s.print_mode(), kRotate180);
   const std::string calls = probe_->take_calls();
   EXPECT_EQ(calls_of(calls, "TransactionPrint"), (std::vector<std::string>{"TransactionPrint(2, 11)"}));
   EXPECT_EQ(calls_of(calls, "RotatePrint"),
             (std::vector<std::string>{"RotatePrint(2, 257)", "RotatePrint(2, 259)"}));
 
+  probe_->set_result("RotatePrint", 106);
+  s.set_print_mode(kRotateNormal);
+  EXPECT_EQ(s.print_mode(), kRotate180) << "a refused change keeps the print mode";
   probe_->set_result("TransactionPrint", 106);
   s.set_work_mode(false);
   EXPECT_EQ(last().text, "(E) : Errore di esecuzione");

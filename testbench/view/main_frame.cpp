@@ -246,6 +246,11 @@ void CMainFrame::build_menus() {
   connect(work_modes_, &QActionGroup::triggered, this, [this, work_default, transaction] {
     (config_.transaction_mode() ? transaction : work_default)->setChecked(true);
   });
+  connect(print_modes_, &QActionGroup::triggered, this, [this, print_default, right, upside] {
+    const std::int32_t mode = session_->print_mode();
+    (mode == testbench::kRotateRight90 ? right : mode == testbench::kRotate180 ? upside : print_default)
+        ->setChecked(true);
+  });
   printer->addSeparator();
   add(printer, L(it, "Stampa barCode...", "Print bar code..."), [this] {
     BarcodeDialog dialog(this, italian());

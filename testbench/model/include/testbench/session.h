@@ -203,6 +203,8 @@ class session {
   void set_station(std::int32_t station);
   void set_work_mode(bool transaction);
   void set_print_mode(std::int32_t rotation);
+  // The print mode last set successfully (kRotateNormal after connecting or disconnecting).
+  std::int32_t print_mode() const { return rotation_; }
   bool print_barcode(const barcode_request& request);
   // CheckHealth(level) and the CheckHealthText it leaves; the failure text on failure.
   std::string test_procedure(std::int32_t level);
@@ -245,6 +247,7 @@ class session {
   std::string device_name_;
   std::vector<property_row> properties_;
   std::int32_t station_ = kStationReceipt;
+  std::int32_t rotation_ = kRotateNormal;
 };
 
 }  // namespace testbench
