@@ -159,6 +159,11 @@ TEST_F(TestbenchViewTest, ScriptWindowColoursCommentsAndSequencesInItsFont) {
   EXPECT_FALSE(colour_at(command, 0).isValid()) << "plain text keeps the default colour";
   EXPECT_EQ(config_.get_string(testbench::kSectionSettings, "CurrentExt"), "2");
 
+  const int windows = static_cast<int>(frame().mdi()->subWindowList().size());
+  EXPECT_FALSE(frame().open_document(QString::fromStdString((dir_ / "missing.txt").string())));
+  EXPECT_TRUE(frame().output_view()->toPlainText().contains(QStringLiteral("(E) : Impossibile aprire il file")));
+  EXPECT_EQ(frame().mdi()->subWindowList().size(), windows) << "no window for a file that cannot be read";
+
   std::ofstream(dir_ / "picture.png") << "x";
   answer_next_box(QStringLiteral("OK"));
   EXPECT_FALSE(frame().open_document(QString::fromStdString((dir_ / "picture.png").string())));

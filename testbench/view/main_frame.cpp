@@ -413,13 +413,16 @@ bool CMainFrame::open_document(const QString& path) {
     message_box(this, italian(), Q(session_->text(txt::s154_unknown_file_type)), box_kind::notice, false);
     return false;
   }
-  CPRNView* view = new_script();
+  testbench::script_document doc;
   std::error_code error;
-  if (!view->document_model().load(path.toStdString(), error)) {
-    mdi_->activeSubWindow()->close();
-    message_box(this, italian(), Q(session_->text(txt::s154_unknown_file_type)), box_kind::notice, false);
+  if (!doc.load(path.toStdString(), error)) {
+    session_->output("(E) : " + L(italian(), "Impossibile aprire il file ", "The file cannot be opened: ").toStdString() +
+                         path.toStdString(),
+                     "      " + error.message());
     return false;
   }
+  CPRNView* view = new_script();
+  view->document_model() = std::move(doc);
   view->show_document();
   view->setWindowTitle(view->title());
   config_.set_string(kSectionSettings, "CurrentExt", extension == QStringLiteral("txt") ? "1" : "2");
