@@ -5,12 +5,13 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <ostream>
-#include <thread>
+#include <algorithm>
+#include <cstdint>
 
 #include "platform/com.h"
+#include "platform/messages.h"
 #include "utilities/browser.h"
 
 namespace posutil {
@@ -29,7 +30,8 @@ class console_ui final : public utilities::browser_ui {
     print(text);
     return buttons == utilities::box_buttons::yes_no ? utilities::box_answer::no : utilities::box_answer::cancel;
   }
-  void pump(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 1))); }
+  // Waiting yields to this thread's message queue, where a remote creation reports its end.
+  void pump(int ms) override { platform::pump_messages_for(static_cast<std::uint32_t>(std::max(ms, 1))); }
   bool end_requested() const override { return false; }
   void set_busy_pointer(bool) override {}
   std::optional<std::string> choose_server(bool, const std::vector<std::string>&, int) override { return std::nullopt; }
@@ -89,7 +91,11 @@ std::unique_ptr<utilities::start_form_model> make_model(const context& ctx, cons
   env.exe_name = "posutil";
   env.app_path = program_folder();
   env.title = "posutil";
-  if (ctx.server) env.computer_name = *ctx.server;
+  // A given server is the only one asked, as this computer is in local mode.
+  if (ctx.server) {
+    env.computer_name = *ctx.server;
+    env.local_only = true;
+  }
   return std::make_unique<utilities::start_form_model>(ui, [] { return utilities::make_worker_creator(); }, env);
 }
 
@@ -113,12 +119,7 @@ bool split_args(const context& ctx, const std::vector<std::string>& args, bool* 
 const utilities::tree_node* find_printer(const utilities::start_form_model& model, std::string_view printer) {
   for (const utilities::tree_node& n : model.nodes()) {
     if (n.image_key != "Printer" && n.image_key != "NetPrinter") continue;
-    const std::size_t backslash = n.key.find('\\');
-    const std::size_t colon = n.key.find(':');
-    const std::string name =
-        backslash != std::string::npos && colon != std::string::npos && colon > backslash
-            ? n.key.substr(backslash + 1, colon - backslash - 1)
-            : std::string();
+    const std::string name = utilities::printer_of(n);
     if (platform::equal_ignoring_case(name, printer) || platform::equal_ignoring_case(n.tag, printer)) return &n;
   }
   return nullptr;
@@ -182,7 +183,8 @@ int run_printers(const context& ctx, const std::vector<std::string>& args) {
       ctx.out << "\n";
     }
   }
-  return kExitOk;
+  // The tree is printed as far as it could be built; a server that failed makes the run fail.
+  return ui.said_something() ? kExitFailure : kExitOk;
 }
 
 int run_identify(const context& ctx, const std::vector<std::string>& args) {

@@ -68,18 +68,21 @@ ErrorRecord object_error(platform::dispatch* object) {
   return e;
 }
 
-// The printer name of a printer node: its key between the first backslash and the first ":".
-std::string printer_of(const tree_node& node) {
-  const std::size_t backslash = node.key.find('\\');
-  const std::size_t colon = node.key.find(':');
-  if (backslash == std::string::npos || colon == std::string::npos || colon < backslash) return {};
-  return node.key.substr(backslash + 1, colon - backslash - 1);
-}
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Host names and texts
+
+std::string printer_of(const tree_node& node) {
+  // The ":" is looked for after the backslash: a server named with its port ("host:9190") has
+  // one of its own before it.
+  const std::size_t backslash = node.key.find('\\');
+  if (backslash == std::string::npos) return {};
+  const std::size_t colon = node.key.find(':', backslash + 1);
+  if (colon == std::string::npos) return {};
+  return node.key.substr(backslash + 1, colon - backslash - 1);
+}
 
 std::string local_computer_name() {
   const std::string host = platform::computer_name();
@@ -168,7 +171,7 @@ void start_form_model::load() {
   ui_.set_status(kPanelProgramStatus, "");
   std::string mode;
   registry_read(kInstallationKey, "InstallationType", mode);
-  network_ = mode == "NETWORK" && program_ != "OPOSETUP";
+  network_ = mode == "NETWORK" && program_ != "OPOSETUP" && !env_.local_only;
   ui_.set_status(kPanelWorkingMode, network_ ? "Main server" : "LOCAL");
   for (menu_item& m : menus_)
     if (m.name == "mnuOptions" || m.name == "mnuTVDeleteServer") m.visible = network_;

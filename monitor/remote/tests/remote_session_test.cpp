@@ -29,6 +29,7 @@
 #include "platform/dispatch_table.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
+#include "platform/testing/netns.h"
 #include "platform/testing/scoped_process.h"
 #include "platform/testing/temp_dir.h"
 #include "wire.h"
@@ -96,6 +97,7 @@ class print_server_process {
   }
 
   int port() const { return port_; }
+  const std::filesystem::path& registry() const { return registry_.path(); }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   const std::filesystem::path& capture() const { return capture_; }
   std::string log() const { return read_file(files_ / "server.log"); }
@@ -377,6 +379,51 @@ TEST_F(RemoteSessionTest, TwoPrintServersListedByTheMainServerAndEachPrinterIden
   EXPECT_EQ(refused.error.number, platform::kCoEClassString);
   EXPECT_NE(refused.error.description.find("is not offered by print server"), std::string::npos)
       << refused.error.description;
+}
+
+// A technician's view of the same store: posutil, with the client's registry in network mode,
+// lists both servers from the main server's collection, identifies a printer on each, and is
+// refused with the main server's error when its token is wrong.
+TEST_F(RemoteSessionTest, PosutilListsAndIdentifiesThePrintersOfTwoServers) {
+  print_server_process main_server(true, 32);
+  print_server_process second(false, 36);
+  ASSERT_NE(main_server.port(), 0) << main_server.log();
+  ASSERT_NE(second.port(), 0) << second.log();
+  with_registry(main_server.registry(), [&] {
+    set_string(std::string(monitor::remote::kServerCollectionKey) + "\\" + main_server.address(), "Text", "main");
+    set_string(std::string(monitor::remote::kServerCollectionKey) + "\\" + second.address(), "Text", "second");
+  });
+
+  temp_dir client;
+  const std::string registry = " --registry " + client.path().string();
+  std::string output;
+  for (const char* library : {QUOREL_MONITOR_PATH, QUOREL_WORKER_PATH})
+    ASSERT_TRUE(platform::testing::run_shell(std::string(REGSVR_PATH) + registry + " " + library, &output)) << output;
+  with_registry(client.path(), [&] {
+    set_string(monitor::remote::kPrintServerKey, "Token", kToken);
+    set_string("SOFTWARE\\Quorel", "InstallationType", "NETWORK");
+    set_string("SOFTWARE\\Quorel", "MainServer", main_server.address());
+  });
+  // Bounded: a creation that never completes must fail the test, not hang it.
+  const std::string posutil = "timeout 60 " + std::string(POSUTIL_PATH) + registry;
+
+  ASSERT_TRUE(platform::testing::run_shell(posutil + " printers 2>&1", &output)) << output;
+  EXPECT_NE(output.find("  " + main_server.address() + "\n    VX40:SIM1\n  " + second.address() + "\n    VX40:SIM1\n"),
+            std::string::npos)
+      << output;
+  // Both printers are named VX40: the first one in the tree (the main server's) is identified.
+  ASSERT_TRUE(platform::testing::run_shell(posutil + " identify VX40 --json 2>&1", &output)) << output;
+  EXPECT_EQ(output, "{\"id\":32,\"model\":\"VX40\",\"brand\":\"KORVANE\"}\n");
+  ASSERT_TRUE(platform::testing::run_shell(posutil + " --server " + second.address() + " identify SIM1 --json 2>&1",
+                                           &output))
+      << output;
+  EXPECT_EQ(output, "{\"id\":36,\"model\":\"VJ20\",\"brand\":\"KORVANE\"}\n");
+  EXPECT_TRUE(file_holds(second.capture(), std::string("\x1D\x49\x01", 3)));
+
+  with_registry(client.path(), [&] { set_string(monitor::remote::kPrintServerKey, "Token", "wrong"); });
+  EXPECT_FALSE(platform::testing::run_shell(posutil + " printers 2>&1", &output)) << output;
+  EXPECT_NE(output.find("refused the call: wrong token"), std::string::npos) << output;
+  EXPECT_NE(main_server.log().find("refused Attach"), std::string::npos) << main_server.log();
 }
 
 TEST_F(RemoteSessionTest, AWrongTokenIsRefusedLoggedAndReachesNoPrinter) {

@@ -16,12 +16,15 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <map>
+
+#include "platform/messages.h"
 
 namespace utilities_view {
 namespace {
@@ -107,6 +110,12 @@ void clear_utility_windows() { factories().clear(); }
 StartForm::StartForm(utilities::remote_creator_factory creators, utilities::browser_environment env, QWidget* parent)
     : QMainWindow(parent) {
   setObjectName(QStringLiteral("StartForm"));
+  // Remote creations report their end through this thread's message queue: let Qt drive it.
+  platform::ensure_message_queue();
+  if (const int fd = platform::queue_fd(); fd >= 0) {
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] { platform::dispatch_ready_messages(); });
+  }
   model_ = std::make_unique<utilities::start_form_model>(*this, std::move(creators), std::move(env));
   setWindowTitle(QString::fromStdString(model_->caption()));
 

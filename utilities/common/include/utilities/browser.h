@@ -69,6 +69,9 @@ struct tree_node {
   std::string parent_key;  // "" at the top level
   bool expanded = false;
 };
+// The printer name of a printer node: its key between the first backslash and the next ":";
+// "" for other nodes.
+std::string printer_of(const tree_node& node);
 
 // A menu item of StartForm.
 struct menu_item {
@@ -111,6 +114,7 @@ struct browser_environment {
   std::string title = "Printer browser";  // application title
   std::string computer_name;          // "" : local_computer_name()
   std::string domain;                 // "" : user_domain()
+  bool local_only = false;            // local mode whatever InstallationType says (one given server)
   std::string product_name = "POS printer resource kit";
   std::string file_description = "Printer browser of the utilities";
   int version_major = 1, version_minor = 0, version_revision = 0;
