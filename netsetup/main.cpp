@@ -4,23 +4,45 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "netcfg/configurator.h"
 #include "netsetup_forms.h"
+#include "platform/cli.h"
+
+namespace {
+
+constexpr platform::cli::option kOptions[] = {
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << "Usage: Netsetup\nFinds the POS printers on the LAN through their network modules and sets\n"
-                   "them up (name, TCP and Wi-Fi settings, IP address, reset, ping, test page).\n"
-                   "The configurator is Netcfg.Configurator (registered with regsvr), else the one\n"
-                   "built into this program.\n";
-      return 0;
-    }
-    std::cerr << "Netsetup: unknown argument " << argv[i] << "\n";
+  // The command line is read before the window system is, so that --help and --version work
+  // without a display.
+  platform::cli::parsed options;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, std::vector<std::string>(argv + 1, argv + argc), options, problem) ||
+      (problem = "unexpected argument " + (options.operands.empty() ? std::string() : options.operands.front()),
+       !options.operands.empty())) {
+    std::cerr << "Netsetup: " << problem << " (see Netsetup --help)\n";
     return 2;
+  }
+  if (options.has("help")) {
+    std::cout << "Usage: Netsetup\nFinds the POS printers on the LAN through their network modules and sets\n"
+                 "them up (name, TCP and Wi-Fi settings, IP address, reset, ping, test page).\n"
+                 "The configurator is Netcfg.Configurator (registered with regsvr), else the one\n"
+                 "built into this program.\n\nOptions:\n"
+              << platform::cli::option_help(kOptions);
+    return 0;
+  }
+  if (options.has("version")) {
+    std::cout << platform::cli::version_line("Netsetup") << "\n";
+    return 0;
   }
   QApplication app(argc, argv);
   netsetup::screen_prompts boxes(nullptr);

@@ -14,21 +14,27 @@
 #include "monitor/monitor.h"
 #include "monitor/print_server.h"
 #include "monitor/remote.h"
+#include "platform/cli.h"
 #include "platform/dispatch_table.h"
 #include "server_collection.h"
 #include "server_monitor.h"
 
 namespace {
 
+constexpr platform::cli::option kOptions[] = {
+    {"registry", 0, platform::cli::kValue, "DIR",
+     "use the registry kept in DIR (instead of OPOS_REGISTRY_DIR or the default)"},
+    {"listen", 0, platform::cli::kValue, "ADDR:PORT",
+     "listen there (default 127.0.0.1 and the port of \"Port\", else 9190); port 0 picks a free one"},
+    {"main-server", 0, platform::cli::kFlag, "", "also serve QuorelMainServer.ServerCollection (the list of servers)"},
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
+};
+
 constexpr const char* kUsage =
     "Usage: posprintsrv [--registry DIR] [--listen ADDR:PORT] [--main-server]\n";
 constexpr const char* kHelp =
     "Publishes this machine's printer monitor (QuorelServer.Monitor) to print server clients.\n"
-    "\n"
-    "  --registry DIR     use the registry kept in DIR (instead of OPOS_REGISTRY_DIR or the default)\n"
-    "  --listen ADDR:PORT listen there (default 127.0.0.1 and the port of \"Port\", else 9190);\n"
-    "                     port 0 picks a free one\n"
-    "  --main-server      also serve QuorelMainServer.ServerCollection (the list of servers)\n"
     "\n"
     "Every call must carry the token of \"Token\" (REG_SZ) under\n"
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorel\\PrintServer; calls without it are refused and logged.\n"
@@ -49,7 +55,7 @@ void log_line(std::string_view line) {
 }
 
 int usage_error(const std::string& reason) {
-  std::cerr << "posprintsrv: " << reason << " (see --help)\n";
+  std::cerr << "posprintsrv: " << reason << " (see posprintsrv --help)\n";
   return 2;
 }
 
@@ -68,29 +74,29 @@ bool valid_listen(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string listen;
-  bool main_server = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage << kHelp;
-      return 0;
-    }
-    if (a == "--main-server") {
-      main_server = true;
-    } else if (a == "--listen" || a == "--registry") {
-      if (i + 1 >= argc) return usage_error(a + " needs a value");
-      const std::string value = argv[++i];
-      if (a == "--listen") {
-        if (!valid_listen(value)) return usage_error("--listen wants ADDR:PORT, not \"" + value + "\"");
-        listen = value;
-      } else {
-        if (value.empty()) return usage_error("--registry needs a folder");
-        ::setenv("OPOS_REGISTRY_DIR", value.c_str(), 1);
-      }
-    } else {
-      return usage_error("unknown argument \"" + a + "\"");
-    }
+  platform::cli::parsed parsed;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, std::vector<std::string>(argv + 1, argv + argc), parsed, problem)) {
+    return usage_error(problem);
+  }
+  if (!parsed.operands.empty()) return usage_error("unexpected argument " + parsed.operands.front());
+  if (parsed.has("help")) {
+    std::cout << kUsage << kHelp << "\nOptions:\n" << platform::cli::option_help(kOptions);
+    return 0;
+  }
+  if (parsed.has("version")) {
+    std::cout << platform::cli::version_line("posprintsrv") << "\n";
+    return 0;
+  }
+  const bool main_server = parsed.has("main-server");
+  const std::string listen = parsed.value("listen");
+  if (parsed.has("listen") && !valid_listen(listen)) {
+    return usage_error("--listen wants ADDR:PORT, not \"" + listen + "\"");
+  }
+  if (parsed.has("registry")) {
+    const std::string dir = parsed.value("registry");
+    if (dir.empty()) return usage_error("--registry needs a folder");
+    ::setenv("OPOS_REGISTRY_DIR", dir.c_str(), 1);
   }
 
   monitor::remote::print_server_options options;

@@ -27,13 +27,29 @@ run_result run(const std::string& args) {
 }
 
 TEST(TestbenchProgram, HelpAndBadOptions) {
-  const run_result help = run("--help");
-  EXPECT_EQ(help.exit_code, 0);
-  EXPECT_NE(help.out.find("usage: Testbench"), std::string::npos) << help.out;
-
-  const run_result bad = run("--frobnicate");
-  EXPECT_EQ(bad.exit_code, 2);
-  EXPECT_EQ(bad.out, "Testbench: unknown option --frobnicate\n");
+  const struct {
+    const char* args;
+    int exit_code;
+    const char* out;  // expected start of the output; a refusal's output is this one line
+  } cases[] = {
+      {"--help", 0, "usage: Testbench"},
+      {"-h", 0, "usage: Testbench"},
+      {"--version", 0, "Testbench (poskit) "},
+      {"--frobnicate", 2, "Testbench: unknown option --frobnicate (see Testbench --help)\n"},
+      {"--help=yes", 2, "Testbench: --help takes no value (see Testbench --help)\n"},
+      {"-platform offscreen --frobnicate", 2, "Testbench: unknown option --frobnicate (see Testbench --help)\n"},
+      {"-platform offscreen --version", 0, "Testbench (poskit) "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const run_result r = run(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    if (c.exit_code == 2) {
+      EXPECT_EQ(r.out, c.out);
+    } else {
+      EXPECT_EQ(r.out.rfind(c.out, 0), 0u) << r.out;
+    }
+  }
 }
 
 }  // namespace

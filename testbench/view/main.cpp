@@ -5,13 +5,20 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "main_frame.h"
+#include "platform/cli.h"
 #include "testbench/settings.h"
 
 namespace {
+
+constexpr platform::cli::option kOptions[] = {
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
+};
 
 constexpr int kSplashMs = 2500;
 
@@ -28,19 +35,35 @@ std::string data_folder(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The command line is read before the window system is, so that --help and --version work
+  // without a display. Qt's own "-platform NAME" is left to Qt.
+  std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) {
-      std::printf(
-          "usage: Testbench [FILE...]\n"
-          "The test environment of the POS printer control object: connect to a configured printer,\n"
-          "run escape scripts, send single commands and watch results and events.\n"
-          "FILE  escape scripts (.txt, .oef) to open at start\n");
-      return 0;
+    const std::string arg = argv[i];
+    if (arg == "-platform") {
+      ++i;
+    } else if (!arg.starts_with("-platform")) {
+      args.push_back(arg);
     }
-    if (argv[i][0] == '-' && std::strncmp(argv[i], "-platform", 9) != 0) {
-      std::fprintf(stderr, "Testbench: unknown option %s\n", argv[i]);
-      return 2;
-    }
+  }
+  platform::cli::parsed options;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, args, options, problem)) {
+    std::fprintf(stderr, "Testbench: %s (see Testbench --help)\n", problem.c_str());
+    return 2;
+  }
+  if (options.has("help")) {
+    std::printf(
+        "usage: Testbench [FILE...]\n"
+        "The test environment of the POS printer control object: connect to a configured printer,\n"
+        "run escape scripts, send single commands and watch results and events.\n"
+        "FILE  escape scripts (.txt, .oef) to open at start\n\nOptions:\n%s",
+        platform::cli::option_help(kOptions).c_str());
+    return 0;
+  }
+  if (options.has("version")) {
+    std::printf("%s\n", platform::cli::version_line("Testbench").c_str());
+    return 0;
   }
   QApplication app(argc, argv);
   testbench::settings config(data_folder(argv[0]));
@@ -59,7 +82,7 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
 
   testbench_view::CMainFrame frame(config);
-  for (int i = 1; i < argc; ++i) frame.open_document(QString::fromLocal8Bit(argv[i]));
+  for (const std::string& file : options.operands) frame.open_document(QString::fromLocal8Bit(file.c_str()));
   QTimer::singleShot(kSplashMs, &splash, [&] {
     splash.finish(&frame);
     frame.show();

@@ -18,6 +18,7 @@
 #include "imaging/filters.h"
 #include "imaging/image.h"
 #include "imaging/picture.h"
+#include "platform/cli.h"
 
 namespace posimg {
 namespace {
@@ -27,6 +28,7 @@ using namespace imaging;
 constexpr std::string_view kHelp =
     "usage: posimg info FILE [--json]\n"
     "       posimg convert IN OUT.bmp [FILTER] [--resize WxH] [--fit-width DOTS]\n"
+    "       posimg --help | --version\n"
     "\n"
     "Reads BMP (uncompressed, 1 to 32 bits per pixel), JPEG and PNG pictures; writes BMP.\n"
     "\n"
@@ -43,8 +45,35 @@ constexpr std::string_view kHelp =
     "    --resize WxH          scale to W x H pixels (rows and columns dropped or repeated)\n"
     "    --fit-width DOTS      scale down, keeping the proportions, to at most DOTS wide\n"
     "\n"
+    "Values go as \"--resize WxH\" or \"--resize=WxH\".\n"
     "The output replaces OUT whole when everything succeeded; otherwise OUT is untouched.\n"
     "Exit status: 0 success, 1 the output could not be written, 2 bad arguments or picture.\n";
+
+// The program's own options, before the command.
+constexpr platform::cli::option kProgramOptions[] = {
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
+};
+
+constexpr platform::cli::option kInfoOptions[] = {
+    {"json", 0, platform::cli::kFlag, "", "one JSON object"},
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+};
+
+// --halftone's kernel comes as "--halftone=KERNEL" only (a bare --halftone is followed by the
+// files); run() hands it over as --halftone-kernel, which is not offered to the user.
+constexpr platform::cli::option kConvertOptions[] = {
+    {"gray", 0, platform::cli::kFlag, "", ""},
+    {"grey", 0, platform::cli::kFlag, "", ""},
+    {"bw", 0, platform::cli::kFlag, "", ""},
+    {"halftone", 0, platform::cli::kFlag, "", ""},
+    {"halftone-kernel", 0, platform::cli::kValue, "KERNEL", ""},
+    {"8bpp", 0, platform::cli::kFlag, "", ""},
+    {"red", 0, platform::cli::kFlag, "", ""},
+    {"resize", 0, platform::cli::kValue, "WxH", ""},
+    {"fit-width", 0, platform::cli::kValue, "DOTS", ""},
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+};
 
 // Largest output picture: far beyond any receipt, well within memory.
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 26;
@@ -131,17 +160,33 @@ class tool {
   tool(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
   int run(const std::vector<std::string>& args) {
-    for (const std::string& a : args) {
-      if (a == "--help" || a == "-h") {
-        out_ << kHelp;
-        return kExitOk;
-      }
+    // The program's options come before the command; the command's own follow it.
+    platform::cli::parsed parsed;
+    std::string problem;
+    if (!platform::cli::parse(kProgramOptions, args, parsed, problem, platform::cli::operand_order::options_first)) {
+      return usage(problem);
     }
-    if (args.empty()) return usage("no command given");
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (args[0] == "info") return info(rest);
-    if (args[0] == "convert") return convert(rest);
-    return usage("unknown command \"" + args[0] + "\"");
+    if (parsed.has("help")) {
+      out_ << kHelp;
+      return kExitOk;
+    }
+    if (parsed.has("version")) {
+      out_ << platform::cli::version_line("posimg") << "\n";
+      return kExitOk;
+    }
+    if (parsed.operands.empty()) return usage("no command given");
+    const std::string& command = parsed.operands.front();
+    std::vector<std::string> rest(parsed.operands.begin() + 1, parsed.operands.end());
+    if (command == "info") return info(rest);
+    if (command == "convert") {
+      // "--halftone=KERNEL" is --halftone with a kernel; a bare --halftone takes no value.
+      for (std::string& a : rest) {
+        if (a == "--") break;
+        if (a.starts_with("--halftone=")) a = "--halftone-kernel=" + a.substr(11);
+      }
+      return convert(rest);
+    }
+    return usage("unknown command \"" + command + "\"");
   }
 
  private:
@@ -163,19 +208,16 @@ class tool {
   }
 
   int info(const std::vector<std::string>& args) {
-    std::string file;
-    bool json = false;
-    for (const std::string& a : args) {
-      if (a == "--json") {
-        json = true;
-      } else if (a.starts_with("--")) {
-        return usage("unknown option \"" + a + "\" for info");
-      } else if (file.empty()) {
-        file = a;
-      } else {
-        return usage("info takes one FILE");
-      }
+    platform::cli::parsed parsed;
+    std::string problem;
+    if (!platform::cli::parse(kInfoOptions, args, parsed, problem)) return usage("info: " + problem);
+    if (parsed.has("help")) {
+      out_ << kHelp;
+      return kExitOk;
     }
+    if (parsed.operands.size() > 1) return usage("info takes one FILE");
+    const std::string file = parsed.operands.empty() ? std::string() : parsed.operands.front();
+    const bool json = parsed.has("json");
     if (file.empty()) return usage("info needs a FILE");
     const picture_format format = sniff_picture(file);
     scratch_folder folder;
@@ -216,7 +258,6 @@ class tool {
   }
 
   int convert(const std::vector<std::string>& args) {
-    std::vector<std::string> files;
     filter_kind filter = filter_kind::none;
     int kernel = kHalftoneFloydSteinberg;
     std::optional<CSize> resize;
@@ -226,30 +267,36 @@ class tool {
       filter = f;
       return kExitOk;
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      const std::string& a = args[i];
+    platform::cli::parsed parsed;
+    std::string problem;
+    if (!platform::cli::parse(kConvertOptions, args, parsed, problem)) return usage("convert: " + problem);
+    if (parsed.has("help")) {
+      out_ << kHelp;
+      return kExitOk;
+    }
+    // The options in the order given: a second filter is refused by the name it was given as.
+    for (const auto& [name, value] : parsed.options) {
+      const std::string a = "--" + name;
       int bad = kExitOk;
-      if (a == "--gray" || a == "--grey") {
+      if (name == "gray" || name == "grey") {
         bad = set_filter(filter_kind::gray, a);
-      } else if (a == "--bw") {
+      } else if (name == "bw") {
         bad = set_filter(filter_kind::bw, a);
-      } else if (a == "--8bpp") {
+      } else if (name == "8bpp") {
         bad = set_filter(filter_kind::eight, a);
-      } else if (a == "--red") {
+      } else if (name == "red") {
         bad = set_filter(filter_kind::red, a);
-      } else if (a == "--halftone" || a.starts_with("--halftone=")) {
+      } else if (name == "halftone") {
         bad = set_filter(filter_kind::halftone, a);
-        if (a.size() > 10) {
-          const std::string_view name = std::string_view(a).substr(11);
-          const auto* k = std::find_if(kKernels.begin(), kKernels.end(), [&](const kernel_name& n) { return n.name == name; });
-          if (k == kKernels.end()) {
-            return usage("unknown halftone kernel \"" + std::string(name) + "\" (floyd, burkes, sierra, stucki)");
-          }
-          kernel = k->type;
+      } else if (name == "halftone-kernel") {
+        bad = set_filter(filter_kind::halftone, "--halftone=" + value);
+        const auto* k = std::find_if(kKernels.begin(), kKernels.end(), [&](const kernel_name& n) { return n.name == value; });
+        if (k == kKernels.end()) {
+          return usage("unknown halftone kernel \"" + value + "\" (floyd, burkes, sierra, stucki)");
         }
-      } else if (a == "--resize") {
-        if (i + 1 >= args.size()) return usage("--resize needs WxH");
-        const std::string& v = args[++i];
+        kernel = k->type;
+      } else if (name == "resize") {
+        const std::string& v = value;
         const std::size_t x = v.find_first_of("xX");
         const auto w = x == std::string::npos ? std::nullopt : parse_positive(std::string_view(v).substr(0, x));
         const auto h = x == std::string::npos ? std::nullopt : parse_positive(std::string_view(v).substr(x + 1));
@@ -258,17 +305,13 @@ class tool {
           return usage("--resize " + v + " is too large");
         }
         resize = CSize{*w, *h};
-      } else if (a == "--fit-width") {
-        if (i + 1 >= args.size()) return usage("--fit-width needs DOTS");
-        fit = parse_positive(args[++i]);
-        if (!fit) return usage("--fit-width needs a positive number of dots, not \"" + args[i] + "\"");
-      } else if (a.starts_with("--")) {
-        return usage("unknown option \"" + a + "\" for convert");
-      } else {
-        files.push_back(a);
+      } else if (name == "fit-width") {
+        fit = parse_positive(value);
+        if (!fit) return usage("--fit-width needs a positive number of dots, not \"" + value + "\"");
       }
       if (bad != kExitOk) return bad;
     }
+    const std::vector<std::string>& files = parsed.operands;
     if (files.size() != 2) return usage("convert needs IN and OUT");
     const std::string& in = files[0];
     const std::string& out = files[1];

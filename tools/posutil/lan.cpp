@@ -1,13 +1,18 @@
 // posutil lan: the LAN printer setup program's jobs from the command line, through the same
 // model as its window: search, name, configure, set-ip, reset, ping, test-page, adapters.
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "netcfg/configurator.h"
 #include "netsetup/netsetup_model.h"
+#include "platform/cli.h"
 #include "posutil.h"
 
 namespace posutil {
@@ -46,30 +51,39 @@ std::unique_ptr<netsetup::netsetup_model> make_model(const context& ctx) {
   return model;
 }
 
-// Options of the form --name VALUE after the positional arguments.
+// A job's arguments: its operands, its valued options ("--port", "9100") and its flags ("--json"),
+// each in the order given.
 struct parsed {
   std::vector<std::string> positional;
   std::vector<std::pair<std::string, std::string>> options;
   std::vector<std::string> flags;
+  bool help = false;
 };
 
+// Parses a job's arguments (from `first` on) with the options it knows: `valued` take a value
+// ("--port 9100" or "--port=9100"), `flags` none; --help and -h ask for the help.
 bool parse(const context& ctx, const std::vector<std::string>& args, std::size_t first,
            const std::vector<std::string>& valued, const std::vector<std::string>& flags, parsed& out, int& status) {
-  for (std::size_t i = first; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
-      if (i + 1 >= args.size()) {
-        status = usage_error(ctx, "lan: " + a + " needs a value");
-        return false;
-      }
-      out.options.emplace_back(a, args[++i]);
-    } else if (std::find(flags.begin(), flags.end(), a) != flags.end()) {
-      out.flags.push_back(a);
-    } else if (a.size() > 1 && a[0] == '-') {
-      status = usage_error(ctx, "lan: unknown option " + a);
-      return false;
+  std::vector<platform::cli::option> known;
+  for (const std::string& name : valued) known.push_back({std::string_view(name).substr(2), 0, platform::cli::kValue, "VALUE", ""});
+  for (const std::string& name : flags) known.push_back({std::string_view(name).substr(2), 0, platform::cli::kFlag, "", ""});
+  known.push_back({"help", 'h', platform::cli::kFlag, "", ""});
+  platform::cli::parsed p;
+  std::string problem;
+  if (!platform::cli::parse(known, std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(first), args.end()), p,
+                            problem)) {
+    status = usage_error(ctx, "lan: " + problem);
+    return false;
+  }
+  out.positional = std::move(p.operands);
+  for (const auto& [name, value] : p.options) {
+    const std::string dashed = "--" + name;
+    if (name == "help") {
+      out.help = true;
+    } else if (std::find(valued.begin(), valued.end(), dashed) != valued.end()) {
+      out.options.emplace_back(dashed, value);
     } else {
-      out.positional.push_back(a);
+      out.flags.push_back(dashed);
     }
   }
   return true;
@@ -317,13 +331,13 @@ int run_lan(const context& ctx, const std::vector<std::string>& args) {
   };
   for (const row& r : jobs) {
     if (job != r.name) continue;
-    if (args.size() > 1 && (args[1] == "--help" || args[1] == "-h")) {
-      ctx.out << kLanHelp;
-      return kExitOk;
-    }
     parsed p;
     int status = 0;
     if (!parse(ctx, args, 1, r.valued, r.flags, p, status)) return status;
+    if (p.help) {
+      ctx.out << kLanHelp;
+      return kExitOk;
+    }
     return r.run(ctx, p);
   }
   return usage_error(ctx, "lan: unknown command " + job + " (see posutil lan --help)");

@@ -5,11 +5,15 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <ostream>
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
 
+#include "platform/cli.h"
 #include "platform/com.h"
 #include "platform/messages.h"
 #include "utilities/browser.h"
@@ -99,19 +103,27 @@ std::unique_ptr<utilities::start_form_model> make_model(const context& ctx, cons
   return std::make_unique<utilities::start_form_model>(ui, [] { return utilities::make_worker_creator(); }, env);
 }
 
-// Splits a command's arguments into flags it knows and positional ones; false on an unknown flag.
-bool split_args(const context& ctx, const std::vector<std::string>& args, bool* json, std::vector<std::string>& rest,
+// The options of the printer commands: --json where the command has it, and --help.
+constexpr platform::cli::option kJsonOptions[] = {
+    {"json", 0, platform::cli::kFlag, "", "print JSON"},
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+};
+constexpr platform::cli::option kPlainOptions[] = {
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+};
+
+// Parses a command's arguments: --json when `json` is given, --help; the rest are operands.
+// False with `status` set on a usage error.
+bool split_args(const context& ctx, const std::vector<std::string>& args, bool* json, platform::cli::parsed& parsed,
                 int& status) {
-  for (const std::string& a : args) {
-    if (a == "--json" && json != nullptr) {
-      *json = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      status = usage_error(ctx, "unknown option " + a);
-      return false;
-    } else {
-      rest.push_back(a);
-    }
+  std::string problem;
+  const std::span<const platform::cli::option> known =
+      json != nullptr ? std::span<const platform::cli::option>(kJsonOptions) : std::span<const platform::cli::option>(kPlainOptions);
+  if (!platform::cli::parse(known, args, parsed, problem)) {
+    status = usage_error(ctx, problem);
+    return false;
   }
+  if (json != nullptr) *json = parsed.has("json");
   return true;
 }
 
@@ -128,15 +140,14 @@ const utilities::tree_node* find_printer(const utilities::start_form_model& mode
 // The usage of a command taking one PRINTER; on success `printer` is set.
 bool printer_argument(const context& ctx, const std::vector<std::string>& args, bool* json, std::string& printer,
                       int& status, const char* synopsis) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
-      ctx.out << "Usage: posutil " << synopsis << "\n";
-      status = kExitOk;
-      return false;
-    }
+  platform::cli::parsed parsed;
+  if (!split_args(ctx, args, json, parsed, status)) return false;
+  if (parsed.has("help")) {
+    ctx.out << "Usage: posutil " << synopsis << "\n";
+    status = kExitOk;
+    return false;
   }
-  std::vector<std::string> rest;
-  if (!split_args(ctx, args, json, rest, status)) return false;
+  const std::vector<std::string>& rest = parsed.operands;
   if (rest.size() != 1) {
     status = usage_error(ctx, rest.empty() ? "no PRINTER given" : "one PRINTER only");
     return false;
@@ -148,17 +159,16 @@ bool printer_argument(const context& ctx, const std::vector<std::string>& args, 
 }  // namespace
 
 int run_printers(const context& ctx, const std::vector<std::string>& args) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
-      ctx.out << "Usage: posutil printers [--json]\n"
-                 "Lists the printer servers and their printers as the utilities' printer browser shows them.\n";
-      return kExitOk;
-    }
-  }
   bool json = false;
-  std::vector<std::string> rest;
+  platform::cli::parsed parsed;
   int status = kExitOk;
-  if (!split_args(ctx, args, &json, rest, status)) return status;
+  if (!split_args(ctx, args, &json, parsed, status)) return status;
+  if (parsed.has("help")) {
+    ctx.out << "Usage: posutil printers [--json]\n"
+               "Lists the printer servers and their printers as the utilities' printer browser shows them.\n";
+    return kExitOk;
+  }
+  const std::vector<std::string>& rest = parsed.operands;
   if (!rest.empty()) return usage_error(ctx, "printers takes no argument " + rest[0]);
   console_ui ui(ctx.err);
   auto model = make_model(ctx, ui);

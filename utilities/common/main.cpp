@@ -3,35 +3,57 @@
 // and VJ20G (installed as links to this program) open the setup window when one is registered.
 // One instance per name runs per user.
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/cli.h"
 #include "platform/instance_lock.h"
 #include "start_form.h"
 
-int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  // The name as started (a link's own name), not the file it leads to.
-  const QFileInfo started(QString::fromLocal8Bit(argv[0]));
-  const std::string exeName = started.completeBaseName().toStdString();
-  QCoreApplication::setApplicationName(QString::fromStdString(exeName));
+namespace {
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "The printer browser: lists the printers of this computer (or of the print servers of the\n"
-      "installation) and connects to one. Started as Oposetup it writes the printer's OPOS device keys."));
-  parser.addHelpOption();
-  if (!parser.parse(QCoreApplication::arguments())) {
-    std::fprintf(stderr, "%s: %s\n", exeName.c_str(), qPrintable(parser.errorText()));
+constexpr platform::cli::option kOptions[] = {
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // The name as started (a link's own name), not the file it leads to.
+  const std::string exeName = std::filesystem::path(argv[0]).stem().string();
+
+  // The command line is read before the window system is, so that --help and --version work
+  // without a display.
+  platform::cli::parsed options;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, std::vector<std::string>(argv + 1, argv + argc), options, problem) ||
+      (problem = "unexpected argument " + (options.operands.empty() ? std::string() : options.operands.front()),
+       !options.operands.empty())) {
+    std::fprintf(stderr, "%s: %s (see %s --help)\n", exeName.c_str(), problem.c_str(), exeName.c_str());
     return 2;
   }
-  if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-  if (!parser.positionalArguments().isEmpty()) {
-    std::fprintf(stderr, "%s: takes no arguments (see --help)\n", exeName.c_str());
-    return 2;
+  if (options.has("help")) {
+    std::printf("Usage: %s\n"
+                "The printer browser: lists the printers of this computer (or of the print servers of the\n"
+                "installation) and connects to one. Started as Oposetup it writes the printer's OPOS device keys.\n"
+                "\nOptions:\n%s",
+                exeName.c_str(), platform::cli::option_help(kOptions).c_str());
+    return 0;
   }
+  if (options.has("version")) {
+    std::printf("%s\n", platform::cli::version_line(exeName).c_str());
+    return 0;
+  }
+
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QString::fromStdString(exeName));
 
   // Another instance of the same program is running: end at once.
   const platform::instance_lock lock =

@@ -6,11 +6,14 @@
 #include <signal.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -318,6 +321,45 @@ class raw_client {
   grpc::ClientContext attach_context_;
   std::unique_ptr<grpc::ClientReader<pb::AttachEvent>> stream_;
 };
+
+// posprintsrv's command line: --help and --version answer, a refused command line ends with
+// exit status 2 and one line saying why, before any server starts.
+TEST(PrintServerProgram, CommandLine) {
+  const struct {
+    const char* args;
+    int status;
+    const char* out;  // expected start of the output; a refusal's output is this one line
+  } cases[] = {
+      {"--help", 0, "Usage: posprintsrv"},
+      {"-h", 0, "Usage: posprintsrv"},
+      {"--version", 0, "posprintsrv (poskit) "},
+      {"--bogus", 2, "posprintsrv: unknown option --bogus (see posprintsrv --help)\n"},
+      {"extra", 2, "posprintsrv: unexpected argument extra (see posprintsrv --help)\n"},
+      {"--listen", 2, "posprintsrv: --listen needs a value (see posprintsrv --help)\n"},
+      {"--listen nowhere", 2, "posprintsrv: --listen wants ADDR:PORT, not \"nowhere\" (see posprintsrv --help)\n"},
+      {"--listen=127.0.0.1:70000", 2,
+       "posprintsrv: --listen wants ADDR:PORT, not \"127.0.0.1:70000\" (see posprintsrv --help)\n"},
+      {"--registry=", 2, "posprintsrv: --registry needs a folder (see posprintsrv --help)\n"},
+      {"--main-server=yes", 2, "posprintsrv: --main-server takes no value (see posprintsrv --help)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const std::string command = std::string("'") + POSPRINTSRV_PATH + "' " + c.args + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    std::array<char, 256> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) out += buffer.data();
+    const int status = ::pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+    if (c.status == 2) {
+      EXPECT_EQ(out, c.out);
+    } else {
+      EXPECT_EQ(out.rfind(c.out, 0), 0u) << out;
+    }
+  }
+}
 
 TEST_F(RemoteSessionTest, TwoPrintServersListedByTheMainServerAndEachPrinterIdentified) {
   print_server_process main_server(true, 32);

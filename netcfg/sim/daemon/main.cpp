@@ -4,13 +4,13 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "netcfg/lan_simulator.h"
+#include "platform/cli.h"
 #include "platform/net.h"
 
 namespace {
@@ -30,8 +30,21 @@ constexpr const char* kUsage =
     "must exist. Each module's printer port (10001) keeps what it receives, or passes it on to\n"
     "--printer. Prints \"ready\" when it answers; ends on SIGINT or SIGTERM.\n";
 
+constexpr platform::cli::option kOptions[] = {
+    {"interface", 0, platform::cli::kValue, "IF", "add the modules' addresses to interface IF"},
+    {"wired", 0, platform::cli::kValue, "N", "number of wired modules (1)"},
+    {"wireless", 0, platform::cli::kValue, "N", "number of wireless modules (0)"},
+    {"first-ip", 0, platform::cli::kValue, "A.B.C.D", "address of the first module (10.0.0.20)"},
+    {"named", 0, platform::cli::kValue, "N", "the first N modules carry a printer name (0)"},
+    {"printer", 0, platform::cli::kValue, "HOST:PORT", "pass what the printer ports receive on to HOST:PORT"},
+    {"no-tcp", 0, platform::cli::kFlag, "", "serve no printer ports"},
+    {"help", 'h', platform::cli::kFlag, "", "show this text"},
+    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
+};
+
+// A refused command line: one line saying why, exit status 2.
 int usage(const std::string& reason) {
-  std::cerr << "lansim: " << reason << "\n";
+  std::cerr << "lansim: " << reason << " (see lansim --help)\n";
   return 2;
 }
 
@@ -53,31 +66,32 @@ int main(int argc, char** argv) {
   int wireless = 0;
   int named = 0;
   std::string first_ip = "10.0.0.20";
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const auto value = [&](std::string& out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (a == "--no-tcp") {
-      opts.serve_tcp = false;
-    } else if (a == "--interface") {
-      if (!value(opts.interface_name)) return usage("--interface needs a value");
-    } else if (a == "--printer") {
-      if (!value(opts.printer) || opts.printer.find(':') == std::string::npos) return usage("--printer needs HOST:PORT");
-    } else if (a == "--first-ip") {
-      if (!value(first_ip) || !platform::net::parse_ipv4(first_ip)) return usage("--first-ip needs an IPv4 address");
-    } else if (a == "--wired" || a == "--wireless" || a == "--named") {
-      int n = 0;
-      if (!value(v) || !parse_count(v, n)) return usage(a + " needs a number from 0 to 10000");
-      (a == "--wired" ? wired : a == "--wireless" ? wireless : named) = n;
-    } else {
-      return usage("unknown argument " + a);
+  platform::cli::parsed parsed;
+  std::string problem;
+  if (!platform::cli::parse(kOptions, std::vector<std::string>(argv + 1, argv + argc), parsed, problem)) {
+    return usage(problem);
+  }
+  if (!parsed.operands.empty()) return usage("unexpected argument " + parsed.operands.front());
+  if (parsed.has("help")) {
+    std::cout << kUsage << "\nOptions:\n" << platform::cli::option_help(kOptions);
+    return 0;
+  }
+  if (parsed.has("version")) {
+    std::cout << platform::cli::version_line("lansim") << "\n";
+    return 0;
+  }
+  opts.serve_tcp = !parsed.has("no-tcp");
+  opts.interface_name = parsed.value("interface");
+  if (parsed.has("printer")) {
+    opts.printer = parsed.value("printer");
+    if (opts.printer.find(':') == std::string::npos) return usage("--printer needs HOST:PORT");
+  }
+  first_ip = parsed.value("first-ip", first_ip);
+  if (!platform::net::parse_ipv4(first_ip)) return usage("--first-ip needs an IPv4 address");
+  for (const auto& [name, count] : {std::pair<const char*, int*>{"wired", &wired}, {"wireless", &wireless},
+                                    {"named", &named}}) {
+    if (parsed.has(name) && !parse_count(parsed.value(name), *count)) {
+      return usage(std::string("--") + name + " needs a number from 0 to 10000");
     }
   }
   netcfg::sim::lan_simulator simulator(opts);
@@ -89,7 +103,10 @@ int main(int argc, char** argv) {
     m.wireless = i >= wired;
     if (i < named) m.name = "PRINTER " + std::to_string(i + 1);
     std::string error;
-    if (!simulator.add_module(m, error)) return usage(error);
+    if (!simulator.add_module(m, error)) {
+      std::cerr << "lansim: " << error << "\n";
+      return 2;
+    }
   }
   std::string error;
   if (!simulator.start(error)) {

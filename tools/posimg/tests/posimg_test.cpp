@@ -68,6 +68,22 @@ TEST_F(PosimgTest, HelpAndRefusedArgumentsGiveOneLineAndExit2) {
   EXPECT_EQ(help.code, kExitOk);
   EXPECT_NE(help.out.find("usage: posimg info FILE [--json]"), std::string::npos);
   EXPECT_NE(help.out.find("--halftone[=KERNEL]"), std::string::npos);
+  const struct {
+    std::vector<std::string> args;
+    const char* out;  // expected start of the output
+  } answers[] = {
+      {{"-h"}, "usage: posimg info FILE [--json]"},
+      {{"convert", "--help"}, "usage: posimg info FILE [--json]"},
+      {{"info", "--help"}, "usage: posimg info FILE [--json]"},
+      {{"--version"}, "posimg (poskit) "},
+  };
+  for (const auto& a : answers) {
+    SCOPED_TRACE(a.args.front());
+    const result r = call(a.args);
+    EXPECT_EQ(r.code, kExitOk);
+    EXPECT_TRUE(r.out.starts_with(a.out)) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+  }
 
   write_file(file("in.bmp"), make_bmp(colour_picture(4, 4)));
   const std::string in = file("in.bmp").string();
@@ -89,6 +105,12 @@ TEST_F(PosimgTest, HelpAndRefusedArgumentsGiveOneLineAndExit2) {
       {"convert", in, out, "--fit-width", "wide"},
       {"convert", in, out, "--sharpen"},
       {"convert", in, file("folder/").string()},
+      {"--bogus"},
+      {"--version=2"},
+      {"info", in, "--json=yes"},
+      {"convert", in, out, "--fit-width=wide"},
+      {"convert", in, out, "--resize=0x5"},
+      {"convert", in, out, "--halftone=", "--bw"},
   };
   for (const auto& args : refused) {
     std::string joined;
@@ -99,6 +121,26 @@ TEST_F(PosimgTest, HelpAndRefusedArgumentsGiveOneLineAndExit2) {
     EXPECT_TRUE(r.err.starts_with("posimg: "));
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
     EXPECT_TRUE(r.out.empty());
+  }
+  EXPECT_FALSE(fs::exists(out));
+
+  const struct {
+    std::vector<std::string> args;
+    const char* err;
+  } worded[] = {
+      {{"--bogus"}, "posimg: unknown option --bogus (see posimg --help)\n"},
+      {{"info", in, "--xml"}, "posimg: info: unknown option --xml (see posimg --help)\n"},
+      {{"convert", in, out, "--fit-width"}, "posimg: convert: --fit-width needs a value (see posimg --help)\n"},
+      {{"convert", in, out, "--fit-width=wide"},
+       "posimg: --fit-width needs a positive number of dots, not \"wide\" (see posimg --help)\n"},
+      {{"convert", in, out, "--bw", "--halftone=stucki"},
+       "posimg: only one filter at a time (\"--halftone=stucki\") (see posimg --help)\n"},
+  };
+  for (const auto& w : worded) {
+    SCOPED_TRACE(w.err);
+    const result r = call(w.args);
+    EXPECT_EQ(r.code, kExitUsage);
+    EXPECT_EQ(r.err, w.err);
   }
   EXPECT_FALSE(fs::exists(out));
 }
@@ -184,6 +226,8 @@ TEST_F(PosimgTest, EachFilterGivesItsDepthAndSizingKeepsProportions) {
       {{"--fit-width", "16"}, 24, 16, 4},
       {{"--fit-width", "100"}, 24, 40, 10},
       {{"--resize", "8x3", "--halftone=burkes"}, 1, 8, 3},
+      {{"--resize=8x3", "--halftone=sierra"}, 1, 8, 3},
+      {{"--fit-width=16", "--bw"}, 1, 16, 4},
   };
   for (const row& r : rows) {
     std::vector<std::string> args = {"convert", file("in.bmp").string(), file("out.bmp").string()};

@@ -41,6 +41,11 @@ TEST(PosutilLan, BadCommandLinesExitWith2AndOneLine) {
       {"lan", "ping"},
       {"lan", "ping", "1.2.3"},
       {"lan", "test-page", "10.0.0.20", "--port", "70000"},
+      {"lan", "test-page", "10.0.0.20", "--port=70000"},
+      {"lan", "search", "--adapter=x"},
+      {"lan", "search", "--json=yes"},
+      {"lan", "configure", "10.0.0.20", "--mask=255.255.0.1"},
+      {"lan", "set-ip", "00-80-A3-00-12-34", "10.0.0.21", "--adapter="},
   };
   for (const auto& args : cases) {
     const result r = run(args);
@@ -48,9 +53,18 @@ TEST(PosutilLan, BadCommandLinesExitWith2AndOneLine) {
     EXPECT_EQ(r.err.rfind("posutil: lan", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
-  const result help = run({"lan", "--help"});
-  EXPECT_EQ(help.status, posutil::kExitOk);
-  EXPECT_NE(help.out.find("set-ip MAC NEWIP"), std::string::npos);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"lan", "--help"},
+                                               std::vector<std::string>{"lan", "search", "--help"},
+                                               std::vector<std::string>{"lan", "configure", "10.0.0.20", "-h"}}) {
+    const result help = run(args);
+    EXPECT_EQ(help.status, posutil::kExitOk) << testing::PrintToString(args);
+    EXPECT_NE(help.out.find("set-ip MAC NEWIP"), std::string::npos) << testing::PrintToString(args);
+  }
+  // The wording of an option the job does not know, and of a missing value.
+  EXPECT_EQ(run({"lan", "search", "--bogus"}).err, "posutil: lan: unknown option --bogus\n");
+  EXPECT_EQ(run({"lan", "search", "--adapter"}).err, "posutil: lan: --adapter needs a value\n");
+  EXPECT_EQ(run({"lan", "test-page", "10.0.0.20", "--port=70000"}).err,
+            "posutil: lan test-page: --port needs a number from 1 to 65535\n");
 }
 
 using PosutilLanSession = netcfg::testing::lan_test;

@@ -4,8 +4,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -43,10 +45,40 @@ class OposetupProgram : public ::testing::Test {
   platform::testing::temp_dir dir_;
 };
 
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 TEST_F(OposetupProgram, CommandLine) {
-  EXPECT_EQ(run_to_end(OPOSETUP_PROGRAM, {"--help"}), 0);
-  EXPECT_EQ(run_to_end(OPOSETUP_PROGRAM, {"--bogus"}), 2);
-  EXPECT_EQ(run_to_end(OPOSETUP_PROGRAM, {"extra"}), 2);
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    const char* out;  // expected start of stdout
+    const char* err;  // expected stderr
+  } cases[] = {
+      {{"--help"}, 0, "Usage: Oposetup", ""},
+      {{"-h"}, 0, "Usage: Oposetup", ""},
+      {{"--version"}, 0, "Oposetup (poskit) ", ""},
+      {{"--bogus"}, 2, "", "Oposetup: unknown option --bogus (see Oposetup --help)\n"},
+      {{"--version=1"}, 2, "", "Oposetup: --version takes no value (see Oposetup --help)\n"},
+      {{"extra"}, 2, "", "Oposetup: unexpected argument extra (see Oposetup --help)\n"},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& argument : c.arguments) shown += argument + " ";
+    SCOPED_TRACE(shown);
+    // The shell puts the program's output into files.
+    std::vector<std::string> arguments = {"-c", "exec \"$0\" \"$@\" >\"" + (dir_.path() / "out").string() + "\" 2>\"" +
+                                                    (dir_.path() / "err").string() + "\"",
+                                          OPOSETUP_PROGRAM};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    EXPECT_EQ(run_to_end("/bin/sh", arguments), c.status);
+    EXPECT_TRUE(read_file(dir_.path() / "out").starts_with(c.out)) << read_file(dir_.path() / "out");
+    EXPECT_EQ(read_file(dir_.path() / "err"), c.err);
+  }
 }
 
 TEST_F(OposetupProgram, SecondInstanceOfTheSameNameEndsAtOnce) {
