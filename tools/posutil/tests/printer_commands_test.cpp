@@ -10,12 +10,16 @@
 #include "monitor/sim.h"
 #include "platform/com.h"
 #include "platform/registry.h"
+#include "platform/testing/temp_dir.h"
 #include "posutil.h"
 
 namespace {
 
 class PosutilPrintersTest : public ::testing::Test {
  protected:
+  // A registry of this test's own: ctest runs this program's tests side by side.
+  platform::testing::scoped_registry_dir registry_;
+
   void SetUp() override {
     static void* const library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << ::dlerror();
