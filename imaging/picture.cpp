@@ -65,6 +65,7 @@ int convert_png(const std::string& path, const std::string& target) {
   struct state {
     int fd = -1;
     std::string temp;
+    std::vector<std::uint8_t> header;
     std::vector<std::uint8_t> row;
     std::vector<std::uint8_t> out;
     std::vector<png_bytep> rows;
@@ -91,8 +92,8 @@ int convert_png(const std::string& path, const std::string& target) {
       png_read_update_info(png, info);
       const std::size_t row_bytes = png_get_rowbytes(png, info);
       if (png_get_channels(png, info) == 3 && row_bytes == 3 * static_cast<std::size_t>(width)) {
-        std::vector<std::uint8_t> block = CDib::CreateBITMAPINFO(static_cast<int>(width), -static_cast<int>(height), 24, 0);
-        auto* h = reinterpret_cast<BITMAPINFOHEADER*>(block.data());
+        s->header = CDib::CreateBITMAPINFO(static_cast<int>(width), -static_cast<int>(height), 24, 0);
+        auto* h = reinterpret_cast<BITMAPINFOHEADER*>(s->header.data());
         const std::size_t stride = dib_stride(*h);
         h->biSizeImage = static_cast<std::uint32_t>(stride * height);
         // Interlaced pictures need the whole image; others go out row by row.

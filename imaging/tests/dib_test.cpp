@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -105,7 +106,7 @@ TEST(CDibOpen, ReadsHeaderColourTableAndBits) {
   CDib dib;
   ASSERT_EQ(dib.OpenImage((dir / "p.bmp").string()), kImageOk);
   EXPECT_EQ(dib.GetColorCount(), 256u);
-  EXPECT_EQ(dib.GetHeader()->biClrUsed, 256u);
+  EXPECT_EQ(std::uint32_t{dib.GetHeader()->biClrUsed}, 256u);
   EXPECT_EQ(dib.GetSizeHeader(), 40u + 1024u);
   EXPECT_EQ(dib.GetSizeImage(), 8u);
   EXPECT_EQ(dib.GetDimensions({}), (CSize{3, 2}));

@@ -2,6 +2,7 @@
 // with each bit count, row padding, the octree's reduction, and the halftone type.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -242,10 +243,10 @@ TEST_F(FilterTest, BlackAndWhiteThresholdIs128AndPaddingIsZero) {
   EXPECT_EQ(dib_.ApplayFilter(kBlackWhite), 1);
   const BITMAPINFOHEADER& h = *dib_.GetHeader();
   EXPECT_EQ(h.biBitCount, 1);
-  EXPECT_EQ(h.biClrUsed, 2u);
-  EXPECT_EQ(h.biClrImportant, 2u);
-  EXPECT_EQ(h.biSizeImage, 3u * 4u);
-  EXPECT_EQ(h.biWidth, 5);
+  EXPECT_EQ(std::uint32_t{h.biClrUsed}, 2u);
+  EXPECT_EQ(std::uint32_t{h.biClrImportant}, 2u);
+  EXPECT_EQ(std::uint32_t{h.biSizeImage}, 3u * 4u);
+  EXPECT_EQ(std::int32_t{h.biWidth}, 5);
   EXPECT_EQ(dib_.GetColorTable()[0].rgbRed, 0);
   EXPECT_EQ(dib_.GetColorTable()[1].rgbRed, 255);
   // Row bytes: 10101 -> 0xA8, then zero padding.
@@ -333,7 +334,7 @@ TEST_F(FilterTest, EightBitsKeepUpTo256ColoursExactly) {
   EXPECT_EQ(dib_.ApplayFilter(k8Bpp), 1);
   const BITMAPINFOHEADER& h = *dib_.GetHeader();
   EXPECT_EQ(h.biBitCount, 8);
-  EXPECT_EQ(h.biClrUsed, 253u);
+  EXPECT_EQ(std::uint32_t{h.biClrUsed}, 253u);
   EXPECT_EQ(dib_.GetColorCount(), 253u);
   const RGBQUAD* table = dib_.GetColorTable();
   for (int y = 0; y < 11; ++y) {

@@ -2,6 +2,7 @@
 // conversion into a 24-bit bitmap beside the picture.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -97,10 +98,10 @@ TEST(CJpegConvert, MakesABottomUp24BitBitmapBesideThePicture) {
   EXPECT_EQ(test::read_file(path), original);
   const BITMAPINFOHEADER& h = *dib.GetHeader();
   EXPECT_EQ(h.biBitCount, 24);
-  EXPECT_EQ(h.biWidth, 16);
-  EXPECT_EQ(h.biHeight, 16);
-  EXPECT_EQ(h.biSizeImage, 16u * 48u);
-  EXPECT_EQ(h.biClrUsed, 0u);
+  EXPECT_EQ(std::int32_t{h.biWidth}, 16);
+  EXPECT_EQ(std::int32_t{h.biHeight}, 16);
+  EXPECT_EQ(std::uint32_t{h.biSizeImage}, 16u * 48u);
+  EXPECT_EQ(std::uint32_t{h.biClrUsed}, 0u);
   // Stored row 15 is the top (green); stored row 0 the bottom (red | blue).
   const std::uint8_t* top = dib.GetBits() + 15 * 48;
   EXPECT_TRUE(near(top[1], 255) && near(top[0], 0) && near(top[2], 0));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -75,7 +76,7 @@ TEST(OpenPicture, PngTransparencyIsCompositedOverWhiteTopRowFirst) {
     CDib dib;
     ASSERT_EQ(open_picture(path, scratch, dib), kImageOk);
     EXPECT_EQ(dib.GetHeader()->biBitCount, 24);
-    ASSERT_EQ(dib.GetHeader()->biHeight, -2);  // stored top row first
+    ASSERT_EQ(std::int32_t{dib.GetHeader()->biHeight}, -2);  // stored top row first
     const std::uint8_t* top = dib.GetBits();
     EXPECT_EQ(top[0], 0);
     EXPECT_EQ(top[2], 255);
