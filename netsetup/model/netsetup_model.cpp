@@ -56,7 +56,7 @@ constexpr ping_text_row kPingTexts[] = {
     {11017, "ip option too_big"},
     {11018, "ip bad destination"},
     {11019, "ip addr deleted"},
-    {11020, "ip spec mtu change"},
+    {11020, "ip specific mtu change"},
     {11021, "ip mtu_change"},
     {11022, "ip unload"},
     {11023, "ip addr added"},
