@@ -430,6 +430,22 @@ std::filesystem::path registry_directory(registry_root root) {
   return root == registry_root::current_user ? registry_directory() : system_registry_directory();
 }
 
+registry_directory_override::registry_directory_override(const std::optional<std::string>& dir) {
+  if (!dir) return;
+  active_ = true;
+  if (const char* previous = std::getenv("OPOS_REGISTRY_DIR")) previous_ = previous;
+  ::setenv("OPOS_REGISTRY_DIR", dir->c_str(), 1);
+}
+
+registry_directory_override::~registry_directory_override() {
+  if (!active_) return;
+  if (previous_) {
+    ::setenv("OPOS_REGISTRY_DIR", previous_->c_str(), 1);
+  } else {
+    ::unsetenv("OPOS_REGISTRY_DIR");
+  }
+}
+
 std::filesystem::path registry_directory() {
   if (const char* dir = std::getenv("OPOS_REGISTRY_DIR"); dir != nullptr && *dir != '\0') return dir;
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {

@@ -16,6 +16,7 @@
 #include "platform/cli.h"
 #include "platform/com.h"
 #include "platform/messages.h"
+#include "platform/registry.h"
 #include "script.h"
 
 namespace posrun {
@@ -155,7 +156,7 @@ std::size_t utf8_sequence(std::string_view s) {
 }
 
 // The readable form of bytes: a double-quoted string in the script's own escapes.
-std::string quoted(std::string_view bytes) {
+std::string quoted_text(std::string_view bytes) {
   std::string out = "\"";
   for (const char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
@@ -293,7 +294,7 @@ class reporter {
       case platform::variant_type::bool_value: return v.bool_or() ? "true" : "false";
       case platform::variant_type::long_value:
       case platform::variant_type::double_value: return v.string_or();
-      case platform::variant_type::string: return quoted(v.string_or());
+      case platform::variant_type::string: return quoted_text(v.string_or());
       case platform::variant_type::long_ref:
       case platform::variant_type::string_ref: return readable(v.deref());
       default: return v.debug_string();
@@ -353,31 +354,6 @@ class event_printer final : public platform::ref_counted<platform::dispatch> {
   reporter& report_;
   std::span<const event_row> events_;
   std::map<std::string, std::int32_t> responses_;
-};
-
-// Sets OPOS_REGISTRY_DIR for the run and puts the previous value back afterwards.
-class registry_override {
- public:
-  explicit registry_override(const std::optional<std::string>& dir) {
-    if (!dir) return;
-    active_ = true;
-    if (const char* previous = std::getenv("OPOS_REGISTRY_DIR")) previous_ = previous;
-    ::setenv("OPOS_REGISTRY_DIR", dir->c_str(), 1);
-  }
-  ~registry_override() {
-    if (!active_) return;
-    if (previous_) {
-      ::setenv("OPOS_REGISTRY_DIR", previous_->c_str(), 1);
-    } else {
-      ::unsetenv("OPOS_REGISTRY_DIR");
-    }
-  }
-  registry_override(const registry_override&) = delete;
-  registry_override& operator=(const registry_override&) = delete;
-
- private:
-  bool active_ = false;
-  std::optional<std::string> previous_;
 };
 
 // The control, its sink, and the execution of statements.
@@ -776,7 +752,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   }
 
   if (o.members) {
-    const registry_override registry(o.registry);
+    const platform::registry_directory_override registry(o.registry);
     const std::string prog_id = o.prog_id.empty() ? std::string(device->prog_id) : o.prog_id;
     platform::com_ptr<platform::dispatch> object;
     const hresult hr = platform::create_instance(prog_id, object);
@@ -806,7 +782,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     script = &file;
   }
 
-  const registry_override registry(o.registry);
+  const platform::registry_directory_override registry(o.registry);
   if (device->prog_id.empty()) {
     err << "posrun: the " << device->name << " control is not available: the kit has no control object for it\n";
     return kExitFailure;

@@ -4,10 +4,10 @@
 #include "printer_commands.h"
 
 #include <array>
-#include <cstdlib>
 #include <ostream>
 
 #include "platform/cli.h"
+#include "platform/registry.h"
 
 namespace posutil {
 namespace {
@@ -43,31 +43,6 @@ constexpr platform::cli::option kOptions[] = {
     {"version", 0, platform::cli::kFlag, "", ""},
 };
 
-// Sets OPOS_REGISTRY_DIR for the run and puts the previous value back afterwards.
-class registry_override {
- public:
-  explicit registry_override(const std::optional<std::string>& dir) {
-    if (!dir) return;
-    active_ = true;
-    if (const char* previous = std::getenv("OPOS_REGISTRY_DIR")) previous_ = previous;
-    ::setenv("OPOS_REGISTRY_DIR", dir->c_str(), 1);
-  }
-  ~registry_override() {
-    if (!active_) return;
-    if (previous_) {
-      ::setenv("OPOS_REGISTRY_DIR", previous_->c_str(), 1);
-    } else {
-      ::unsetenv("OPOS_REGISTRY_DIR");
-    }
-  }
-  registry_override(const registry_override&) = delete;
-  registry_override& operator=(const registry_override&) = delete;
-
- private:
-  bool active_ = false;
-  std::optional<std::string> previous_;
-};
-
 }  // namespace
 
 int usage_error(const context& ctx, std::string_view reason) {
@@ -97,7 +72,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   const std::string& name = words.front();
   for (const subcommand& c : kSubcommands) {
     if (c.name != name) continue;
-    const registry_override registry(ctx.registry);
+    const platform::registry_directory_override registry(ctx.registry);
     return c.run(ctx, std::vector<std::string>(words.begin() + 1, words.end()));
   }
   return usage_error(ctx, "unknown command " + name + " (see --help)");

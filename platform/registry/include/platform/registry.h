@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -57,6 +58,21 @@ std::filesystem::path system_registry_directory();
 // store, as tests and demos use), else the machine's folder for HKEY_LOCAL_MACHINE and
 // HKEY_CLASSES_ROOT and the user's for HKEY_CURRENT_USER.
 std::filesystem::path registry_directory(registry_root root);
+
+// Points the registry at the folder `dir` ($OPOS_REGISTRY_DIR) for the life of the object and
+// puts the previous setting back afterwards; does nothing without a folder. For a program's
+// "--registry DIR" option.
+class registry_directory_override {
+ public:
+  explicit registry_directory_override(const std::optional<std::string>& dir);
+  ~registry_directory_override();
+  registry_directory_override(const registry_directory_override&) = delete;
+  registry_directory_override& operator=(const registry_directory_override&) = delete;
+
+ private:
+  bool active_ = false;
+  std::optional<std::string> previous_;
+};
 
 // Text of the last failure on this thread that has more to say than its code (a store file's
 // path and line for kErrorBadRegistryFile, the system's reason for kErrorRegistryIo).
