@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "png_file.h"
+
 namespace vprinter::detail {
 namespace {
 
@@ -35,33 +37,6 @@ std::string chunk(const char* type, std::string_view data) {
   crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
   put_u32(out, static_cast<std::uint32_t>(crc));
   return out;
-}
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
-
-// Writes `content` to a temporary file beside `path` and renames it over `path`.
-bool write_atomically(const std::filesystem::path& path, const std::string& content, std::string* error) {
-  std::filesystem::path tmp = path;
-  tmp += ".tmp" + std::to_string(::getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return fail(error, "cannot create " + tmp.string());
-  const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-  const bool flushed = std::fflush(f) == 0;
-  const bool closed = std::fclose(f) == 0;
-  std::error_code ec;
-  if (!written || !flushed || !closed) {
-    std::filesystem::remove(tmp, ec);
-    return fail(error, "cannot write " + tmp.string());
-  }
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
-    return fail(error, "cannot rename to " + path.string() + ": " + ec.message());
-  }
-  return true;
 }
 
 }  // namespace
