@@ -135,6 +135,14 @@ TEST_F(PrnFormViewTest, UploadShowsThePrintersSetupTree) {
   EXPECT_NE(memory_view::node_icon("NValue").pixmap(16).toImage(), memory_view::node_icon("MNValue").pixmap(16).toImage());
 }
 
+TEST_F(PrnFormViewTest, SecondProtocolKindGivesTheVersionsToo) {
+  open("MEMORY", "?protocol=2&model=QW-310");
+  ASSERT_EQ(form_->model().last_upload(), memory::upload_outcome::tree_built) << dialogs_.messages.size();
+  EXPECT_EQ(panel("pnlBoot"), QStringLiteral("BOOT 0.90"));
+  EXPECT_EQ(panel("pnlFirmware"), QStringLiteral("FW 1.00"));
+  EXPECT_EQ(tree_->topLevelItem(0)->text(0), QStringLiteral("VX40 memory"));
+}
+
 TEST_F(PrnFormViewTest, SpaceAndAClickOnTheIconChooseAnOption) {
   open("SETUP");
   tree_->expandAll();
