@@ -75,6 +75,9 @@ std::optional<walk_error> walk_body(std::string_view body, Visitor& visitor) {
   std::size_t token_start = 0;
   for (std::size_t i = 0; i < body.size(); ++i) {
     const auto sep = static_cast<unsigned char>(body[i]);
+    // NUL ends a block on the wire, so it never belongs to a body; nor could a value holding it
+    // be sent back.
+    if (sep == 0) return walk_error{i, "a NUL inside the body"};
     if (!is_separator(sep)) continue;
     const std::string_view token = body.substr(token_start, i - token_start);
     token_start = i + 1;

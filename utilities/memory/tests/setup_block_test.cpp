@@ -142,7 +142,7 @@ TEST(SetupTreeTest, DroppedTokensLeaveNoTrace) {
 TEST(SetupTreeTest, FormatErrorsKeepTheNodesBuiltSoFar) {
   struct bad_case {
     const char* what;
-    const char* body;
+    std::string_view body;
     std::size_t nodes_kept;
   };
   const bad_case cases[] = {
@@ -162,6 +162,7 @@ TEST(SetupTreeTest, FormatErrorsKeepTheNodesBuiltSoFar) {
       {"ascent at the root level", "1$R!]", 1},
       {"descent without a folder", "1$R![", 1},
       {"empty option name", "1$R!F:[;]", 2},
+      {"NUL inside a text", std::string_view("1$R!F:[T=a\0b\xAA]", 14), 3},
   };
   for (const bad_case& c : cases) {
     setup_tree tree;
