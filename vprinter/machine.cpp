@@ -1,43 +1,13 @@
-// The receive path, real-time commands, answers, drawer, automatic status and the setup block.
+// The receive path, real-time commands, answers, drawer and automatic status.
 #include "machine.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 
+#include "setup_block.h"
+
 namespace vprinter::detail {
-namespace {
-
-// The setup block's body, as the printer describes its settings. In the template, 0x01 marks a
-// selection, 0x02 a one-digit number, 0x03 a longer number and 0x04 a text; each takes the next
-// value of the setup, in order.
-constexpr std::string_view kSetupTemplate =
-    "VX40!Interface:[Baud rate:[9600;19200;38400;115200;\x01]Handshake:[DTR/DSR;XON/XOFF;\x01]]"
-    "Printing:[Density:[Light;Normal;Dark;\x01]Code page:[PC437;PC850;PC852;PC858;PC860;PC863;"
-    "PC865;PC866;WPC1252;\x01]Options:[Feed lines\xB1\x02Print speed\xB1\x03Header\xB1\x04]]";
-
-struct setup_slot {
-  char kind;       // 1 selection, 2 one digit, 3 number, 4 text
-  int limit;       // options of a selection, largest number, longest text
-  const char* initial;
-};
-constexpr setup_slot kSetupSlots[] = {
-    {1, 4, "1"}, {1, 2, "0"}, {1, 3, "1"}, {1, 9, "8"}, {2, 15, "3"}, {3, 999999999, "150"}, {4, 24, "KORVANE"},
-};
-
-std::string hex_upper(unsigned v, int min_digits) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*X", min_digits, v);
-  return buf;
-}
-
-unsigned byte_sum(std::string_view s) {
-  unsigned sum = 0;
-  for (char c : s) sum += static_cast<unsigned char>(c);
-  return sum & 0xFFFF;
-}
-
-}  // namespace
 
 std::size_t realtime_length(std::string_view b) {
   if (b.empty()) return 0;
@@ -71,7 +41,7 @@ machine::machine(const config& cfg)
       cfg_(cfg),
       printer_parser_(kPrinterCommands),
       display_parser_(kDisplayCommands) {
-  for (const auto& slot : kSetupSlots) setup_values.emplace_back(slot.initial);
+  for (int id = 0; id < kSetupSlotCount; ++id) setup_values.emplace_back(setup_slot_of(id).initial);
 }
 
 std::uint64_t machine::now_ms() const {
@@ -308,93 +278,6 @@ int machine::nv_used_bytes() const {
   return static_cast<int>(used);
 }
 
-void machine::send_setup_block(char kind) {
-  std::string body = setup_identifier + "$";
-  std::size_t next = 0;
-  for (char c : kSetupTemplate) {
-    if (c < 1 || c > 4) {
-      body += c;
-      continue;
-    }
-    const std::string& v = next < setup_values.size() ? setup_values[next++] : setup_values.back();
-    switch (c) {
-      case 1: body += hex_upper(static_cast<unsigned>(std::stoul(v)), 1) + "|"; break;
-      case 2: body += hex_upper(static_cast<unsigned>(std::stoul(v)), 1) + "\xB9"; break;
-      case 3: body += hex_upper(static_cast<unsigned>(std::stoul(v)), 1) + "\xB2"; break;
-      default: body += v + "\xAA"; break;
-    }
-  }
-  std::string block = std::string("\x1B}", 2) + " " + kind + body + hex_upper(byte_sum(body), 4);
-  block += '\0';
-  last_setup_block = block;
-  answer(block);
-  awaiting_setup_reply = true;
-}
-
-void machine::setup_handshake(std::uint8_t byte) {
-  if (byte == 0x15) {
-    answer(last_setup_block);  // checksum error at the host: the block is sent again
-    return;
-  }
-  awaiting_setup_reply = false;
-}
-
-void machine::receive_setup(std::string_view b) {
-  // ESC } a|m <id>$<item>|<item>|...<checksum hex> NUL
-  std::string_view body = b.substr(3);
-  if (!body.empty() && body.back() == '\0') body.remove_suffix(1);
-  const std::size_t bar = body.rfind('|');
-  const std::size_t dollar = body.find('$');
-  std::string_view items = bar == std::string_view::npos ? std::string_view{} : body.substr(0, bar + 1);
-  std::string_view check = bar == std::string_view::npos ? body : body.substr(bar + 1);
-  unsigned given = 0;
-  bool check_ok = !check.empty() && check.size() <= 8;
-  for (char c : check) {
-    const bool digit = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-    check_ok = check_ok && digit;
-    given = given * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'A' + 10);
-  }
-  if (!check_ok || (given & 0xFFFF) != byte_sum(items) || dollar == std::string_view::npos || dollar > bar) {
-    answer_byte(0x15);
-    note(log_entry::kind::note, "setup download: checksum error");
-    return;
-  }
-  answer_byte(0x06);
-  if (items.substr(0, dollar) != setup_identifier) {
-    answer_byte(0x15);
-    note(log_entry::kind::note, "setup download: identifier does not match");
-    return;
-  }
-  std::vector<std::string> values;
-  std::string_view rest = items.substr(dollar + 1);
-  while (!rest.empty()) {
-    const std::size_t p = rest.find('|');
-    values.emplace_back(rest.substr(0, p));
-    rest.remove_prefix(p + 1);
-  }
-  bool ok = values.size() == std::size(kSetupSlots);
-  for (std::size_t i = 0; ok && i < values.size(); ++i) {
-    const auto& slot = kSetupSlots[i];
-    const std::string& v = values[i];
-    if (slot.kind == 4) {
-      ok = v.size() <= static_cast<std::size_t>(slot.limit);
-      continue;
-    }
-    ok = !v.empty() && v.size() <= 9 && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (ok) {
-      const long n = std::stol(v);
-      ok = slot.kind == 1 ? n < slot.limit : n <= slot.limit;
-    }
-  }
-  if (!ok) {
-    answer_byte(0x07);
-    note(log_entry::kind::note, "setup download: values refused");
-    return;
-  }
-  setup_values = values;
-  answer_byte(0x06);
-}
-
 void machine::reset() {
   print.initialise();
   display.initialise();
@@ -405,6 +288,7 @@ void machine::reset() {
   peripheral = 1;
   asb_mask_ = 0;
   awaiting_setup_reply = false;
+  due_answer.clear();
   downloaded_image = bitmap();
   graphics_buffer = bitmap();
   graphics_buffer_red = bitmap();

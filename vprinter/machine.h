@@ -108,14 +108,27 @@ class machine {
   std::string key_list_rest;       // key codes of blocks not sent yet
   bool awaiting_key_list_ack = false;
 
-  // The setup block exchange (ESC } commands).
+  // The setup block exchange (ESC } commands, setup_exchange.cpp). The values live as long as
+  // the printer does (across connections and power cycles), like its stored graphics.
   void send_setup_block(char kind);
   void receive_setup(std::string_view bytes);
   void setup_handshake(std::uint8_t byte);
   bool awaiting_setup_reply = false;
-  std::string setup_identifier = "VX40-1";
-  std::vector<std::string> setup_values;  // one per selection or value, in block order
+  std::vector<std::string> setup_values;  // one per setting, decimal for selections and numbers
   std::string last_setup_block;
+  char last_setup_kind = 'a';
+  // Setup faults: blocks still to send with a wrong checksum; downloads answered NAK (checksum),
+  // NAK after ACK (identifier), BEL after ACK (storing failed); the second answer held back.
+  int setup_corrupt_left = 0;
+  bool setup_refuse_checksum = false, setup_refuse_identifier = false, setup_store_fails = false;
+  int setup_store_delay_ms = 0;
+  // An answer due at a clock time (the second answer of a slow download), queued by
+  // release_due_answer() once the time has come.
+  std::string due_answer;
+  std::uint64_t due_at_ms = 0;
+  void release_due_answer();
+  // The ESC t table the printer starts with (the setup's code page).
+  int start_code_table() const;
 
   // Power cycle: everything volatile back to its state after switching on.
   void reset();

@@ -70,6 +70,7 @@ print_model::print_model(const config& cfg)
 
 void print_model::initialise() {
   modes = print_modes{};
+  modes.code_table = default_code_table;
   modes.line_spacing = cfg_.line_spacing_dots;
   modes.area_width = cfg_.paper_width_dots;
   modes.area_w = cfg_.paper_width_dots;

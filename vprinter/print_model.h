@@ -54,6 +54,8 @@ class print_model {
   explicit print_model(const config& cfg);
 
   print_modes modes;
+  // The code table ESC @ returns to (the one chosen in the printer's setup).
+  int default_code_table = 0;
 
   // ESC @: modes back to their defaults, buffered data and page mode dropped.
   void initialise();

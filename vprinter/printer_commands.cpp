@@ -654,7 +654,9 @@ void on_esc_question(machine& m, std::string_view b) {
   const auto& c = m.cfg();
   const char n = b[2];
   if (c.protocol_kind == 2 && (n == '0' || n == '2')) {
-    const std::string& text = n == '0' ? c.model_name : c.firmware_version;
+    // The version answer reads as GS I A's: a leading byte, firmware and boot versions each
+    // ended by "$".
+    const std::string text = n == '0' ? c.model_name : "_" + c.firmware_version + "$" + c.boot_version + "$";
     const std::string body = text.substr(0, 254) + std::string(1, '\0');
     std::string head = "\x3F";
     head += static_cast<char>(body.size());

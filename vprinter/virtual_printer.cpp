@@ -27,6 +27,11 @@ constexpr fault_name_row kFaultNames[] = {
     {fault::busy, "busy"},                 {fault::slow, "slow"},
     {fault::short_write, "short_write"},   {fault::disconnect, "disconnect"},
     {fault::unrecoverable_error, "unrecoverable_error"},
+    {fault::setup_checksum, "setup_checksum"},
+    {fault::setup_nak, "setup_nak"},
+    {fault::setup_id_mismatch, "setup_id_mismatch"},
+    {fault::setup_store_error, "setup_store_error"},
+    {fault::setup_store_delay, "setup_store_delay"},
 };
 constexpr std::size_t kFaultCount = std::size(kFaultNames);
 
@@ -98,6 +103,11 @@ struct virtual_printer::impl {
     m.cutter_error = on(fault::cutter_error);
     m.unrecoverable_error = on(fault::unrecoverable_error);
     m.mute = on(fault::mute);
+    if (!on(fault::setup_checksum)) m.setup_corrupt_left = 0;
+    m.setup_refuse_checksum = on(fault::setup_nak);
+    m.setup_refuse_identifier = on(fault::setup_id_mismatch);
+    m.setup_store_fails = on(fault::setup_store_error);
+    m.setup_store_delay_ms = on(fault::setup_store_delay) ? std::max(0, value(fault::setup_store_delay)) : 0;
     m.condition_changed();
   }
 };
@@ -140,6 +150,7 @@ accept_result virtual_printer::accept(std::string_view bytes) {
     s.m.note(log_entry::kind::note, std::string("command dropped: ") + e.what());
   }
   if (!s.m.cutter_error) s.faults[static_cast<std::size_t>(fault::cutter_error)] = false;
+  if (s.m.setup_corrupt_left == 0) s.faults[static_cast<std::size_t>(fault::setup_checksum)] = false;
   r.accepted = n;
   if (s.on(fault::slow))
     r.delay = std::chrono::microseconds(static_cast<long long>(n) * std::max(0, s.value(fault::slow)));
@@ -153,6 +164,7 @@ read_result virtual_printer::read(std::size_t max) {
     r.status = link_status::down;
     return r;
   }
+  impl_->m.release_due_answer();
   auto& a = impl_->m.answers;
   const std::size_t n = std::min(max, a.size());
   r.bytes = a.substr(0, n);
@@ -162,6 +174,7 @@ read_result virtual_printer::read(std::size_t max) {
 
 std::size_t virtual_printer::answer_bytes_pending() const {
   std::lock_guard lock(impl_->mutex);
+  impl_->m.release_due_answer();
   return impl_->m.answers.size();
 }
 
@@ -170,6 +183,7 @@ void virtual_printer::inject_fault(fault f, int value) {
   impl_->faults[static_cast<std::size_t>(f)] = true;
   impl_->values[static_cast<std::size_t>(f)] = value;
   if (f == fault::cutter_error) impl_->m.failed_recoveries_left = std::max(0, value);
+  if (f == fault::setup_checksum) impl_->m.setup_corrupt_left = std::max(1, value);
   impl_->apply();
 }
 

@@ -69,7 +69,8 @@ std::string read_fault(std::string_view item, sim_settings& out) {
     return "fault " + in_quotes(name) +
            " is unknown (known: cover_open, paper_near_end, paper_out, offline, cutter_error, "
            "unrecoverable_error, "
-           "mute, busy, slow, short_write, disconnect)";
+           "mute, busy, slow, short_write, disconnect, setup_checksum, setup_nak, setup_id_mismatch, "
+           "setup_store_error, setup_store_delay)";
   }
   int value = 0;
   if (split != std::string_view::npos) {

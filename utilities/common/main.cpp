@@ -1,6 +1,6 @@
 // Oposetup: the printer browser of the utilities. What it opens after connecting follows the name
-// it was started under: OPOSETUP writes the OPOS device keys of the chosen printer; SETUP, DEMO
-// and VJ20G (installed as links to this program) open the setup window when one is registered.
+// it was started under: OPOSETUP writes the OPOS device keys of the chosen printer; the names that
+// open a utility window (LOGO, MEMORY, SETUP, ...) belong to the programs that register one.
 // One instance per name runs per user.
 #include <QApplication>
 #include <QDir>

@@ -229,6 +229,7 @@ TEST(VprinterDaemon, FaultsFromTheCommandLine) {
       {"mute", test::bytes("1D 49 01"), ""},
       {"unrecoverable_error", test::bytes("10 04 03"), test::bytes("32")},
       {"cutter_error=1", test::bytes("10 05 01 10 04 01"), test::bytes("1E")},
+      {"setup_nak", test::bytes("1B 7D 61") + "VX40-R1$0000" + '\0', test::bytes("15")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -249,6 +250,38 @@ TEST(VprinterDaemon, FaultsFromTheCommandLine) {
   cl.send("x");
   EXPECT_TRUE(cl.closed_by_peer(5s));
   d.signal(SIGINT);
+  EXPECT_EQ(d.wait(5s), 0);
+}
+
+TEST(VprinterDaemon, DownloadedSetupOutlivesTheConnection) {
+  daemon_process d({"--listen", "127.0.0.1:0"});
+  const int port = port_of(d.read_line(5s));
+  ASSERT_GT(port, 0);
+  // The memory setup: free bytes, start-up logo, graphics memory, receive buffer.
+  const std::string body = "VX40-R1$0|K2|1|0|";
+  unsigned sum = 0;
+  for (char c : body) sum += static_cast<unsigned char>(c);
+  char check[8];
+  std::snprintf(check, sizeof check, "%04X", sum & 0xFFFF);
+  {
+    client c(port);
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.send(test::bytes("1B 7D 6D") + body + check + '\0'));
+    EXPECT_TRUE(test::same_bytes(c.receive(2, 5s), test::bytes("06 06")));
+  }
+  {
+    client c(port);
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.send(test::bytes("1B 7D 20 6D")));
+    std::string block;
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    while (block.find('\0') == std::string::npos && std::chrono::steady_clock::now() < end) block += c.receive(1, 100ms);
+    EXPECT_NE(block.find("Start-up logo\xB1K2\xAAGraphics memory:[64 KB;128 KB;256 KB;1|]Receive buffer:[45 bytes;4 KB;0|]"),
+              std::string::npos)
+        << block;
+    c.send(test::bytes("06"));
+  }
+  d.signal(SIGTERM);
   EXPECT_EQ(d.wait(5s), 0);
 }
 

@@ -1,5 +1,5 @@
 // The virtual printer through its public interface: status answers under every fault, the link
-// faults, the hold while off line, identity, drawer, automatic status, memories, setup block,
+// faults, the hold while off line, identity, drawer, automatic status, memories,
 // capture, and robustness against any input.
 #include "vprinter/virtual_printer.h"
 
@@ -209,7 +209,7 @@ TEST(VprinterDeviceIdentity, SecondProtocolKindAnswersEscQuestion) {
   };
   const question_case cases[] = {
       {&second, "1B 3F 30", bytes("3F 07 30") + "QW-310" + '\0'},
-      {&second, "1B 3F 32", bytes("3F 05 32") + "2.10" + '\0'},
+      {&second, "1B 3F 32", bytes("3F 0C 32") + "_2.10$0.90$" + '\0'},
       {&second, "1B 3F 31", ""},
       {&first, "1B 3F 30", ""},
   };
@@ -338,51 +338,6 @@ TEST(VprinterDeviceMemory, StoredImagesAndGraphicsMemory) {
   EXPECT_EQ(p.paper().count() - before, 16);
   talk(p, bytes("1D 28 4C 04 00 30 42 41 31"));
   EXPECT_TRUE(p.state().graphics_keys.empty());
-}
-
-// Sum of the bytes of `s` modulo 65536 as four upper-case hex digits.
-std::string checksum(std::string_view s) {
-  unsigned sum = 0;
-  for (char c : s) sum += static_cast<unsigned char>(c);
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%04X", sum & 0xFFFF);
-  return buf;
-}
-
-TEST(VprinterDeviceSetup, BlockIsSentCheckedAndDownloaded) {
-  virtual_printer p;
-  const std::string block = talk(p, bytes("1B 7D 20 61"));
-  ASSERT_GT(block.size(), 9u);
-  EXPECT_EQ(block.substr(0, 4), bytes("1B 7D 20 61"));
-  EXPECT_EQ(block.back(), '\0');
-  const std::string body = block.substr(4, block.size() - 9);
-  EXPECT_EQ(block.substr(block.size() - 5, 4), checksum(body));
-  EXPECT_EQ(body.substr(0, 7), "VX40-1$");
-  EXPECT_EQ(talk(p, bytes("15")), block);  // NAK: sent again
-  EXPECT_EQ(talk(p, bytes("06")), "");     // ACK ends the exchange
-
-  struct download_case {
-    const char* name;
-    std::string items;
-    bool good_checksum;
-    std::string answer;
-  };
-  const download_case cases[] = {
-      {"new baud rate stored", "VX40-1$2|0|1|8|3|150|SHOP|", true, bytes("06 06")},
-      {"checksum error", "VX40-1$2|0|1|8|3|150|SHOP|", false, bytes("15")},
-      {"other printer", "OTHER$2|0|1|8|3|150|SHOP|", true, bytes("06 15")},
-      {"selection out of range", "VX40-1$7|0|1|8|3|150|SHOP|", true, bytes("06 07")},
-      {"missing item", "VX40-1$2|0|1|8|3|150|", true, bytes("06 07")},
-  };
-  for (const auto& c : cases) {
-    std::string sum = checksum(c.items);
-    if (!c.good_checksum) sum = sum == "0000" ? "0001" : "0000";
-    EXPECT_TRUE(same_bytes(talk(p, bytes("1B 7D 61") + c.items + sum + '\0'), c.answer)) << c.name;
-  }
-  const std::string again = talk(p, bytes("1B 7D 20 6D"));
-  EXPECT_NE(again.find("9600;19200;38400;115200;2|"), std::string::npos);
-  EXPECT_NE(again.find("SHOP\xAA"), std::string::npos);
-  talk(p, bytes("06"));
 }
 
 TEST(VprinterDeviceCapture, FileAndMemoryHoldEveryAcceptedByte) {

@@ -31,6 +31,12 @@ enum class fault {
   short_write,     // each write takes at most `value` bytes (at least 1)
   disconnect,      // every operation reports the link down until cleared
   unrecoverable_error,  // off line with an error DLE ENQ cannot recover (DLE EOT 3 bit 5)
+  setup_checksum,       // the next `value` setup blocks (at least 1, resends included) carry a
+                        // wrong checksum; the fault ends by itself after them
+  setup_nak,            // a setup download is answered NAK (15): checksum error
+  setup_id_mismatch,    // a setup download gets ACK, then NAK (15): identifier or release
+  setup_store_error,    // a setup download gets ACK, then BEL (07): storing failed
+  setup_store_delay,    // the second answer to a setup download comes `value` ms late
 };
 
 // The fault called `name` ("cover_open", "paper_out", ...), if there is one.
