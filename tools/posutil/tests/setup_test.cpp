@@ -219,22 +219,61 @@ TEST_F(PosutilSetupTest, GetShowsTheTreeAsTextAndJson) {
 }
 
 TEST_F(PosutilSetupTest, SetChangesTwoSettingsAndGetShowsThem) {
-  const outcome before = run({"setup", "get", "COM1"});
-  ASSERT_EQ(before.status, posutil::kExitOk) << before.err;
-  const changes c = pick_changes(parse_tree(before.out));
-  ASSERT_FALSE(c.option.empty() || c.value_key.empty()) << before.out;
-  const outcome set = run({"setup", "set", "COM1", c.option_folder + "=" + c.option, c.value_key + "=" + c.value});
-  ASSERT_EQ(set.status, posutil::kExitOk) << set.err;
-  const outcome after = run({"setup", "get", "COM1"});
-  ASSERT_EQ(after.status, posutil::kExitOk) << after.err;
-  const std::vector<setting> now = parse_tree(after.out);
-  const setting* option = find_setting(now, c.option_folder, c.option);
-  ASSERT_NE(option, nullptr) << after.out;
-  EXPECT_TRUE(option->selected) << after.out;
-  const std::size_t cut = c.value_key.rfind('\\');
-  const setting* value = find_setting(now, c.value_key.substr(0, cut), c.value_key.substr(cut + 1));
-  ASSERT_NE(value, nullptr) << after.out;
-  EXPECT_EQ(value->value, c.value) << after.out;
+  // The memory setup, then the full one (as the program SETUP edits it).
+  for (const std::vector<std::string>& mode : {std::vector<std::string>{}, std::vector<std::string>{"--full"}}) {
+    std::vector<std::string> get = {"setup", "get", "COM1"};
+    get.insert(get.end(), mode.begin(), mode.end());
+    const outcome before = run(get);
+    ASSERT_EQ(before.status, posutil::kExitOk) << before.err;
+    const changes c = pick_changes(parse_tree(before.out));
+    ASSERT_FALSE(c.option.empty() || c.value_key.empty()) << before.out;
+    std::vector<std::string> set = {"setup", "set", "COM1", c.option_folder + "=" + c.option, c.value_key + "=" + c.value};
+    set.insert(set.end(), mode.begin(), mode.end());
+    const outcome done = run(set);
+    ASSERT_EQ(done.status, posutil::kExitOk) << done.err;
+    // Only the full setup's program tells what to check afterwards.
+    EXPECT_EQ(done.err.find("New setup has been downloaded correctly.") != std::string::npos, !mode.empty()) << done.err;
+    const outcome after = run(get);
+    ASSERT_EQ(after.status, posutil::kExitOk) << after.err;
+    const std::vector<setting> now = parse_tree(after.out);
+    const setting* option = find_setting(now, c.option_folder, c.option);
+    ASSERT_NE(option, nullptr) << after.out;
+    EXPECT_TRUE(option->selected) << after.out;
+    const std::size_t cut = c.value_key.rfind('\\');
+    const setting* value = find_setting(now, c.value_key.substr(0, cut), c.value_key.substr(cut + 1));
+    ASSERT_NE(value, nullptr) << after.out;
+    EXPECT_EQ(value->value, c.value) << after.out;
+  }
+}
+
+TEST_F(PosutilSetupTest, PrinterFaultsEndWithTheirMessages) {
+  struct fault_case {
+    const char* fault;
+    bool set;  // a download (else only the upload)
+    int status;
+    const char* message;  // "" : none
+  };
+  const fault_case cases[] = {
+      {"setup_checksum=1", false, posutil::kExitOk, ""},  // NAK, then the block again
+      {"setup_checksum=2", false, posutil::kExitFailure, "posutil: Data checksum error.\n"},
+      {"setup_nak", true, posutil::kExitFailure, "posutil: Checksum error from printer.\n"},
+      {"setup_id_mismatch", true, posutil::kExitFailure, "posutil: PrinterID/Release does not match.\n"},
+      {"setup_store_error", true, posutil::kExitFailure, "posutil: Memorization failed.\n"},
+  };
+  static int counter = 0;
+  for (const fault_case& c : cases) {
+    // A clean printer for the setting to choose from, then the same printer with the fault.
+    const std::string name = "sim:setup-fault-" + std::to_string(++counter);
+    set_port("COM2", name + "?id=46", "VX40", "Faulty");
+    const outcome clean = run({"setup", "get", "COM2"});
+    ASSERT_EQ(clean.status, posutil::kExitOk) << clean.err;
+    const changes ch = pick_changes(parse_tree(clean.out));
+    set_port("COM2", name + "-f?id=46&fault=" + c.fault, "VX40", "Faulty");
+    const outcome o = c.set ? run({"setup", "set", "COM2", ch.option_folder + "=" + ch.option})
+                            : run({"setup", "get", "COM2"});
+    EXPECT_EQ(o.status, c.status) << c.fault << ": " << o.err;
+    EXPECT_EQ(o.err, c.message) << c.fault;
+  }
 }
 
 TEST_F(PosutilSetupTest, RefusedSettingsSendNothing) {
