@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The first editable text value changed to a text the editor accepts downloads with that text.
   for (const memory::setup_node& n : tree.nodes()) {
     const memory::edit_field field = memory::label_edit_field(n);
-    if (!field.allowed || field.digits_only) continue;
+    if (!field.allowed || n.tag != memory::kTagText) continue;  // a value the block gave a text
     require(memory::check_new_value(field, "Edited 1").empty());
     memory::setup_tree edited = tree;
     edited.find(n.key)->text = n.name + "=Edited 1";

@@ -39,5 +39,6 @@ int usage_error(const context& ctx, std::string_view reason);
 
 // Subcommands.
 int run_lan(const context& ctx, const std::vector<std::string>& args);  // lan.cpp
+int run_setup(const context& ctx, const std::vector<std::string>& args);  // setup.cpp
 
 }  // namespace posutil

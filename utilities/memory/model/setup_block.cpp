@@ -64,6 +64,7 @@ std::optional<walk_error> walk_body(std::string_view body, Visitor& visitor) {
   std::string path;         // the current path ("" before the root)
   std::string last_folder;  // the last folder's key ("" before the first)
   std::string last_value;   // the last value's key
+  bool value_given = false;  // the last value has had its text or number
   std::vector<std::string> options;  // keys of the current option list
   std::optional<std::string> hidden_level;  // the path where the open hidden region was declared
   std::unordered_set<std::string> keys;     // keys of the nodes created so far
@@ -75,6 +76,9 @@ std::optional<walk_error> walk_body(std::string_view body, Visitor& visitor) {
   std::size_t token_start = 0;
   for (std::size_t i = 0; i < body.size(); ++i) {
     const auto sep = static_cast<unsigned char>(body[i]);
+    // NUL ends a block on the wire, so it never belongs to a body; nor could a value holding it
+    // be sent back.
+    if (sep == 0) return walk_error{i, "a NUL inside the body"};
     if (!is_separator(sep)) continue;
     const std::string_view token = body.substr(token_start, i - token_start);
     token_start = i + 1;
@@ -96,7 +100,10 @@ std::optional<walk_error> walk_body(std::string_view body, Visitor& visitor) {
       if (key_bytes > key_budget) return fail("the tree's keys outgrow the block");
       if (!keys.insert(n.key).second) return fail("the name " + n.name + " is used twice in one folder");
       if (kind == node_kind::option) options.push_back(n.key);
-      if (kind == node_kind::value) last_value = n.key;
+      if (kind == node_kind::value) {
+        last_value = n.key;
+        value_given = false;
+      }
       std::string problem = visitor.node(std::move(n));
       if (!problem.empty()) return fail(std::move(problem));
       return std::nullopt;
@@ -154,13 +161,17 @@ std::optional<walk_error> walk_body(std::string_view body, Visitor& visitor) {
         else err = make_node(node_kind::value, last_folder, sep == kSepEditable ? kImageMNValue : kImageNValue);
         break;
       case kSepText:
+        // A value given twice would be sent back twice, each time with its last text: refused, so
+        // that the download stays as long as the block.
         if (last_value.empty()) err = fail("a text without a value");
+        else if (value_given) err = fail("the value " + last_value + " is given twice");
         else if (std::string problem = visitor.value_text(last_value, token); !problem.empty()) err = fail(std::move(problem));
         break;
       case kSepDigit:
       case kSepNumber: {
         const std::optional<std::uint32_t> n = parse_hex(token);
         if (last_value.empty()) err = fail("a number without a value");
+        else if (value_given) err = fail("the value " + last_value + " is given twice");
         else if (!n) err = fail("the number " + utf8(token) + " is not hexadecimal");
         else if (std::string problem = visitor.value_number(last_value, sep, *n); !problem.empty()) err = fail(std::move(problem));
         break;
@@ -169,6 +180,7 @@ std::optional<walk_error> walk_body(std::string_view body, Visitor& visitor) {
         break;
     }
     if (err) return err;
+    if (sep == kSepText || sep == kSepDigit || sep == kSepNumber) value_given = true;
   }
   return std::nullopt;
 }

@@ -142,7 +142,7 @@ TEST(SetupTreeTest, DroppedTokensLeaveNoTrace) {
 TEST(SetupTreeTest, FormatErrorsKeepTheNodesBuiltSoFar) {
   struct bad_case {
     const char* what;
-    const char* body;
+    std::string_view body;
     std::size_t nodes_kept;
   };
   const bad_case cases[] = {
@@ -162,6 +162,9 @@ TEST(SetupTreeTest, FormatErrorsKeepTheNodesBuiltSoFar) {
       {"ascent at the root level", "1$R!]", 1},
       {"descent without a folder", "1$R![", 1},
       {"empty option name", "1$R!F:[;]", 2},
+      {"value given twice", "1$R!F:[T=a\xAA" "b\xAA]", 3},
+      {"number after a text", "1$R!F:[T=a\xAA" "1\xB9]", 3},
+      {"NUL inside a text", std::string_view("1$R!F:[T=a\0b\xAA]", 14), 3},
   };
   for (const bad_case& c : cases) {
     setup_tree tree;
