@@ -220,7 +220,8 @@ TEST(VprinterDeviceIdentity, SecondProtocolKindAnswersEscQuestion) {
 TEST(VprinterDeviceFaults, NamesRoundTrip) {
   for (auto f : {fault::cover_open, fault::paper_near_end, fault::paper_out, fault::offline, fault::cutter_error,
                  fault::mute, fault::busy, fault::slow, fault::short_write, fault::disconnect,
-                 fault::unrecoverable_error})
+                 fault::unrecoverable_error, fault::setup_checksum, fault::setup_nak, fault::setup_id_mismatch,
+                 fault::setup_store_error, fault::setup_store_delay})
     EXPECT_EQ(fault_from_name(fault_name(f)), f);
   EXPECT_FALSE(fault_from_name("jammed"));
 }

@@ -221,6 +221,24 @@ TEST_F(PrnFormViewTest, LabelEditingFollowsTheValueRules) {
   EXPECT_EQ(form_->item("VX40\\Buzzer\\Beep time (ms)")->text(0), QStringLiteral("Beep time (ms)=200"));
 }
 
+TEST_F(PrnFormViewTest, RefreshReadsTheSetupAgainAndDropsTheEdits) {
+  open("SETUP");
+  tree_->expandAll();
+  tree_->setFocus();
+  tree_->setCurrentItem(form_->item("VX40\\Buzzer\\Off"));
+  QTest::keyClick(tree_, Qt::Key_Space);
+  ASSERT_EQ(image_of(form_->item("VX40\\Buzzer\\Off")), QStringLiteral("COption"));
+  // Meanwhile the printer's own counter moved on.
+  monitor::sim_printer(uri_)->accept("a line\n");
+  action("mnuRefresh")->trigger();
+  EXPECT_EQ(form_->model().last_upload(), memory::upload_outcome::tree_built);
+  EXPECT_EQ(tree_->topLevelItemCount(), 1);
+  EXPECT_EQ(image_of(form_->item("VX40\\Buzzer\\Off")), QStringLiteral("UOption"));
+  EXPECT_EQ(image_of(form_->item("VX40\\Buzzer\\On")), QStringLiteral("COption"));
+  EXPECT_EQ(form_->item("VX40\\Information\\Lines printed")->text(0), QStringLiteral("Lines printed=1"));
+  EXPECT_TRUE(action("mnuDwldSetup")->isEnabled());
+}
+
 TEST_F(PrnFormViewTest, DownloadStoresTheEditedSetupInThePrinter) {
   open("SETUP");
   tree_->expandAll();
