@@ -291,6 +291,33 @@ TEST_F(PrnFormViewTest, PrinterFaultsEndInTheirMessages) {
   }
 }
 
+TEST_F(PrnFormViewTest, ALateSecondAnswerIsWaitedForOnRetry) {
+  const char* const kQuestion = "Timeout waiting answer from printer.\rRetry?";
+  for (const bool retry : {true, false}) {
+    SCOPED_TRACE(retry ? "retry" : "cancel");
+    dialogs_.messages.clear();
+    dialogs_.questions.clear();
+    // The printer stores the setup 300 ms late; the editor waits 50 ms per read.
+    open("SETUP", "?fault=setup_store_delay:300");
+    ASSERT_EQ(form_->model().last_upload(), memory::upload_outcome::tree_built);
+    platform::dispatch_client(link_.channel()).put("ReadTimeOut", 50);
+    dialogs_.answers.assign(retry ? 200 : 0, utilities::box_answer::retry);
+    action("mnuDwldSetup")->trigger();
+    EXPECT_TRUE(form_->model().closed());
+    ASSERT_FALSE(dialogs_.questions.empty());
+    EXPECT_EQ(dialogs_.questions.front(), kQuestion);
+    if (retry) {
+      EXPECT_LT(dialogs_.answers.size(), 200u);
+      ASSERT_EQ(dialogs_.messages.size(), 1u);
+      EXPECT_EQ(dialogs_.messages[0].rfind("New setup has been downloaded correctly.", 0), 0u);
+    } else {
+      EXPECT_EQ(dialogs_.questions.size(), 1u);
+      EXPECT_TRUE(dialogs_.messages.empty());  // Cancel closes the window without a word
+    }
+    form_.reset();
+  }
+}
+
 TEST_F(PrnFormViewTest, TheBrowserOpensTheWindowAndComesBackAfterIt) {
   memory_view::register_prn_form();
   set_port("COM1", fresh_sim("browser", "?id=32"), "VX40", "Counter");
