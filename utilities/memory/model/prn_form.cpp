@@ -143,7 +143,7 @@ upload_outcome prn_form_model::upload() {
   state_ = prn_form_state::formatting;
   status(kTextFormatting);
   const std::optional<block_frame> frame = split_block(block_);
-  if (frame->header != request_) {
+  if (!frame || frame->header != request_) {
     ui_.show_message(kTextHeaderMismatch);
     status(kTextReady);
     last_upload_ = upload_outcome::header_mismatch;

@@ -417,8 +417,10 @@ typed_key check_typed(const edit_field& field, char32_t c, std::size_t current_c
   if (field.max_chars == 1) {
     if ((c >= U'1' && c <= U'9') || c == U'\u00B9' || c == U'\u00AA' || c == U'\u00B3') return typed_key::refuse_with_beep;
   } else {
-    static constexpr char32_t kRefused[] = {U'$', U'!', U':', U';', U'|', U'[', U']', U'=',
-                                            U'\u00B1', U'\u00B9', U'\u00AA', U'\u00B3', U'\u00AB'};
+    // Besides the block's marks, "²" and "÷" are refused: both are separators of the block, and a
+    // value holding one would cut the download block in the wrong place.
+    static constexpr char32_t kRefused[] = {U'$', U'!', U':', U';', U'|', U'[', U']', U'=', U'\u00B1',
+                                            U'\u00B9', U'\u00AA', U'\u00B3', U'\u00AB', U'\u00B2', U'\u00F7'};
     if (std::find(std::begin(kRefused), std::end(kRefused), c) != std::end(kRefused)) return typed_key::refuse_with_beep;
   }
   if (field.digits_only && (c < U'0' || c > U'9')) return typed_key::refuse;
@@ -427,8 +429,9 @@ typed_key check_typed(const edit_field& field, char32_t c, std::size_t current_c
 }
 
 bool paste_allowed(std::string_view text) {
+  // "÷" as well, a separator of the block like the others.
   static constexpr char32_t kRefused[] = {U'$', U'!', U':', U';', U'|', U'[', U']', U'=',
-                                          U'\u00B1', U'\u00AA', U'\u00B9', U'\u00B2', U'\u00AB'};
+                                          U'\u00B1', U'\u00AA', U'\u00B9', U'\u00B2', U'\u00AB', U'\u00F7'};
   std::size_t pos = 0;
   while (pos < text.size()) {
     char32_t c = 0;

@@ -210,6 +210,7 @@ TEST(DownloadBlockTest, ItemsFollowTheBlockAndTheTree) {
       {"texts, digits and numbers in order", "1$R!F:[a;b;1|T\xB1Hi\xAAN\xB1" "5\xB9]G:[c;d;0|M=FFFF\xB2]",
        "1$1|Hi|5|0|65535|"},
       {"dropped token sends nothing", "1$R!F:[a;0|x\xAB]", "1$0|"},
+      {"unchanged texts go back byte for byte", "1$R!F:[T=\x80\x81\xFF\xAA]", "1$\x80\x81\xFF|"},
   };
   for (const download_case& c : cases) {
     const setup_tree tree = tree_of(c.body);
@@ -331,7 +332,8 @@ TEST(LabelEditTest, TypedCharacters) {
       {&number, U'7', 9, typed_key::refuse},
       {&number, U'x', 0, typed_key::refuse},
       {&number, U'$', 0, typed_key::refuse_with_beep},
-      {&text, U'\u00B2', 0, typed_key::accept},  // "²" may be typed, only pasting refuses it
+      {&text, U'\u00B2', 0, typed_key::refuse_with_beep},  // "²" and "÷" are separators of the block too
+      {&text, U'\u00F7', 0, typed_key::refuse_with_beep},
       {&text, U'\u00E9', 23, typed_key::accept},
       {&text, U'e', 24, typed_key::refuse},
   };
@@ -346,7 +348,7 @@ TEST(LabelEditTest, TypedCharacters) {
 
 TEST(LabelEditTest, PastedTexts) {
   for (const char* refused : {"a$", "!", ":", ";", "|", "[", "]", "=", "\xC2\xB1", "\xC2\xAA", "\xC2\xB9", "\xC2\xB2",
-                              "x\xC2\xAB"}) {
+                              "x\xC2\xAB", "a\xC3\xB7" "b"}) {
     EXPECT_FALSE(paste_allowed(refused)) << refused;
   }
   for (const char* allowed : {"Corner Store", "\xC2\xB3", "Caf\xC3\xA9 #1", ""}) {
@@ -368,6 +370,8 @@ TEST(LabelEditTest, WholeNewValues) {
       {&digit, "0", true},          {&digit, "1", false},         {&digit, "00", false},
       {&number, "123456789", true}, {&number, "1234567890", false}, {&number, "12a", false},
       {&text, "Corner Store", true}, {&text, "Caf\xC3\xA9", true},  {&text, "a;b", false},
+      {&text, "2\xC2\xB2", false},  // "²"
+      {&text, "\xC3\xB7", false},   // "÷"
       {&text, "\xC5\x82", false},  // a letter code page 1252 lacks
       {&text, "tab\there", false},  {&text, "xxxxxxxxxxxxxxxxxxxxxxxxx", false},  // 25 characters
       {&text, "", false},           {&read_only, "0", false},
