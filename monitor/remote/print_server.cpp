@@ -424,8 +424,9 @@ class refused_pipeline final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
 // Pause before writing again when the printer took nothing and answered at once (paper out, a
 // printer that refuses data without waiting), so that a stalled printer does not spin.
 constexpr std::chrono::milliseconds kRetryPause{20};
-// Largest run of print data written with one WriteIO.
-constexpr std::size_t kLargestWrite = kWriteWindowBytes;
+// Largest run of print data written with one WriteIO: the client hears of progress after
+// each, and its window opens by as much.
+constexpr std::size_t kLargestWrite = 32 * 1024;
 
 }  // namespace
 
@@ -546,7 +547,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       // A status request goes alone; print data of the same epoch goes out in one piece.
       const std::int32_t mode = queue_.front().mode;
       const std::uint32_t epoch = queue_.front().epoch;
-      std::string bytes = queue_.front().data.substr(queue_.front().offset);
+      std::string bytes = queue_.front().data.substr(queue_.front().offset, mode == 1 ? kLargestWrite : std::string::npos);
       if (mode == 1) {
         for (std::size_t i = 1; i < queue_.size() && queue_[i].mode == 1 && queue_[i].epoch == epoch &&
                                 bytes.size() + queue_[i].data.size() <= kLargestWrite;

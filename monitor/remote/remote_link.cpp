@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -310,10 +311,10 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
     writing_ = false;
     if (!ok) {
       // The stream is broken; the read that fails next ends it.
-      batch_.Clear();
+      batches_.clear();
       return;
     }
-    if (batch_.entries_size() > 0) {
+    if (!batches_.empty()) {
       send(lock);
     } else if (closing_ && !writes_done_) {
       writes_done_ = true;
@@ -332,25 +333,36 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   }
 
  private:
-  // Adds one WriteIO's bytes to the next batch; print data joins the entry before it.
+  // Batches are cut at this size, so that the server starts on the first while the next are
+  // on their way.
+  static constexpr std::size_t kBatchBytes = 32 * 1024;
+
+  // Adds one WriteIO's bytes to the last batch; print data joins the entry before it.
   void append(std::string_view bytes, std::int32_t mode) {
-    const int n = batch_.entries_size();
-    if (mode == 1 && n > 0 && batch_.entries(n - 1).mode() == 1 && batch_.entries(n - 1).epoch() == epoch_) {
-      batch_.mutable_entries(n - 1)->mutable_data()->append(bytes);
+    if (batches_.empty() || batch_bytes_ >= kBatchBytes) {
+      batches_.emplace_back();
+      batch_bytes_ = 0;
+    }
+    pb::WriteBatch& batch = batches_.back();
+    const int n = batch.entries_size();
+    if (mode == 1 && n > 0 && batch.entries(n - 1).mode() == 1 && batch.entries(n - 1).epoch() == epoch_) {
+      batch.mutable_entries(n - 1)->mutable_data()->append(bytes);
     } else {
-      pb::WriteEntry* e = batch_.add_entries();
+      pb::WriteEntry* e = batch.add_entries();
       e->set_mode(mode);
       e->set_epoch(epoch_);
       e->set_data(std::string(bytes));
     }
+    batch_bytes_ += bytes.size();
     sent_ += bytes.size();
   }
 
   // Sends the next batch unless one is on its way (its end sends the next).
   void send(std::unique_lock<std::mutex>& lock) {
-    if (writing_ || batch_.entries_size() == 0 || ended_) return;
+    if (writing_ || batches_.empty() || ended_) return;
     out_.Clear();
-    out_.Swap(&batch_);
+    out_.Swap(&batches_.front());
+    batches_.pop_front();
     writing_ = true;
     lock.unlock();
     StartWrite(&out_);
@@ -363,7 +375,8 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  pb::WriteBatch batch_;       // accepted, not yet handed to the stream
+  std::deque<pb::WriteBatch> batches_;  // accepted, not yet handed to the stream
+  std::size_t batch_bytes_ = 0;          // in the last of them
   std::uint64_t sent_ = 0;     // bytes accepted since the stream began
   std::uint64_t done_ = 0;     // of them, finished by the server
   std::int32_t result_ = 0;    // the server's last attempt
