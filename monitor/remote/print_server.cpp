@@ -475,7 +475,10 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       changed_.notify_all();
     }
     if (ack_dirty_) send_ack(lock);
-    finish_if_wanted(lock);
+    if (ready_to_finish()) {
+      lock.unlock();
+      Finish(grpc::Status::OK);  // the last use of this reactor here: OnDone may follow at once
+    }
   }
   void OnCancel() override {
     {
@@ -536,6 +539,9 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
     std::unique_lock lock(mutex_);
     for (;;) {
       changed_.wait(lock, [&] { return !queue_.empty() || input_ended_ || client_gone_; });
+      // A client that is gone (it vanished, or the server is stopping) waits for nothing: what
+      // is left is dropped rather than keep the end of the call waiting on the printer.
+      if (client_gone_) queue_.clear();
       if (queue_.empty()) break;
       // Entries sent before the client knew of a failure are dropped with it.
       if (failed_ && queue_.front().epoch <= failed_epoch_) {
@@ -584,7 +590,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
         failure_text_ = error.empty() ? "a pipelined write failed" : error;
       } else if (a.result != 0 && a.written == 0) {
         // Nobody left to wait for the bytes: give up on a printer that takes nothing.
-        if (input_ended_ || client_gone_) {
+        if (input_ended_) {
           for (const entry& e : queue_) done_ += e.left();
           queue_.clear();
         } else if (quick) {
@@ -594,7 +600,10 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       send_ack(lock);
     }
     finish_wanted_ = true;
-    finish_if_wanted(lock);
+    if (ready_to_finish()) {
+      lock.unlock();
+      Finish(grpc::Status::OK);  // the last use of this reactor by the writer
+    }
   }
 
   // Sends the progress now, or once the write in flight is done. Called with the lock held.
@@ -615,12 +624,12 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
     lock.lock();
   }
 
-  void finish_if_wanted(std::unique_lock<std::mutex>& lock) {
-    if (!finish_wanted_ || finished_ || (writing_ && !client_gone_)) return;
+  // True once (with the lock held) when the call may end: the writer is done and no answer
+  // is on its way. The caller then calls Finish without touching the reactor again.
+  bool ready_to_finish() {
+    if (!finish_wanted_ || finished_ || (writing_ && !client_gone_)) return false;
     finished_ = true;
-    lock.unlock();
-    Finish(grpc::Status::OK);
-    lock.lock();
+    return true;
   }
 
   print_server::impl& host_;
