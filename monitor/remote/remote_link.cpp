@@ -666,6 +666,9 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
       return e.number;
     }
     link_failed_last_ = false;
+    // The link's failure has closed the channel, most likely: the next write goes to the
+    // server, whose answer says whether it is open again.
+    channel_.open = false;
     if (result != nullptr) *result = Variant(e.number);
     return platform::kSOk;
   }
