@@ -2,7 +2,6 @@
 // objects of a session by handle, members invoked with their by-reference arguments sent back.
 #include "monitor/print_server.h"
 
-#include <atomic>
 #include <climits>
 #include <condition_variable>
 #include <deque>
@@ -51,7 +50,18 @@ struct held_object {
 struct session {
   std::mutex mutex;
   // Calls waiting for the lock: a pipeline's writer lets them go first between its attempts.
-  std::atomic<int> waiting{0};
+  std::mutex gate;
+  std::condition_variable gate_changed;
+  int waiting = 0;
+
+  // Takes the lock for a pipeline's write once no call waits for it.
+  void lock_after_calls() {
+    {
+      std::unique_lock lock(gate);
+      gate_changed.wait(lock, [&] { return waiting == 0; });
+    }
+    mutex.lock();
+  }
   std::unordered_map<std::uint64_t, held_object> objects;
   std::uint64_t next_handle = 1;
   std::string peer;
@@ -67,9 +77,16 @@ struct session {
 class session_lock {
  public:
   explicit session_lock(session& s) : s_(s) {
-    ++s_.waiting;
+    {
+      std::lock_guard lock(s_.gate);
+      ++s_.waiting;
+    }
     s_.mutex.lock();
-    --s_.waiting;
+    {
+      std::lock_guard lock(s_.gate);
+      --s_.waiting;
+    }
+    s_.gate_changed.notify_all();
   }
   ~session_lock() { s_.mutex.unlock(); }
   session_lock(const session_lock&) = delete;
@@ -514,8 +531,8 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
 
   attempt write(const std::string& bytes, std::int32_t mode) {
     // Calls waiting for the session go first: the pipeline may hold it for a whole WriteTimeOut.
-    while (session_->waiting.load() > 0) std::this_thread::yield();
-    std::lock_guard lock(session_->mutex);
+    session_->lock_after_calls();
+    std::lock_guard lock(session_->mutex, std::adopt_lock);
     std::int32_t written = 0;
     const Variant args[] = {Variant(bytes), Variant(static_cast<std::int32_t>(bytes.size())), Variant::ref(written),
                             Variant(mode)};

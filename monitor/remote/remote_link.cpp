@@ -185,7 +185,7 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   struct outcome {
     std::int32_t result = 0;
     std::int32_t written = 0;
-    bool interrupted = false;  // a failure came or the stream ended: see take_failure and lost
+    bool interrupted = false;  // a failure came or the stream ended: see take_failure and ended
   };
 
   // Opens the stream for the object `handle` of the session.
@@ -622,6 +622,7 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
     if (out.interrupted) {
       collect_failure();
       if (failure_) return report_failure(args, result);
+      return std::nullopt;  // the stream ended with nothing lost: the write goes as a call
     }
     args[2].write_ref(Variant(out.written));
     if (result != nullptr) *result = Variant(out.result);
