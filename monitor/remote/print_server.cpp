@@ -735,6 +735,9 @@ std::unique_ptr<print_server> print_server::start(print_server_options options, 
   // Clients ping an idle link every 15 s to notice a server that vanished.
   builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 5000);
   builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  // A pipeline's client may have a whole window of writes on the way: HTTP/2 flow control lets
+  // that much through without waiting for window updates.
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, static_cast<int>(4 * kWriteWindowBytes));
   state->server = builder.BuildAndStart();
   if (!state->server || state->port == 0) {
     error = "cannot listen on " + state->options.listen;

@@ -210,11 +210,11 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
     std::unique_lock lock(mutex_);
     std::size_t taken = 0;
     bool first = true;
+    bool timed_out = false;
     for (;;) {
       if (failure_ != 0 || ended_) return {0, 0, true};
       const std::uint64_t unconfirmed = sent_ - done_;
-      const std::size_t room = unconfirmed >= kWriteWindowBytes ? 0 : static_cast<std::size_t>(kWriteWindowBytes - unconfirmed);
-      std::size_t n = std::min(room, bytes.size() - taken);
+      std::size_t n = std::min(room_locked(), bytes.size() - taken);
       if (mode != 1 && n < bytes.size() - taken && (bytes.size() <= kWriteWindowBytes || unconfirmed > 0)) n = 0;
       if (n > 0 || (first && bytes.empty())) {
         append(bytes.substr(taken, n), mode);
@@ -223,10 +223,12 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
       }
       first = false;
       if (taken == bytes.size()) return {0, static_cast<std::int32_t>(taken)};
-      const std::uint64_t seen = done_;
-      if (!changed_.wait_until(lock, deadline, [&] { return done_ != seen || failure_ != 0 || ended_; })) {
-        return {result_ != 0 ? result_ : kResultTimeout, static_cast<std::int32_t>(taken)};
-      }
+      if (timed_out) return {result_ != 0 ? result_ : kResultTimeout, static_cast<std::int32_t>(taken)};
+      // Woken once a good part of the window is free (as a socket wakes a writer), not by every
+      // progress report; at the deadline, what fits by then is still taken.
+      wake_room_ = std::min<std::size_t>(bytes.size() - taken, kWakeRoom);
+      timed_out = !changed_.wait_until(lock, deadline, [&] { return room_locked() >= wake_room_ || failure_ != 0 || ended_; });
+      wake_room_ = 0;
     }
   }
 
@@ -290,6 +292,7 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   }
 
   void OnReadDone(bool ok) override {
+    bool wake = true;
     {
       std::lock_guard lock(mutex_);
       if (!ok) {
@@ -301,9 +304,10 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
           failure_ = ack_.failure();
           failure_text_ = ack_.error();
         }
+        wake = wake_room_ == 0 || room_locked() >= wake_room_ || failure_ != 0;
       }
     }
-    changed_.notify_all();
+    if (wake) changed_.notify_all();
     if (ok) StartRead(&ack_);
   }
   void OnWriteDone(bool ok) override {
@@ -333,6 +337,15 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   }
 
  private:
+  // Free room a write that met a full window waits for.
+  static constexpr std::size_t kWakeRoom = 64 * 1024;
+
+  // Bytes the window has room for now.
+  std::size_t room_locked() const {
+    const std::uint64_t unconfirmed = sent_ - done_;
+    return unconfirmed >= kWriteWindowBytes ? 0 : static_cast<std::size_t>(kWriteWindowBytes - unconfirmed);
+  }
+
   // Batches are cut at this size, so that the server starts on the first while the next are
   // on their way.
   static constexpr std::size_t kBatchBytes = 32 * 1024;
@@ -377,6 +390,7 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   std::condition_variable changed_;
   std::deque<pb::WriteBatch> batches_;  // accepted, not yet handed to the stream
   std::size_t batch_bytes_ = 0;          // in the last of them
+  std::size_t wake_room_ = 0;            // room a waiting write wants; 0: any change
   std::uint64_t sent_ = 0;     // bytes accepted since the stream began
   std::uint64_t done_ = 0;     // of them, finished by the server
   std::int32_t result_ = 0;    // the server's last attempt
