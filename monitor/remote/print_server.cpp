@@ -542,7 +542,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
     return {result.long_or(platform::kEFail), static_cast<std::size_t>(std::max(written, 0))};
   }
 
-  // The description of the object's last failure, for the client's record.
+  // The text of the object's last failure, for the client's record.
   std::string last_error_text() {
     std::lock_guard lock(session_->mutex);
     std::int32_t number = 0;
