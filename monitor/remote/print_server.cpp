@@ -642,9 +642,9 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   }
 
   // True once (with the lock held) when the call may end: the writer is done and no answer
-  // is on its way. The caller then calls Finish without touching the reactor again.
+  // is on its way (one in flight ends, also on a cancelled call, and OnWriteDone asks again). The caller then calls Finish without touching the reactor again.
   bool ready_to_finish() {
-    if (!finish_wanted_ || finished_ || (writing_ && !client_gone_)) return false;
+    if (!finish_wanted_ || finished_ || writing_) return false;
     finished_ = true;
     return true;
   }

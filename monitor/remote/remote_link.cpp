@@ -327,12 +327,11 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
     }
   }
   void OnDone(const grpc::Status& status) override {
-    {
-      std::lock_guard lock(mutex_);
-      ended_ = true;
-      done_call_ = true;
-      status_ = status;
-    }
+    // Notified under the lock: the waiting close() may destroy this as soon as it sees the end.
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    done_call_ = true;
+    status_ = status;
     changed_.notify_all();
   }
 
