@@ -965,6 +965,42 @@ TEST_F(PipelinedWriteTest, AReadAfterPipelinedWritesGetsTheAnswerToTheLastOfThem
   EXPECT_EQ(printer_->capture(), all + kStatusRequest);
 }
 
+TEST_F(PipelinedWriteTest, AWriteTheChannelWouldRefuseIsRefusedNotAccepted) {
+  constexpr std::int32_t kInvalidArg = static_cast<std::int32_t>(0x80070057u);
+  constexpr std::int32_t kFailed = static_cast<std::int32_t>(0x80004005u);
+  platform::dispatch_client channel = open_channel("REFUSE1", "sim:refuse", 100);
+  ASSERT_TRUE(channel);
+  // One write goes through the pipeline first, so that the ones below could have, too.
+  std::int32_t written = -1;
+  ASSERT_EQ(write_io(channel, "ok\n", 1, written), 0);
+  struct row {
+    const char* why;
+    std::int32_t length;
+    std::int32_t mode;
+    bool closed;
+    std::int32_t result;
+  };
+  const row rows[] = {
+      {"length beyond the data", 9, 1, false, kInvalidArg},
+      {"negative length", -1, 1, false, kInvalidArg},
+      {"unknown mode", 2, 3, false, kInvalidArg},
+      {"closed channel", 2, 1, true, kFailed},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.why);
+    if (r.closed) {
+      ASSERT_EQ(channel.call("CloseIO").value.long_or(-1), 0);
+    }
+    std::string data = "ab";
+    written = -1;
+    EXPECT_EQ(channel.call("WriteIO", Variant::ref(data), r.length, Variant::ref(written), r.mode).value.long_or(-1),
+              r.result);
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(last_error(channel).number, r.result) << "the channel's own record of the refusal";
+  }
+  EXPECT_EQ(printer_->capture(), "ok\n");
+}
+
 TEST_F(PipelinedWriteTest, ClosingOrReleasingAChannelFinishesItsPendingWritesFirst) {
   struct row {
     const char* why;
