@@ -1,7 +1,9 @@
 // Cost of the print server: the same writes to one virtual printer daemon (a socket:// port),
 // made through the monitor in this process and through a monitor proxy whose calls go over
 // gRPC on loopback to a print server. A 1 KiB write, and a 40-line receipt written as the
-// service objects write one (512-byte pieces, then a status request and its answer).
+// service objects write one (512-byte pieces, then a status request and its answer). The
+// proxy pipelines its WriteIO calls, so the remote writes cost what the server takes to pass
+// them on once its window is full; the status answer waits for every write before it.
 #include <unistd.h>
 
 #include <cstdint>

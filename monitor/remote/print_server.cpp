@@ -3,12 +3,14 @@
 #include "monitor/print_server.h"
 
 #include <climits>
+#include <condition_variable>
 #include <deque>
 #include <fstream>
 #include <sstream>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <unordered_map>
 
 #include <grpcpp/grpcpp.h>
@@ -29,17 +31,37 @@ using platform::com_ptr;
 using platform::dispatch;
 using platform::Variant;
 
-// One object a session holds, with what its call budget needs.
+// One object a session holds, with what its call budget and its write pipeline need.
 struct held_object {
   com_ptr<dispatch> object;
-  bool probed = false;  // read/write time-out members looked up
+  bool probed = false;  // the members below looked up
   long read_timeout_id = -1;
   long write_timeout_id = -1;
+  long write_id = -1;
+  long is_open_id = -1;
+  long read_id = -1;
+  long read_answer_id = -1;
+  // An I/O channel: its WriteIO calls may come through a pipeline.
+  bool channel() const { return read_timeout_id >= 0 && write_timeout_id >= 0 && write_id >= 0 && is_open_id >= 0; }
 };
 
-// A client's session: its objects by handle. Calls of one session run one at a time.
+// A client's session: its objects by handle. Calls of one session run one at a time, under
+// `mutex` taken through session_lock.
 struct session {
   std::mutex mutex;
+  // Calls waiting for the lock: a pipeline's writer lets them go first between its attempts.
+  std::mutex gate;
+  std::condition_variable gate_changed;
+  int waiting = 0;
+
+  // Takes the lock for a pipeline's write once no call waits for it.
+  void lock_after_calls() {
+    {
+      std::unique_lock lock(gate);
+      gate_changed.wait(lock, [&] { return waiting == 0; });
+    }
+    mutex.lock();
+  }
   std::unordered_map<std::uint64_t, held_object> objects;
   std::uint64_t next_handle = 1;
   std::string peer;
@@ -49,6 +71,29 @@ struct session {
     objects[handle].object = std::move(object);
     return handle;
   }
+};
+
+// The session's lock for one call.
+class session_lock {
+ public:
+  explicit session_lock(session& s) : s_(s) {
+    {
+      std::lock_guard lock(s_.gate);
+      ++s_.waiting;
+    }
+    s_.mutex.lock();
+    {
+      std::lock_guard lock(s_.gate);
+      --s_.waiting;
+    }
+    s_.gate_changed.notify_all();
+  }
+  ~session_lock() { s_.mutex.unlock(); }
+  session_lock(const session_lock&) = delete;
+  session_lock& operator=(const session_lock&) = delete;
+
+ private:
+  session& s_;
 };
 
 // Compares two secrets in time that does not depend on where they differ.
@@ -70,19 +115,41 @@ std::string metadata(const grpc::ServerContextBase& ctx, const char* key) {
   return found == all.end() ? std::string() : std::string(found->second.data(), found->second.size());
 }
 
-// The budget of the next call on `held`: from its I/O time-outs when it has them.
-std::uint32_t budget_of(held_object& held) {
-  if (!held.probed) {
-    held.probed = true;
-    if (platform::failed(held.object->get_ids_of_names("ReadTimeOut", held.read_timeout_id))) held.read_timeout_id = -1;
-    if (platform::failed(held.object->get_ids_of_names("WriteTimeOut", held.write_timeout_id))) held.write_timeout_id = -1;
+// Looks up the members the budget and the pipeline use, once.
+void probe(held_object& held) {
+  if (held.probed) return;
+  held.probed = true;
+  const std::pair<const char*, long*> members[] = {{"ReadTimeOut", &held.read_timeout_id},
+                                                   {"WriteTimeOut", &held.write_timeout_id},
+                                                   {"WriteIO", &held.write_id},
+                                                   {"IsOpen", &held.is_open_id},
+                                                   {"ReadIO", &held.read_id},
+                                                   {"ReadAnswer", &held.read_answer_id}};
+  for (const auto& [name, id] : members) {
+    if (platform::failed(held.object->get_ids_of_names(name, *id)) || *id < 0) *id = -1;
   }
+}
+
+// The budget of the next call on `held`: from its I/O time-outs when it has them. For an I/O
+// channel, `channel` receives what the client's pipeline needs.
+std::uint32_t budget_of(held_object& held, pb::ChannelInfo* channel = nullptr) {
+  probe(held);
   if (held.read_timeout_id < 0 || held.write_timeout_id < 0) return kDefaultBudgetMs;
   Variant read;
   Variant write;
   if (platform::failed(held.object->invoke(held.read_timeout_id, platform::invoke_kind::property_get, {}, &read)) ||
       platform::failed(held.object->invoke(held.write_timeout_id, platform::invoke_kind::property_get, {}, &write))) {
     return kDefaultBudgetMs;
+  }
+  Variant open;
+  if (channel != nullptr && held.channel() &&
+      platform::succeeded(held.object->invoke(held.is_open_id, platform::invoke_kind::property_get, {}, &open))) {
+    channel->set_write_dispid(static_cast<std::int32_t>(held.write_id));
+    channel->set_write_timeout_ms(static_cast<std::uint32_t>(std::max(write.long_or(0), 0)));
+    channel->set_open(open.long_or(0) != 0);
+    for (const long id : {held.read_id, held.read_answer_id}) {
+      if (id >= 0) channel->add_read_dispids(static_cast<std::int32_t>(id));
+    }
   }
   return io_budget_ms(read.long_or(0), write.long_or(0));
 }
@@ -91,7 +158,8 @@ std::uint32_t budget_of(held_object& held) {
 
 class attach_reactor;
 
-struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Attach<pb::ObjectHost::Service> {
+struct print_server::impl final
+    : public pb::ObjectHost::WithCallbackMethod_Pipeline<pb::ObjectHost::WithCallbackMethod_Attach<pb::ObjectHost::Service>> {
   print_server_options options;
   std::unique_ptr<grpc::Server> server;
   int port = 0;
@@ -142,6 +210,12 @@ struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Atta
 
   grpc::ServerWriteReactor<pb::AttachEvent>* Attach(grpc::CallbackServerContext* ctx,
                                                     const pb::AttachRequest* request) override;
+  grpc::ServerBidiReactor<pb::WriteBatch, pb::WriteAck>* Pipeline(grpc::CallbackServerContext* ctx) override;
+
+  // Write pipelines whose writer may still run; shutdown waits for them.
+  std::mutex pipelines_mutex;
+  std::condition_variable pipelines_changed;
+  int live_pipelines = 0;
 
   grpc::Status Create(grpc::ServerContext* ctx, const pb::CreateRequest* request, pb::CreateReply* reply) override {
     std::shared_ptr<session> s;
@@ -153,7 +227,7 @@ struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Atta
       log("session " + s->peer + ": refused to create " + prog_id + " (not offered)");
       return grpc::Status::OK;
     }
-    std::lock_guard lock(s->mutex);
+    session_lock lock(*s);
     com_ptr<dispatch> object;
     const platform::hresult hr = platform::create_instance(prog_id, object);
     if (platform::failed(hr) || !object) {
@@ -165,14 +239,17 @@ struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Atta
     const std::uint64_t handle = s->add(std::move(object));
     reply->set_hr(platform::kSOk);
     reply->set_handle(handle);
-    reply->set_budget_ms(budget_of(s->objects[handle]));
+    held_object& held = s->objects[handle];
+    pb::ChannelInfo channel;
+    reply->set_budget_ms(budget_of(held, &channel));
+    if (held.channel()) *reply->mutable_channel() = channel;
     return grpc::Status::OK;
   }
 
   grpc::Status GetIdOfName(grpc::ServerContext* ctx, const pb::NameRequest* request, pb::NameReply* reply) override {
     std::shared_ptr<session> s;
     if (grpc::Status st = find_session(ctx, "GetIdOfName", s); !st.ok()) return st;
-    std::lock_guard lock(s->mutex);
+    session_lock lock(*s);
     const auto found = s->objects.find(request->handle());
     if (found == s->objects.end()) return grpc::Status(grpc::StatusCode::NOT_FOUND, "no such object");
     long dispid = 0;
@@ -184,7 +261,7 @@ struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Atta
   grpc::Status Invoke(grpc::ServerContext* ctx, const pb::InvokeRequest* request, pb::InvokeReply* reply) override {
     std::shared_ptr<session> s;
     if (grpc::Status st = find_session(ctx, "Invoke", s); !st.ok()) return st;
-    std::lock_guard lock(s->mutex);
+    session_lock lock(*s);
     const auto found = s->objects.find(request->handle());
     if (found == s->objects.end()) return grpc::Status(grpc::StatusCode::NOT_FOUND, "no such object");
     // Keeps the object even when the call releases another handle of the session.
@@ -250,7 +327,13 @@ struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Atta
       }
     }
     const auto held = s->objects.find(request->handle());
-    reply->set_budget_ms(held != s->objects.end() ? budget_of(held->second) : kDefaultBudgetMs);
+    if (held == s->objects.end()) {
+      reply->set_budget_ms(kDefaultBudgetMs);
+      return grpc::Status::OK;
+    }
+    pb::ChannelInfo channel;
+    reply->set_budget_ms(budget_of(held->second, &channel));
+    if (held->second.channel()) *reply->mutable_channel() = channel;
     return grpc::Status::OK;
   }
 
@@ -259,7 +342,7 @@ struct print_server::impl final : public pb::ObjectHost::WithCallbackMethod_Atta
     if (grpc::Status st = find_session(ctx, "Release", s); !st.ok()) return st;
     std::vector<com_ptr<dispatch>> dropped;  // released after the lock
     {
-      std::lock_guard lock(s->mutex);
+      session_lock lock(*s);
       for (const std::uint64_t handle : request->handles()) {
         const auto found = s->objects.find(handle);
         if (found == s->objects.end()) continue;
@@ -346,6 +429,281 @@ grpc::ServerWriteReactor<pb::AttachEvent>* print_server::impl::Attach(grpc::Call
   return reactor;
 }
 
+namespace {
+
+// A pipeline refused before it began: ends at once with the reason.
+class refused_pipeline final : public grpc::ServerBidiReactor<pb::WriteBatch, pb::WriteAck> {
+ public:
+  explicit refused_pipeline(const grpc::Status& status) { Finish(status); }
+  void OnDone() override { delete this; }
+};
+
+// Pause before writing again when the printer took nothing and answered at once (paper out, a
+// printer that refuses data without waiting), so that a stalled printer does not spin.
+constexpr std::chrono::milliseconds kRetryPause{20};
+// Largest run of print data written with one WriteIO: the client hears of progress after
+// each, and its window opens by as much.
+constexpr std::size_t kLargestWrite = 32 * 1024;
+
+}  // namespace
+
+// The server end of a write pipeline: the client's WriteIO calls on one channel object, written
+// in order by a thread of their own with the object's WriteIO. Bytes the printer does not take
+// are kept and written again until it takes them; only a failure of the link drops them, and
+// the client hears of it. Runs of print data go out together, as a socket would send them.
+class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb::WriteAck> {
+ public:
+  pipeline_reactor(print_server::impl& host, std::shared_ptr<session> s, com_ptr<dispatch> object, long write_id)
+      : host_(host), session_(std::move(s)), object_(std::move(object)), write_id_(write_id) {
+    {
+      std::lock_guard lock(host_.pipelines_mutex);
+      ++host_.live_pipelines;
+    }
+    writer_ = std::thread([this] { run(); });
+    StartRead(&in_);
+  }
+  ~pipeline_reactor() override {
+    {
+      std::lock_guard lock(host_.pipelines_mutex);
+      --host_.live_pipelines;
+    }
+    host_.pipelines_changed.notify_all();
+  }
+
+  void OnReadDone(bool ok) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (!ok) {
+        input_ended_ = true;
+      } else {
+        for (pb::WriteEntry& e : *in_.mutable_entries()) {
+          queue_.push_back(entry{e.mode(), e.epoch(), std::move(*e.mutable_data()), 0});
+        }
+      }
+    }
+    changed_.notify_all();
+    if (ok) StartRead(&in_);
+  }
+  void OnWriteDone(bool ok) override {
+    std::unique_lock lock(mutex_);
+    writing_ = false;
+    if (!ok) {
+      client_gone_ = true;
+      changed_.notify_all();
+    }
+    if (ack_dirty_) send_ack(lock);
+    if (ready_to_finish()) {
+      lock.unlock();
+      Finish(grpc::Status::OK);  // the last use of this reactor here: OnDone may follow at once
+    }
+  }
+  void OnCancel() override {
+    {
+      std::lock_guard lock(mutex_);
+      client_gone_ = true;
+    }
+    changed_.notify_all();
+  }
+  void OnDone() override {
+    // The writer asked for the end as its last step; it has nothing left to do.
+    if (writer_.get_id() == std::this_thread::get_id()) {
+      writer_.detach();
+    } else {
+      writer_.join();
+    }
+    delete this;
+  }
+
+ private:
+  struct entry {
+    std::int32_t mode;
+    std::uint32_t epoch;
+    std::string data;
+    std::size_t offset;  // bytes already taken
+    std::size_t left() const { return data.size() - offset; }
+  };
+
+  // One WriteIO on the object: its result and the count the printer took.
+  struct attempt {
+    std::int32_t result;
+    std::size_t written;
+  };
+
+  attempt write(const std::string& bytes, std::int32_t mode) {
+    // Calls waiting for the session go first: the pipeline may hold it for a whole WriteTimeOut.
+    session_->lock_after_calls();
+    std::lock_guard lock(session_->mutex, std::adopt_lock);
+    std::int32_t written = 0;
+    const Variant args[] = {Variant(bytes), Variant(static_cast<std::int32_t>(bytes.size())), Variant::ref(written),
+                            Variant(mode)};
+    Variant result;
+    const platform::hresult hr = object_->invoke(write_id_, platform::invoke_kind::method, args, &result);
+    if (platform::failed(hr)) return {hr, 0};
+    return {result.long_or(platform::kEFail), static_cast<std::size_t>(std::max(written, 0))};
+  }
+
+  // The text of the object's last failure, for the client's record.
+  std::string last_error_text() {
+    std::lock_guard lock(session_->mutex);
+    std::int32_t number = 0;
+    std::string description;
+    std::string source;
+    platform::call(object_.get(), "GetLastErr", Variant::ref(number), Variant::ref(description), Variant::ref(source));
+    return description;
+  }
+
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return !queue_.empty() || input_ended_ || client_gone_; });
+      // A client that is gone (it vanished, or the server is stopping) waits for nothing: what
+      // is left is dropped rather than keep the end of the call waiting on the printer.
+      if (client_gone_) queue_.clear();
+      if (queue_.empty()) break;
+      // Entries sent before the client knew of a failure are dropped with it.
+      if (failed_ && queue_.front().epoch <= failed_epoch_) {
+        done_ += queue_.front().left();
+        queue_.pop_front();
+        if (queue_.empty()) send_ack(lock);
+        continue;
+      }
+      // A status request goes alone; print data of the same epoch goes out in one piece.
+      const std::int32_t mode = queue_.front().mode;
+      const std::uint32_t epoch = queue_.front().epoch;
+      std::string bytes = queue_.front().data.substr(queue_.front().offset, mode == 1 ? kLargestWrite : std::string::npos);
+      if (mode == 1) {
+        for (std::size_t i = 1; i < queue_.size() && queue_[i].mode == 1 && queue_[i].epoch == epoch &&
+                                bytes.size() + queue_[i].data.size() <= kLargestWrite;
+             ++i) {
+          bytes += queue_[i].data;
+        }
+      }
+      lock.unlock();
+      const auto started = std::chrono::steady_clock::now();
+      const attempt a = write(bytes, mode);
+      const bool quick = std::chrono::steady_clock::now() - started < kRetryPause;
+      std::string error;
+      if (a.result != 0 && !worth_retrying(a.result)) error = last_error_text();
+      lock.lock();
+
+      // What the printer took leaves the queue, and counts as done.
+      std::size_t taken = std::min(a.written, bytes.size());
+      done_ += taken;
+      while (taken > 0) {
+        entry& front = queue_.front();
+        const std::size_t n = std::min(taken, front.left());
+        front.offset += n;
+        taken -= n;
+        if (front.left() == 0) queue_.pop_front();
+      }
+      // An empty write of its own is done once written.
+      if (a.result == 0 && bytes.empty() && !queue_.empty() && queue_.front().left() == 0) queue_.pop_front();
+      last_result_ = a.result == 0 || worth_retrying(a.result) ? a.result : 0;
+      if (a.result != 0 && !worth_retrying(a.result)) {
+        // The link failed: what was not taken cannot be written; the client hears of it.
+        failed_ = true;
+        failed_epoch_ = epoch;
+        failure_ = a.result;
+        failure_text_ = error.empty() ? "a pipelined write failed" : error;
+      } else if (a.result != 0 && a.written == 0) {
+        // Nobody left to wait for the bytes: give up on a printer that takes nothing.
+        if (input_ended_) {
+          for (const entry& e : queue_) done_ += e.left();
+          queue_.clear();
+        } else if (quick) {
+          changed_.wait_for(lock, kRetryPause, [&] { return client_gone_; });
+        }
+      }
+      send_ack(lock);
+    }
+    finish_wanted_ = true;
+    if (ready_to_finish()) {
+      lock.unlock();
+      Finish(grpc::Status::OK);  // the last use of this reactor by the writer
+    }
+  }
+
+  // Sends the progress now, or once the write in flight is done. Called with the lock held.
+  void send_ack(std::unique_lock<std::mutex>& lock) {
+    if (writing_ || finished_ || client_gone_) {
+      ack_dirty_ = !finished_ && !client_gone_;
+      return;
+    }
+    ack_dirty_ = false;
+    out_.set_done(done_);
+    out_.set_result(last_result_);
+    out_.set_failure(failed_ ? failure_ : 0);
+    out_.set_error(failed_ ? failure_text_ : std::string());
+    out_.set_failed_epoch(failed_epoch_);
+    writing_ = true;
+    lock.unlock();
+    StartWrite(&out_);
+    lock.lock();
+  }
+
+  // True once (with the lock held) when the call may end: the writer is done and no answer
+  // is on its way (one in flight ends, also on a cancelled call, and OnWriteDone asks again). The caller then calls Finish without touching the reactor again.
+  bool ready_to_finish() {
+    if (!finish_wanted_ || finished_ || writing_) return false;
+    finished_ = true;
+    return true;
+  }
+
+  print_server::impl& host_;
+  std::shared_ptr<session> session_;
+  com_ptr<dispatch> object_;  // kept while bytes are pending, even when the session lets go
+  long write_id_;
+  pb::WriteBatch in_;
+  pb::WriteAck out_;
+  std::thread writer_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<entry> queue_;
+  bool input_ended_ = false;  // the client sent its last batch
+  bool client_gone_ = false;  // cancelled, or an answer could not be sent
+  bool writing_ = false;
+  bool ack_dirty_ = false;
+  bool finish_wanted_ = false;
+  bool finished_ = false;
+  std::uint64_t done_ = 0;
+  std::int32_t last_result_ = 0;
+  bool failed_ = false;
+  std::uint32_t failed_epoch_ = 0;
+  std::int32_t failure_ = 0;
+  std::string failure_text_;
+};
+
+grpc::ServerBidiReactor<pb::WriteBatch, pb::WriteAck>* print_server::impl::Pipeline(grpc::CallbackServerContext* ctx) {
+  if (!authorized(*ctx)) return new refused_pipeline(refused(*ctx, "Pipeline", ctx->peer()));
+  std::shared_ptr<session> s;
+  {
+    std::lock_guard lock(mutex);
+    const auto found = sessions.find(metadata(*ctx, kSessionMetadata));
+    if (found == sessions.end() || stopping) {
+      return new refused_pipeline(
+          grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, stopping ? "the server is stopping" : "no such session"));
+    }
+    s = found->second;
+  }
+  const std::string handle_text = metadata(*ctx, kHandleMetadata);
+  std::uint64_t handle = 0;
+  for (const char c : handle_text) {
+    if (c < '0' || c > '9' || handle > (UINT64_MAX - 9) / 10) return new refused_pipeline(
+        grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "bad object handle"));
+    handle = handle * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  session_lock lock(*s);
+  const auto found = s->objects.find(handle);
+  if (found == s->objects.end()) return new refused_pipeline(grpc::Status(grpc::StatusCode::NOT_FOUND, "no such object"));
+  probe(found->second);
+  if (!found->second.channel()) {
+    return new refused_pipeline(
+        grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "the object takes no pipelined writes"));
+  }
+  return new pipeline_reactor(*this, s, found->second.object, found->second.write_id);
+}
+
 print_server::print_server(std::unique_ptr<impl> state) : impl_(std::move(state)) {}
 
 print_server::~print_server() { shutdown(); }
@@ -377,6 +735,9 @@ std::unique_ptr<print_server> print_server::start(print_server_options options, 
   // Clients ping an idle link every 15 s to notice a server that vanished.
   builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 5000);
   builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  // A pipeline's client may have a whole window of writes on the way: HTTP/2 flow control lets
+  // that much through without waiting for window updates.
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, static_cast<int>(4 * kWriteWindowBytes));
   state->server = builder.BuildAndStart();
   if (!state->server || state->port == 0) {
     error = "cannot listen on " + state->options.listen;
@@ -397,6 +758,11 @@ void print_server::shutdown(int grace_ms) {
   }
   impl_->server->Shutdown(std::chrono::system_clock::now() + std::chrono::milliseconds(grace_ms));
   impl_->server->Wait();
+  {
+    // Every pipeline has ended with its call; its writer is joined before it goes.
+    std::unique_lock lock(impl_->pipelines_mutex);
+    impl_->pipelines_changed.wait(lock, [&] { return impl_->live_pipelines == 0; });
+  }
   impl_->server.reset();
   std::lock_guard lock(impl_->mutex);
   impl_->sessions.clear();

@@ -1,9 +1,12 @@
 // Client sessions with a print server and the proxy objects that forward calls over them.
 #include "remote_link.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -156,6 +159,251 @@ class attach_stream final : public grpc::ClientReadReactor<pb::AttachEvent> {
   grpc::Status status_;
 };
 
+// What the last reply said about a channel object whose writes may be pipelined.
+struct channel_state {
+  bool known = false;
+  long write_dispid = -1;
+  std::vector<long> read_dispids;
+  int write_timeout_ms = 0;
+  bool open = false;
+
+  void update(const pb::ChannelInfo& info) {
+    known = true;
+    write_dispid = info.write_dispid();
+    read_dispids.assign(info.read_dispids().begin(), info.read_dispids().end());
+    write_timeout_ms = static_cast<int>(std::min<std::uint32_t>(info.write_timeout_ms(), 0x7FFFFFFF));
+    open = info.open();
+  }
+};
+
+// The client end of a channel's write pipeline: WriteIO calls accepted into a window of
+// unconfirmed bytes and sent in order on one stream, without waiting for each result; the
+// server's progress reports free the window. Used from the proxy's thread; the stream's
+// reactions come on gRPC's threads.
+class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::WriteAck> {
+ public:
+  struct outcome {
+    std::int32_t result = 0;
+    std::int32_t written = 0;
+    bool interrupted = false;  // a failure came or the stream ended: see take_failure and ended
+  };
+
+  // Opens the stream for the object `handle` of the session.
+  void start(pb::ObjectHost::Stub& stub, const std::string& token, const std::string& session, std::uint64_t handle) {
+    context_.AddMetadata(kTokenMetadata, token);
+    context_.AddMetadata(kSessionMetadata, session);
+    context_.AddMetadata(kHandleMetadata, std::to_string(handle));
+    stub.async()->Pipeline(&context_, this);
+    // Writes start from the caller's thread, outside the reactions: the hold keeps the stream
+    // until close().
+    AddHold();
+    StartRead(&ack_);
+    StartCall();
+  }
+
+  // Accepts `bytes` as one WriteIO: at once when they fit the window, else as room comes,
+  // up to `timeout_ms`; then the count accepted and the result of the printer's last attempt
+  // (the time-out code when it took everything it was offered). A failure meanwhile
+  // interrupts it: the caller reports that instead. A status request is accepted whole.
+  outcome write(std::string_view bytes, std::int32_t mode, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    std::unique_lock lock(mutex_);
+    std::size_t taken = 0;
+    bool first = true;
+    bool timed_out = false;
+    for (;;) {
+      if (failure_ != 0 || ended_) return {0, 0, true};
+      const std::uint64_t unconfirmed = sent_ - done_;
+      std::size_t n = std::min(room_locked(), bytes.size() - taken);
+      if (mode != 1 && n < bytes.size() - taken && (bytes.size() <= kWriteWindowBytes || unconfirmed > 0)) n = 0;
+      if (n > 0 || (first && bytes.empty())) {
+        append(bytes.substr(taken, n), mode);
+        taken += n;
+        send(lock);
+      }
+      first = false;
+      if (taken == bytes.size()) return {0, static_cast<std::int32_t>(taken)};
+      if (timed_out) return {result_ != 0 ? result_ : kResultTimeout, static_cast<std::int32_t>(taken)};
+      // Woken once a good part of the window is free (as a socket wakes a writer), not by every
+      // progress report; at the deadline, what fits by then is still taken.
+      wake_room_ = std::min<std::size_t>(bytes.size() - taken, kWakeRoom);
+      timed_out = !changed_.wait_until(lock, deadline, [&] { return room_locked() >= wake_room_ || failure_ != 0 || ended_; });
+      wake_room_ = 0;
+    }
+  }
+
+  // Waits until the server has finished every accepted byte, a failure came or the stream
+  // ended; gives up when no progress comes for `quiet_ms`.
+  void drain(int quiet_ms) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      const std::uint64_t seen = done_;
+      const bool settled = changed_.wait_for(lock, std::chrono::milliseconds(quiet_ms), [&] {
+        return done_ == sent_ || failure_ != 0 || ended_ || done_ != seen;
+      });
+      if (!settled || done_ == sent_ || failure_ != 0 || ended_) return;
+    }
+  }
+
+  // A failure of the link under pipelined writes that the server reported and the caller has
+  // not been told of: its result and text. Taking it tells the server that the writes from
+  // now on are meant again.
+  bool take_failure(std::int32_t& result, std::string& text) {
+    std::lock_guard lock(mutex_);
+    if (failure_ == 0) return false;
+    result = failure_;
+    text = failure_text_;
+    failure_ = 0;
+    ++epoch_;
+    return true;
+  }
+  // True once the stream has ended (no more progress will come); `unfinished` tells whether
+  // accepted bytes were left, and `status` is the stream's end once close() has returned.
+  bool ended(bool& unfinished) {
+    std::lock_guard lock(mutex_);
+    unfinished = done_ != sent_;
+    return ended_;
+  }
+  grpc::Status status() {
+    std::lock_guard lock(mutex_);
+    return status_;
+  }
+
+  // Drains (see drain), ends the stream and waits for its end: the server finishes what is
+  // left. A server that does not end it within `quiet_ms` is cancelled.
+  void close(int quiet_ms) {
+    drain(quiet_ms);
+    bool now = false;
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+      now = !writing_ && !writes_done_;
+      writes_done_ = writes_done_ || now;
+    }
+    if (now) StartWritesDone();
+    RemoveHold();
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::milliseconds(quiet_ms), [&] { return done_call_; })) {
+      lock.unlock();
+      context_.TryCancel();
+      lock.lock();
+      changed_.wait(lock, [&] { return done_call_; });
+    }
+  }
+
+  void OnReadDone(bool ok) override {
+    bool wake = true;
+    {
+      std::lock_guard lock(mutex_);
+      if (!ok) {
+        ended_ = true;
+      } else {
+        done_ = std::min<std::uint64_t>(ack_.done(), sent_);
+        result_ = ack_.result();
+        if (ack_.failure() != 0 && ack_.failed_epoch() == epoch_ && failure_ == 0) {
+          failure_ = ack_.failure();
+          failure_text_ = ack_.error();
+        }
+        wake = wake_room_ == 0 || room_locked() >= wake_room_ || failure_ != 0;
+      }
+    }
+    if (wake) changed_.notify_all();
+    if (ok) StartRead(&ack_);
+  }
+  void OnWriteDone(bool ok) override {
+    std::unique_lock lock(mutex_);
+    writing_ = false;
+    if (!ok) {
+      // The stream is broken; the read that fails next ends it.
+      batches_.clear();
+      return;
+    }
+    if (!batches_.empty()) {
+      send(lock);
+    } else if (closing_ && !writes_done_) {
+      writes_done_ = true;
+      lock.unlock();
+      StartWritesDone();
+    }
+  }
+  void OnDone(const grpc::Status& status) override {
+    // Notified under the lock: the waiting close() may destroy this as soon as it sees the end.
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    done_call_ = true;
+    status_ = status;
+    changed_.notify_all();
+  }
+
+ private:
+  // Free room a write that met a full window waits for.
+  static constexpr std::size_t kWakeRoom = 64 * 1024;
+
+  // Bytes the window has room for now.
+  std::size_t room_locked() const {
+    const std::uint64_t unconfirmed = sent_ - done_;
+    return unconfirmed >= kWriteWindowBytes ? 0 : static_cast<std::size_t>(kWriteWindowBytes - unconfirmed);
+  }
+
+  // Batches are cut at this size, so that the server starts on the first while the next are
+  // on their way.
+  static constexpr std::size_t kBatchBytes = 32 * 1024;
+
+  // Adds one WriteIO's bytes to the last batch; print data joins the entry before it.
+  void append(std::string_view bytes, std::int32_t mode) {
+    if (batches_.empty() || batch_bytes_ >= kBatchBytes) {
+      batches_.emplace_back();
+      batch_bytes_ = 0;
+    }
+    pb::WriteBatch& batch = batches_.back();
+    const int n = batch.entries_size();
+    if (mode == 1 && n > 0 && batch.entries(n - 1).mode() == 1 && batch.entries(n - 1).epoch() == epoch_) {
+      batch.mutable_entries(n - 1)->mutable_data()->append(bytes);
+    } else {
+      pb::WriteEntry* e = batch.add_entries();
+      e->set_mode(mode);
+      e->set_epoch(epoch_);
+      e->set_data(std::string(bytes));
+    }
+    batch_bytes_ += bytes.size();
+    sent_ += bytes.size();
+  }
+
+  // Sends the next batch unless one is on its way (its end sends the next).
+  void send(std::unique_lock<std::mutex>& lock) {
+    if (writing_ || batches_.empty() || ended_) return;
+    out_.Clear();
+    out_.Swap(&batches_.front());
+    batches_.pop_front();
+    writing_ = true;
+    lock.unlock();
+    StartWrite(&out_);
+    lock.lock();
+  }
+
+  grpc::ClientContext context_;
+  pb::WriteAck ack_;
+  pb::WriteBatch out_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<pb::WriteBatch> batches_;  // accepted, not yet handed to the stream
+  std::size_t batch_bytes_ = 0;          // in the last of them
+  std::size_t wake_room_ = 0;            // room a waiting write wants; 0: any change
+  std::uint64_t sent_ = 0;     // bytes accepted since the stream began
+  std::uint64_t done_ = 0;     // of them, finished by the server
+  std::int32_t result_ = 0;    // the server's last attempt
+  std::uint32_t epoch_ = 0;    // failures the caller has been told of
+  std::int32_t failure_ = 0;
+  std::string failure_text_;
+  bool writing_ = false;
+  bool closing_ = false;
+  bool writes_done_ = false;
+  bool ended_ = false;      // no more progress will come
+  bool done_call_ = false;  // OnDone came
+  grpc::Status status_;
+};
+
 // One session with one print server, shared by every proxy created through it.
 class remote_link : public std::enable_shared_from_this<remote_link> {
  public:
@@ -240,9 +488,17 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
   }
 
   hresult invoke(std::uint64_t handle, long dispid, platform::invoke_kind kind, std::span<const Variant> args,
-                 Variant* result, std::uint32_t& budget_ms, remote_error& error, bool& link_failed);
+                 Variant* result, std::uint32_t& budget_ms, channel_state& channel, remote_error& error,
+                 bool& link_failed);
 
   hresult create(std::string_view prog_id, com_ptr<dispatch>& out, remote_error& error);
+
+  // A write pipeline for the object `handle`.
+  std::unique_ptr<write_pipeline> open_pipeline(std::uint64_t handle) {
+    auto pipeline = std::make_unique<write_pipeline>();
+    pipeline->start(*stub_, token_, session_, handle);
+    return pipeline;
+  }
 
   // Drops the server's object; best effort.
   void release(std::uint64_t handle) {
@@ -272,9 +528,16 @@ namespace {
 // here with the reason.
 class remote_object final : public platform::ref_counted<dispatch>, private platform::module_object {
  public:
-  remote_object(std::shared_ptr<remote_link> link, std::uint64_t handle, std::uint32_t budget_ms)
-      : link_(std::move(link)), handle_(handle), budget_ms_(budget_ms) {}
-  ~remote_object() override { link_->release(handle_); }
+  remote_object(std::shared_ptr<remote_link> link, std::uint64_t handle, std::uint32_t budget_ms,
+                channel_state channel = {})
+      : link_(std::move(link)), handle_(handle), budget_ms_(budget_ms), channel_(std::move(channel)) {}
+  ~remote_object() override {
+    // Pipelined writes are finished (or given up on, bounded by the time-outs) before the
+    // server lets go of the object.
+    if (pipeline_) pipeline_->close(quiet_ms());
+    pipeline_.reset();
+    link_->release(handle_);
+  }
 
   const remote_link* link() const { return link_.get(); }
   std::uint64_t handle() const { return handle_; }
@@ -307,9 +570,10 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
       link_->lost(link_error_);
       return local_last_error(args, result);
     }
+    if (const std::optional<hresult> done = pipelined(dispid, kind, args, result)) return *done;
     remote_error error;
     bool link_failed = false;
-    const hresult hr = link_->invoke(handle_, dispid, kind, args, result, budget_ms_, error, link_failed);
+    const hresult hr = link_->invoke(handle_, dispid, kind, args, result, budget_ms_, channel_, error, link_failed);
     if (link_failed) {
       record(error);
     } else {
@@ -323,6 +587,104 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
   void record(const remote_error& error) {
     link_error_ = error;
     link_failed_last_ = true;
+  }
+
+  // How long pipelined writes may go without progress before a call stops waiting for them:
+  // one write attempt on the server, and the network.
+  int quiet_ms() const { return channel_.write_timeout_ms + static_cast<int>(kDeadlineMarginMs); }
+
+  // The part of a call that concerns the object's pipelined writes. A WriteIO that can be
+  // pipelined is answered here. Any other call first waits for the writes before it (bounded
+  // by quiet_ms), so that what it reads or asks about follows them; and the next WriteIO,
+  // ReadIO or ReadAnswer reports a failure of the writes, with nothing written or read. Empty
+  // when the call goes to the server as usual.
+  std::optional<hresult> pipelined(long dispid, platform::invoke_kind kind, std::span<const Variant> args,
+                                   Variant* result) {
+    const bool method = (static_cast<unsigned>(kind) & static_cast<unsigned>(platform::invoke_kind::method)) != 0;
+    const bool write = channel_.known && method && dispid == channel_.write_dispid;
+    const bool data_call = write || (channel_.known && method &&
+                                     std::find(channel_.read_dispids.begin(), channel_.read_dispids.end(), dispid) !=
+                                         channel_.read_dispids.end());
+    if (pipeline_ && !write) pipeline_->drain(quiet_ms());
+    collect_failure();
+    if (data_call && failure_) return report_failure(args, result);
+    // Only what the channel would take: other writes go to the server, which says why not.
+    const auto usual = [&]() -> std::optional<hresult> {
+      if (write && pipeline_) pipeline_->drain(quiet_ms());
+      return std::nullopt;
+    };
+    if (!write || !channel_.open || pipeline_given_up_ || args.size() != 4) return usual();
+    std::string bytes;
+    if (platform::failed(args[0].as_string(bytes))) {
+      std::vector<std::uint8_t> array;
+      if (platform::failed(args[0].as_bytes(array))) return usual();
+      bytes.assign(array.begin(), array.end());
+    }
+    std::int32_t length = 0;
+    std::int32_t mode = 0;
+    if (platform::failed(args[1].as_long(length)) || platform::failed(args[3].as_long(mode)) || length < 0 ||
+        static_cast<std::size_t>(length) > bytes.size() || (mode != 1 && mode != 2)) {
+      return usual();
+    }
+    remote_error lost;
+    if (link_->lost(lost)) return usual();  // the usual call reports it
+    if (!pipeline_) pipeline_ = link_->open_pipeline(handle_);
+    const write_pipeline::outcome out =
+        pipeline_->write(std::string_view(bytes).substr(0, static_cast<std::size_t>(length)), mode,
+                         channel_.write_timeout_ms);
+    if (out.interrupted) {
+      collect_failure();
+      if (failure_) return report_failure(args, result);
+      return std::nullopt;  // the stream ended with nothing lost: the write goes as a call
+    }
+    args[2].write_ref(Variant(out.written));
+    if (result != nullptr) *result = Variant(out.result);
+    link_failed_last_ = false;
+    return platform::kSOk;
+  }
+
+  // Takes a failure from the pipeline: one the server reported, or the loss of bytes in a
+  // stream that ended (the server went away). An ended stream is not used again.
+  void collect_failure() {
+    if (!pipeline_) return;
+    std::int32_t code = 0;
+    std::string text;
+    if (pipeline_->take_failure(code, text) && !failure_) {
+      failure_ = remote_error{code, text};
+      failure_on_link_ = false;
+    }
+    bool unfinished = false;
+    if (!pipeline_->ended(unfinished)) return;
+    pipeline_->close(quiet_ms());
+    if (unfinished && !failure_) {
+      remote_error e;
+      if (!link_->lost(e)) e = link_->failure(pipeline_->status(), "the pipelined writes");
+      failure_ = std::move(e);
+      failure_on_link_ = true;
+    }
+    pipeline_.reset();
+    pipeline_given_up_ = true;
+  }
+
+  // Reports the failure taken by collect_failure to this call: by-reference counts are 0. The
+  // server's failure is the call's result; the loss of the link fails the call itself.
+  hresult report_failure(std::span<const Variant> args, Variant* result) {
+    remote_error e = std::move(*failure_);
+    failure_.reset();
+    for (const Variant& arg : args) {
+      if (arg.cell<std::int32_t>() != nullptr) arg.write_ref(Variant(0));
+    }
+    if (failure_on_link_) {
+      record(e);
+      platform::set_error_info(e.description);
+      return e.number;
+    }
+    link_failed_last_ = false;
+    // The link's failure has closed the channel, most likely: the next write goes to the
+    // server, whose answer says whether it is open again.
+    channel_.open = false;
+    if (result != nullptr) *result = Variant(e.number);
+    return platform::kSOk;
   }
 
   // GetLastErr(long& number, string& description, string& source) from the link's failure.
@@ -342,13 +704,18 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
   long last_err_id_ = kLocalGetLastErr;
   remote_error link_error_;
   bool link_failed_last_ = false;  // the last call failed on the link, not in the object
+  channel_state channel_;
+  std::unique_ptr<write_pipeline> pipeline_;
+  bool pipeline_given_up_ = false;
+  std::optional<remote_error> failure_;  // of pipelined writes, for the next data call
+  bool failure_on_link_ = false;         // the print server was lost, not the printer's link
 };
 
 }  // namespace
 
 hresult remote_link::invoke(std::uint64_t handle, long dispid, platform::invoke_kind kind,
                             std::span<const Variant> args, Variant* result, std::uint32_t& budget_ms,
-                            remote_error& error, bool& link_failed) {
+                            channel_state& channel, remote_error& error, bool& link_failed) {
   link_failed = false;
   if (lost(error)) {
     link_failed = true;
@@ -384,6 +751,7 @@ hresult remote_link::invoke(std::uint64_t handle, long dispid, platform::invoke_
     return error.number;
   }
   if (reply.budget_ms() != 0) budget_ms = reply.budget_ms();
+  if (reply.has_channel()) channel.update(reply.channel());
   const auto self = shared_from_this();
   const handle_to_object to_object = [&self](std::uint64_t h, com_ptr<dispatch>& out) {
     out = com_ptr<dispatch>::adopt(new remote_object(self, h, kDefaultBudgetMs));
@@ -419,7 +787,9 @@ hresult remote_link::create(std::string_view prog_id, com_ptr<dispatch>& out, re
     error.description = reply.error();
     return reply.hr();
   }
-  out = com_ptr<dispatch>::adopt(new remote_object(shared_from_this(), reply.handle(), reply.budget_ms()));
+  channel_state channel;
+  if (reply.has_channel()) channel.update(reply.channel());
+  out = com_ptr<dispatch>::adopt(new remote_object(shared_from_this(), reply.handle(), reply.budget_ms(), channel));
   return platform::kSOk;
 }
 

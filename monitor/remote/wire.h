@@ -9,6 +9,22 @@ namespace monitor::remote {
 // Metadata of every call: the shared token and the caller's session id.
 inline constexpr const char* kTokenMetadata = "quorel-token";
 inline constexpr const char* kSessionMetadata = "quorel-session";
+// Metadata of a write pipeline: the handle of its channel object, in decimal.
+inline constexpr const char* kHandleMetadata = "quorel-handle";
+
+// Bytes a client may have accepted for a channel's pipelined writes that the server has not yet
+// finished, like a socket's send buffer: a WriteIO that does not fit waits for room up to the
+// channel's WriteTimeOut.
+inline constexpr std::uint32_t kWriteWindowBytes = 256 * 1024;
+
+// The channel's WriteIO results a pipeline tells apart: after these the printer took only part
+// of a write and the link stays, so the bytes are kept and written again.
+inline constexpr std::int32_t kResultTimeout = static_cast<std::int32_t>(0x80040069u);
+inline constexpr std::int32_t kResultBusy = static_cast<std::int32_t>(0x80040070u);
+inline constexpr std::int32_t kResultPaperOut = static_cast<std::int32_t>(0x80040072u);
+constexpr bool worth_retrying(std::int32_t result) {
+  return result == kResultTimeout || result == kResultBusy || result == kResultPaperOut;
+}
 
 // Longest a call on an object without I/O time-outs may take on the server (a connection
 // probe waits up to 1 s).

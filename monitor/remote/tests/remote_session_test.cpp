@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -28,6 +29,7 @@
 #include "monitor/monitor.h"
 #include "monitor/print_server.h"
 #include "monitor/remote.h"
+#include "monitor/sim.h"
 #include "object_host.grpc.pb.h"
 #include "platform/dispatch_table.h"
 #include "platform/messages.h"
@@ -76,18 +78,21 @@ void set_string(const std::string& key_path, const char* name, const std::string
 }
 
 // One posprintsrv on 127.0.0.1 with its own registry: a token and one sim: printer "VX40" on
-// port SIM1 answering GS I 1 with `id`, its received bytes captured to a file.
+// port SIM1 answering GS I 1 with `id`, its received bytes captured to a file, with more
+// options of its URI in `sim_options` ("&fault=...").
 class print_server_process {
  public:
   print_server_process(bool main_server, int id, const std::string& token = kToken,
-                       const std::vector<std::pair<std::string, std::string>>& settings = {}) {
+                       const std::vector<std::pair<std::string, std::string>>& settings = {},
+                       const std::string& sim_options = "") {
     capture_ = files_ / "capture.bin";
     with_registry(registry_.path(), [&] {
       set_string(monitor::remote::kPrintServerKey, "Token", token);
       for (const auto& [name, value] : settings) set_string(monitor::remote::kPrintServerKey, name.c_str(), value);
       const std::string ports = std::string(monitor::kPortsKey) + "\\SIM1";
       set_string(ports, "Transport",
-                 "sim:server" + std::to_string(id) + "?id=" + std::to_string(id) + "&capture=" + capture_.string());
+                 "sim:server" + std::to_string(id) + "?id=" + std::to_string(id) + "&capture=" + capture_.string() +
+                     sim_options);
       set_string(ports, "Name", "VX40");
     });
     std::vector<std::string> argv = {POSPRINTSRV_PATH, "--registry", registry_.path().string(), "--listen",
@@ -776,6 +781,321 @@ TEST_F(RemoteSessionTest, TheLocalHostGivesTheInProcessObject) {
     ASSERT_EQ(c.object.call("GetPrinterCollection", Variant::ref(printers)).value.long_or(-1), 0);
     EXPECT_EQ(printers, std::string("LOCAL1=LOCAL1\0", 14)) << "this process's own registry";
   }
+}
+
+
+// Pipelined writes: a print server in this process publishes a monitor whose sim: printers the
+// test reaches directly, to make them slow, busy or gone at chosen moments and to read what
+// they received.
+constexpr std::int32_t kTimedOut = static_cast<std::int32_t>(0x80040069u);
+constexpr std::int32_t kLinkGone = static_cast<std::int32_t>(0x80040071u);
+const std::string kStatusRequest("\x10\x04\x01", 3);
+
+class PipelinedWriteTest : public RemoteSessionTest {
+ protected:
+  void SetUp() override {
+    RemoteSessionTest::SetUp();
+    monitor::remote::print_server_options options;
+    options.token = kToken;
+    options.prog_ids = {monitor::kMonitorProgId};
+    options.server_name = "test";
+    std::string error;
+    server_ = monitor::remote::print_server::start(options, error);
+    ASSERT_TRUE(server_) << error;
+    address_ = "127.0.0.1:" + std::to_string(server_->port());
+    monitor_ = create(monitor::kMonitorProgId, address_).object;
+    ASSERT_TRUE(monitor_);
+  }
+  void TearDown() override {
+    monitor_.reset();
+    server_.reset();
+    RemoteSessionTest::TearDown();
+  }
+
+  // The open channel of port `port` on a sim: printer of its own (`uri`), through the server.
+  platform::dispatch_client open_channel(const std::string& port, const std::string& uri, int write_timeout_ms) {
+    set_string(std::string(monitor::kPortsKey) + "\\" + port, "Transport", uri);
+    printer_ = monitor::sim_printer(uri);
+    EXPECT_NE(printer_, nullptr);
+    platform::dispatch_client channel = connect(monitor_, port, address_);
+    EXPECT_TRUE(channel);
+    if (!channel) return channel;
+    EXPECT_EQ(channel.put("WriteTimeOut", write_timeout_ms), platform::kSOk);
+    EXPECT_EQ(channel.put("ReadTimeOut", 5000), platform::kSOk);
+    EXPECT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
+    return channel;
+  }
+
+  std::unique_ptr<monitor::remote::print_server> server_;
+  std::string address_;
+  platform::dispatch_client monitor_;
+  vprinter::virtual_printer* printer_ = nullptr;
+};
+
+struct write_step {
+  std::int32_t result;
+  std::int32_t written;
+  bool operator==(const write_step&) const = default;
+};
+
+std::int32_t write_io(platform::dispatch_client& channel, const std::string& bytes, std::int32_t mode,
+                      std::int32_t& written) {
+  std::string data = bytes;
+  written = -1;
+  return channel.call("WriteIO", Variant::ref(data), static_cast<std::int32_t>(data.size()), Variant::ref(written), mode)
+      .value.long_or(-1);
+}
+
+// Writes all of `data` in pieces of up to `piece` bytes, as the utilities' write-all does: each
+// WriteIO again from the count the last one reported. Every write that took less than it was
+// given goes to `on_short` and into the result; at most 100 of them.
+std::vector<write_step> write_all(platform::dispatch_client& channel, const std::string& data, std::size_t piece,
+                                  const std::function<void(const write_step&)>& on_short) {
+  std::vector<write_step> short_writes;
+  std::size_t at = 0;
+  while (at < data.size() && short_writes.size() < 100) {
+    const std::string part = data.substr(at, piece);
+    std::int32_t written = -1;
+    const std::int32_t result = write_io(channel, part, 1, written);
+    if (written < 0 || static_cast<std::size_t>(written) > part.size()) {
+      ADD_FAILURE() << "WriteIO reported " << written << " of " << part.size() << " bytes";
+      break;
+    }
+    at += static_cast<std::size_t>(written);
+    if (result != 0 || static_cast<std::size_t>(written) != part.size()) {
+      short_writes.push_back({result, written});
+      on_short(short_writes.back());
+    }
+  }
+  EXPECT_EQ(at, data.size());
+  return short_writes;
+}
+
+// DLE EOT 1 and its one-byte answer: a status byte (bits 1 and 4 set, 0 and 7 clear).
+void expect_status_answer(platform::dispatch_client& channel) {
+  std::int32_t written = -1;
+  EXPECT_EQ(write_io(channel, kStatusRequest, 2, written), 0);
+  EXPECT_EQ(written, 3);
+  std::string buffer(" ");
+  std::int32_t read = -1;
+  EXPECT_EQ(channel.call("ReadIO", Variant::ref(buffer), 1, Variant::ref(read)).value.long_or(-1), 0);
+  ASSERT_EQ(read, 1);
+  EXPECT_EQ(static_cast<unsigned char>(buffer[0]) & 0x93, 0x12) << "not a status byte: " << int(buffer[0]);
+}
+
+// Printer commands whose bytes differ all along (ESC E n with changing n), so that a lost,
+// doubled or reordered piece shows in the capture; the printer prints nothing for them.
+std::string command_stream(std::size_t bytes) {
+  std::string out;
+  for (std::size_t i = 0; out.size() < bytes; ++i) {
+    out += "\x1B\x45";
+    out += static_cast<char>((i * 7 + i / 251) & 0xFF);
+  }
+  out.resize(bytes - bytes % 3);
+  return out;
+}
+
+TEST_F(PipelinedWriteTest, AWriteAllArrivesWholeAndInOrderWhateverThePrinterTakes) {
+  constexpr std::int32_t kWindow = static_cast<std::int32_t>(monitor::remote::kWriteWindowBytes);
+  struct row {
+    const char* why;
+    const char* fault;
+    std::size_t bytes;
+    std::size_t piece;
+    bool stalls;  // the caller meets a full window
+  };
+  const row rows[] = {
+      // The printer takes 100 bytes of each write: the server keeps the rest and goes on.
+      {"short writes", "short_write=100", 48 * 1024, 512, false},
+      // Each write outlasts WriteTimeOut: the server writes the rest again.
+      {"slow printer", "slow=4", 64 * 1024, 64 * 1024, false},
+      // The printer takes nothing: the window fills, the write times out with what it accepted,
+      // the next one with nothing; then the printer takes data again.
+      {"stalled printer", "busy", 300 * 1024, 300 * 1024, true},
+  };
+  int n = 0;
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.why);
+    const std::string uri = "sim:pipe" + std::to_string(++n) + "?fault=" + r.fault;
+    platform::dispatch_client channel = open_channel("PIPE" + std::to_string(n), uri, 100);
+    ASSERT_TRUE(channel);
+    const std::string data = command_stream(r.bytes);
+    // A stalled printer takes data again once a write found no room at all.
+    const std::vector<write_step> short_writes = write_all(channel, data, r.piece, [&](const write_step& step) {
+      if (step.written == 0) printer_->clear_fault(vprinter::fault::busy);
+    });
+    if (r.stalls) {
+      ASSERT_GE(short_writes.size(), 2u);
+      EXPECT_EQ(short_writes[0], (write_step{kTimedOut, kWindow})) << "the window's worth, accepted";
+      EXPECT_EQ(short_writes[1], (write_step{kTimedOut, 0})) << "no room left";
+      // Until the printer's first write after the stall is done, there may be no room yet.
+      for (const write_step& step : short_writes) EXPECT_EQ(step.result, kTimedOut);
+    } else {
+      EXPECT_TRUE(short_writes.empty()) << short_writes.size() << " writes took only part";
+    }
+    expect_status_answer(channel);
+    EXPECT_TRUE(printer_->capture() == data + kStatusRequest)
+        << "the printer received " << printer_->capture().size() << " bytes of " << data.size() + 3;
+    EXPECT_EQ(channel.call("CloseIO").value.long_or(-1), 0);
+  }
+}
+
+TEST_F(PipelinedWriteTest, AReadAfterPipelinedWritesGetsTheAnswerToTheLastOfThem) {
+  platform::dispatch_client channel = open_channel("PIPE1", "sim:answer?fault=busy", 100);
+  ASSERT_TRUE(channel);
+  // The printer takes nothing yet, and every write is accepted at once all the same.
+  const std::string text = "Pipelined text\n";
+  for (int i = 0; i < 20; ++i) {
+    std::int32_t written = -1;
+    ASSERT_EQ(write_io(channel, text, 1, written), 0);
+    EXPECT_EQ(written, static_cast<std::int32_t>(text.size()));
+  }
+  std::int32_t written = -1;
+  ASSERT_EQ(write_io(channel, kStatusRequest, 2, written), 0);
+  EXPECT_EQ(printer_->capture(), "") << "a write waited for the printer";
+  // The read waits for the text and the request to go out first, then gets the answer.
+  printer_->clear_fault(vprinter::fault::busy);
+  std::string buffer(" ");
+  std::int32_t read = -1;
+  ASSERT_EQ(channel.call("ReadIO", Variant::ref(buffer), 1, Variant::ref(read)).value.long_or(-1), 0);
+  ASSERT_EQ(read, 1);
+  EXPECT_EQ(static_cast<unsigned char>(buffer[0]) & 0x93, 0x12);
+  std::string all;
+  for (int i = 0; i < 20; ++i) all += text;
+  EXPECT_EQ(printer_->capture(), all + kStatusRequest);
+}
+
+TEST_F(PipelinedWriteTest, AWriteTheChannelWouldRefuseIsRefusedNotAccepted) {
+  constexpr std::int32_t kInvalidArg = static_cast<std::int32_t>(0x80070057u);
+  constexpr std::int32_t kFailed = static_cast<std::int32_t>(0x80004005u);
+  platform::dispatch_client channel = open_channel("REFUSE1", "sim:refuse", 100);
+  ASSERT_TRUE(channel);
+  // One write goes through the pipeline first, so that the ones below could have, too.
+  std::int32_t written = -1;
+  ASSERT_EQ(write_io(channel, "ok\n", 1, written), 0);
+  struct row {
+    const char* why;
+    std::int32_t length;
+    std::int32_t mode;
+    bool closed;
+    std::int32_t result;
+  };
+  const row rows[] = {
+      {"length beyond the data", 9, 1, false, kInvalidArg},
+      {"negative length", -1, 1, false, kInvalidArg},
+      {"unknown mode", 2, 3, false, kInvalidArg},
+      {"closed channel", 2, 1, true, kFailed},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.why);
+    if (r.closed) {
+      ASSERT_EQ(channel.call("CloseIO").value.long_or(-1), 0);
+    }
+    std::string data = "ab";
+    written = -1;
+    EXPECT_EQ(channel.call("WriteIO", Variant::ref(data), r.length, Variant::ref(written), r.mode).value.long_or(-1),
+              r.result);
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(last_error(channel).number, r.result) << "the channel's own record of the refusal";
+  }
+  EXPECT_EQ(printer_->capture(), "ok\n");
+}
+
+TEST_F(PipelinedWriteTest, ClosingOrReleasingAChannelFinishesItsPendingWritesFirst) {
+  struct row {
+    const char* why;
+    bool release;  // drop the proxy, else CloseIO
+  };
+  int n = 0;
+  for (const row& r : {row{"CloseIO", false}, row{"release", true}}) {
+    SCOPED_TRACE(r.why);
+    // 20 us a byte: the 8 KiB take the printer about 160 ms.
+    const std::string uri = "sim:flush" + std::to_string(++n) + "?fault=slow=20";
+    platform::dispatch_client channel = open_channel("FLUSH" + std::to_string(n), uri, 1000);
+    ASSERT_TRUE(channel);
+    const std::string data = command_stream(8 * 1024);
+    for (std::size_t at = 0; at < data.size(); at += 512) {
+      std::int32_t written = -1;
+      ASSERT_EQ(write_io(channel, data.substr(at, 512), 1, written), 0);
+    }
+    if (r.release) {
+      channel.reset();
+    } else {
+      EXPECT_EQ(channel.call("CloseIO").value.long_or(-1), 0);
+    }
+    EXPECT_TRUE(printer_->capture() == data)
+        << "the printer had " << printer_->capture().size() << " of " << data.size() << " bytes";
+  }
+}
+
+TEST_F(PipelinedWriteTest, ALinkLostUnderPipelinedWritesIsReportedByTheNextDataCall) {
+  struct row {
+    const char* why;
+    bool by_write;  // the next data call is a WriteIO, else a ReadIO
+  };
+  int n = 0;
+  for (const row& r : {row{"write", true}, row{"read", false}}) {
+    SCOPED_TRACE(r.why);
+    const std::string uri = "sim:gone" + std::to_string(++n) + "?fault=busy";
+    platform::dispatch_client channel = open_channel("GONE" + std::to_string(n), uri, 100);
+    ASSERT_TRUE(channel);
+    std::int32_t written = -1;
+    ASSERT_EQ(write_io(channel, "held back\n", 1, written), 0);
+    printer_->inject_fault(vprinter::fault::disconnect);
+    // Any other call waits for the writes: the link's failure has come back by then, and the
+    // server's channel has closed.
+    EXPECT_EQ(channel.get("IsOpen").value.long_or(-1), 0);
+    std::int32_t count = -1;
+    if (r.by_write) {
+      EXPECT_EQ(write_io(channel, "more\n", 1, count), kLinkGone);
+    } else {
+      std::string buffer(" ");
+      EXPECT_EQ(channel.call("ReadIO", Variant::ref(buffer), 1, Variant::ref(count)).value.long_or(-1), kLinkGone);
+    }
+    EXPECT_EQ(count, 0);
+    const error_record e = last_error(channel);
+    EXPECT_EQ(e.number, kLinkGone);
+    EXPECT_NE(e.description.find("disconnected"), std::string::npos) << e.description;
+
+    // Told once: after reconnecting, writes go out again.
+    printer_->clear_faults();
+    ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
+    ASSERT_EQ(write_io(channel, "after\n", 1, written), 0);
+    expect_status_answer(channel);
+    EXPECT_EQ(printer_->capture(), "after\n" + kStatusRequest);
+  }
+}
+
+TEST_F(RemoteSessionTest, PipelinedWritesOnAServerThatIsKilledFailTheNextCallWithinBounds) {
+  // A printer that takes 2 ms per byte: the writes are still pending when the server dies.
+  print_server_process server(false, 32, kToken, {}, "&fault=slow=2000");
+  ASSERT_NE(server.port(), 0) << server.log();
+  created monitor_object = create(monitor::kMonitorProgId, server.address());
+  ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
+  platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+  ASSERT_TRUE(channel);
+  ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
+  std::int32_t written = -1;
+  ASSERT_EQ(write_io(channel, std::string(4096, 'x'), 1, written), 0);
+  EXPECT_EQ(written, 4096);
+
+  // Names looked up before, as callers keep them: the calls below reach the proxy's members.
+  long dispid = 0;
+  ASSERT_EQ(channel.get()->get_ids_of_names("ReadIO", dispid), platform::kSOk);
+
+  server.process().kill();
+  const auto start = steady_clock::now();
+  std::string buffer(" ");
+  std::int32_t read = -1;
+  const platform::call_result r = channel.call("ReadIO", Variant::ref(buffer), 1, Variant::ref(read));
+  EXPECT_EQ(r.hr, monitor::remote::kResultDisconnected);
+  EXPECT_EQ(read, 0);
+  EXPECT_EQ(last_error(channel).number, monitor::remote::kResultDisconnected);
+  // Later calls fail as well, and releasing the proxy does not wait for the lost writes.
+  EXPECT_EQ(channel.call("WriteIO", Variant::ref(buffer), 1, Variant::ref(written), 1).hr,
+            monitor::remote::kResultDisconnected);
+  channel.reset();
+  EXPECT_LT(elapsed_ms(start), 3000);
 }
 
 }  // namespace
