@@ -1,31 +1,43 @@
-// The image window's rulers, the picture view and the guide band.
+// The image windows over the image document model: rulers, the picture view, the frame, the
+// resize and delete dialogs and the image property list.
 #include "image_view.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstring>
+
+#include "dialogs.h"
+#include "testbench/session.h"
 
 namespace testbench_view {
 
+using testbench::txt;
+
+namespace {
+
+QString T(txt id, bool italian) { return Q(testbench::text(id, italian)); }
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Rulers
-
-std::vector<ruler_label> ruler_labels(int length, const std::vector<ruler_marker>& markers) {
-  std::vector<ruler_label> labels;
-  for (int at = 0; at <= length; at += kLabelStep) {
-    const bool crowded = std::any_of(markers.begin(), markers.end(),
-                                     [at](const ruler_marker& m) { return std::abs(m.position - at) < kLabelClearance; });
-    labels.push_back({at, QString::number(at), crowded ? QColor(Qt::white) : QColor(Qt::black)});
-  }
-  for (const ruler_marker& m : markers) labels.push_back({m.position, QString::number(m.position), m.colour});
-  return labels;
-}
 
 PixelRuler::PixelRuler(Qt::Orientation orientation, QWidget* parent) : QWidget(parent), orientation_(orientation) {
   setObjectName(orientation == Qt::Horizontal ? QStringLiteral("topRuler") : QStringLiteral("leftRuler"));
@@ -39,18 +51,13 @@ PixelRuler::PixelRuler(Qt::Orientation orientation, QWidget* parent) : QWidget(p
   }
 }
 
-void PixelRuler::set_length(int length) {
-  length_ = std::max(0, length);
+void PixelRuler::set_scale(testbench::ruler_scale scale) {
+  scale_ = std::move(scale);
   update();
 }
 
 void PixelRuler::set_offset(int offset) {
   offset_ = offset;
-  update();
-}
-
-void PixelRuler::set_markers(std::vector<ruler_marker> markers) {
-  markers_ = std::move(markers);
   update();
 }
 
@@ -63,7 +70,7 @@ void PixelRuler::paintEvent(QPaintEvent*) {
   painter.fillRect(rect(), Qt::white);
   const bool across = orientation_ == Qt::Horizontal;
   const int extent = across ? width() : height();
-  // A line across the ruler at `at` (image pixels), `depth` pixels from the far edge inward.
+  // A line across the ruler at `at` (image pixels), `depth` pixels from its inner edge.
   const auto tick = [&](int at, int depth) {
     const int p = at - offset_;
     if (across) {
@@ -77,7 +84,7 @@ void PixelRuler::paintEvent(QPaintEvent*) {
     if (across) {
       painter.drawText(QPoint(p + 2, 10), text);
     } else {
-      // Vertical labels read bottom to top beside their line.
+      // The left ruler's labels read bottom to top beside their line.
       painter.save();
       painter.translate(10, p - 2);
       painter.rotate(-90);
@@ -86,16 +93,18 @@ void PixelRuler::paintEvent(QPaintEvent*) {
     }
   };
   const int first = std::max(0, offset_ / 10 * 10);
-  const int last = std::min(length_, offset_ + extent);
+  const int last = std::min(scale_.length, offset_ + extent);
   painter.setPen(Qt::black);
-  for (int at = first; at <= last; at += 10) tick(at, at % kLabelStep == 0 ? kThickness : (at % 50 == 0 ? 8 : 4));
-  for (const ruler_label& l : labels()) {
-    painter.setPen(l.colour);
-    label(l.position, l.text);
+  for (int at = first; at <= last; at += 10) tick(at, at % 100 == 0 ? kThickness : (at % 50 == 0 ? 8 : 4));
+  for (const testbench::ruler_label& l : scale_.labels) {
+    // A label too near a marker is drawn in white, so that the marker's own label reads.
+    painter.setPen(l.erased ? QColor(Qt::white) : QColor(Qt::black));
+    label(l.position, Q(l.text));
   }
-  for (const ruler_marker& m : markers_) {
-    painter.setPen(m.colour);
+  for (const testbench::ruler_marker& m : scale_.markers) {
+    painter.setPen(QColor(m.red, m.green, m.blue));
     tick(m.position, kThickness);
+    label(m.position, Q(m.text));
   }
   painter.setPen(Qt::gray);
   if (across) {
@@ -106,61 +115,34 @@ void PixelRuler::paintEvent(QPaintEvent*) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The guide band
-
-void draw_guide_band(QImage& canvas, int printable_width, int origin_x, int origin_y) {
-  if (printable_width <= 0) return;
-  if (canvas.format() != QImage::Format_RGB32) canvas = canvas.convertToFormat(QImage::Format_RGB32);
-  const int left = printable_width - origin_x;
-  if (left >= canvas.width()) return;
-  // The band is white (AND keeps the picture), a grey backward-diagonal line every
-  // kHatchStep pixels (AND darkens the picture) and a dotted black edge (AND blackens it).
-  // Positions count in image pixels, so the pattern stays put while the view scrolls.
-  constexpr QRgb kGrey = 0xff808080u;
-  constexpr QRgb kEdge = 0xff000000u;
-  constexpr int kHatchStep = 8;
-  for (int y = 0; y < canvas.height(); ++y) {
-    auto* line = reinterpret_cast<QRgb*>(canvas.scanLine(y));
-    for (int x = std::max(left, 0); x < canvas.width(); ++x) {
-      const int image_x = x + origin_x;
-      if (x == left) {
-        if ((y + origin_y) % 2 == 0) line[x] &= kEdge;
-      } else if ((image_x + y + origin_y) % kHatchStep == 0) {
-        line[x] &= kGrey;
-      }
-    }
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
 // CIMGView
+
+QImage to_image(const imaging::pixel_surface& surface) {
+  QImage image(surface.width(), surface.height(), QImage::Format_BGR888);
+  const std::size_t bytes = static_cast<std::size_t>(surface.width()) * 3;
+  for (int y = 0; y < surface.height(); ++y) std::memcpy(image.scanLine(y), surface.row(y), bytes);
+  return image;
+}
 
 CIMGView::CIMGView(QWidget* parent) : QAbstractScrollArea(parent) {
   setObjectName(QStringLiteral("CIMGView"));
-  viewport()->setAutoFillBackground(false);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CIMGView::set_picture(QImage picture) {
-  picture_ = std::move(picture);
+void CIMGView::set_drawing(QImage drawing, QSize picture) {
+  drawing_ = std::move(drawing);
+  picture_ = picture;
   update_scroll_bars();
-  viewport()->update();
-}
-
-void CIMGView::set_guides(bool on, int printable_width) {
-  guides_ = on;
-  printable_width_ = printable_width;
   viewport()->update();
 }
 
 QImage CIMGView::compose(const QRect& area) const {
   QImage canvas(area.size(), QImage::Format_RGB32);
   canvas.fill(Qt::white);
-  if (!picture_.isNull()) {
+  if (!drawing_.isNull()) {
     QPainter painter(&canvas);
-    painter.drawImage(QPoint(-area.x(), -area.y()), picture_);
+    painter.drawImage(QPoint(0, 0), drawing_, area);
   }
-  if (guides()) draw_guide_band(canvas, printable_width_, area.x(), area.y());
   return canvas;
 }
 
@@ -171,14 +153,16 @@ QImage CIMGView::rendered() const {
 void CIMGView::paintEvent(QPaintEvent* event) {
   const QRect dirty = event->rect();
   const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
-  const QImage part = compose(dirty.translated(scroll));
   QPainter painter(viewport());
-  painter.drawImage(dirty.topLeft(), part);
+  painter.fillRect(dirty, Qt::white);
+  painter.drawImage(dirty.topLeft(), drawing_, dirty.translated(scroll));
 }
 
 void CIMGView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   update_scroll_bars();
+  const QSize area = viewport()->size();
+  if ((area.width() > drawing_.width() || area.height() > drawing_.height()) && on_grown) on_grown();
 }
 
 void CIMGView::scrollContentsBy(int, int) {
@@ -199,7 +183,8 @@ void CIMGView::update_scroll_bars() {
 // ---------------------------------------------------------------------------------------------
 // CIMGFrame
 
-CIMGFrame::CIMGFrame(QWidget* parent) : QWidget(parent) {
+CIMGFrame::CIMGFrame(std::unique_ptr<testbench::CIMGDocument> document, bool italian, QWidget* parent)
+    : QWidget(parent), document_(std::move(document)), italian_(italian) {
   setObjectName(QStringLiteral("CIMGFrame"));
   view_ = new CIMGView;
   top_ = new PixelRuler(Qt::Horizontal);
@@ -221,24 +206,184 @@ CIMGFrame::CIMGFrame(QWidget* parent) : QWidget(parent) {
     top_->set_offset(x);
     left_->set_offset(y);
   };
-  set_rulers_visible(false);
+  view_->on_grown = [this] { redraw(); };
+  show_rulers();
+  refresh();
 }
 
-void CIMGFrame::set_rulers_visible(bool shown) {
-  rulers_visible_ = shown;
-  for (QWidget* w : {static_cast<QWidget*>(top_), static_cast<QWidget*>(left_), corner_}) w->setVisible(shown);
-  if (shown) update_rulers();
+CIMGFrame::~CIMGFrame() = default;
+
+void CIMGFrame::refresh() {
+  state_.measure(*document_);
+  redraw();
+  update_rulers();
+  setWindowTitle(Q(document_->title()) + QStringLiteral("[*]"));
+  setWindowModified(document_->modified());
+}
+
+void CIMGFrame::redraw() {
+  // While a filter works on the document the last drawing stays.
+  if (busy_) return;
+  // The drawing covers the picture and at least the visible area, so that the guide band
+  // reaches the window's edge even beside a small picture.
+  const imaging::CSize picture = state_.picture_size();
+  const QSize area = view_->viewport()->size();
+  const int width = std::max({picture.cx, area.width(), 1});
+  const int height = std::max({picture.cy, area.height(), 1});
+  imaging::pixel_surface surface(width, height);
+  state_.draw(*document_, surface);
+  view_->set_drawing(to_image(surface), QSize(picture.cx, picture.cy));
 }
 
 void CIMGFrame::update_rulers() {
-  const QSize screen = QGuiApplication::primaryScreen() != nullptr ? QGuiApplication::primaryScreen()->size() : QSize();
-  const QSize picture = view_->picture_size();
-  top_->set_length(std::max(screen.width(), picture.width()));
-  left_->set_length(std::max(screen.height(), picture.height()));
-  std::vector<ruler_marker> across{{picture.width(), kSizeMarker}};
-  if (view_->guides()) across.push_back({view_->printable_width(), kPrintableMarker});
-  top_->set_markers(std::move(across));
-  left_->set_markers({{picture.height(), kSizeMarker}});
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QSize extent = screen != nullptr ? screen->size() : QSize();
+  top_->set_scale(state_.top_ruler(extent.width()));
+  left_->set_scale(state_.left_ruler(extent.height()));
+}
+
+void CIMGFrame::show_rulers() {
+  const bool shown = state_.rulers_visible();
+  for (QWidget* w : {static_cast<QWidget*>(top_), static_cast<QWidget*>(left_), corner_}) w->setVisible(shown);
+}
+
+void CIMGFrame::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  // "Si" saves over the document's own file; "NO" drops the changes. It closes either way.
+  if (document_->modified() && ask_close && ask_close(document_->close_question(italian_))) document_->save();
+  event->accept();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dialogs
+
+ResizeDialog::ResizeDialog(QWidget* parent, bool italian, imaging::CSize start)
+    : QDialog(parent), form_(start) {
+  setObjectName(QStringLiteral("ResizeDialog"));
+  setWindowTitle(T(txt::resize_title, italian));
+  const auto spin = [] {
+    auto* box = new QSpinBox;
+    box->setRange(0, static_cast<int>(testbench::resize_form::kMax));
+    return box;
+  };
+  width_ = spin();
+  width_->setObjectName(QStringLiteral("width"));
+  height_ = spin();
+  height_->setObjectName(QStringLiteral("height"));
+  keep_ = new QCheckBox(T(txt::resize_keep, italian));
+  show_form();
+  connect(width_, &QSpinBox::valueChanged, this, [this](int value) {
+    form_.set_width(static_cast<unsigned>(value));
+    show_form();
+  });
+  connect(height_, &QSpinBox::valueChanged, this, [this](int value) {
+    form_.set_height(static_cast<unsigned>(value));
+    show_form();
+  });
+  connect(keep_, &QCheckBox::toggled, this, [this](bool keep) {
+    form_.set_keep_proportions(keep);
+    show_form();
+  });
+  auto* grid = new QGridLayout;
+  grid->addWidget(new QLabel(T(txt::resize_width, italian)), 0, 0);
+  grid->addWidget(width_, 0, 1);
+  grid->addWidget(new QLabel(T(txt::resize_height, italian)), 1, 0);
+  grid->addWidget(height_, 1, 1);
+  grid->addWidget(keep_, 2, 0, 1, 2);
+  auto* buttons = new QDialogButtonBox;
+  buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(T(txt::button_cancel, italian), QDialogButtonBox::RejectRole);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addWidget(buttons);
+}
+
+void ResizeDialog::show_form() {
+  // The field written from the other one does not in turn write the first.
+  const QSignalBlocker w(width_);
+  const QSignalBlocker h(height_);
+  const QSignalBlocker k(keep_);
+  if (width_->value() != static_cast<int>(form_.width())) width_->setValue(static_cast<int>(form_.width()));
+  if (height_->value() != static_cast<int>(form_.height())) height_->setValue(static_cast<int>(form_.height()));
+  keep_->setChecked(form_.keep_proportions());
+}
+
+imaging::CSize ResizeDialog::size() const {
+  return {static_cast<int>(form_.width()), static_cast<int>(form_.height())};
+}
+
+DeleteImagesDialog::DeleteImagesDialog(QWidget* parent, testbench::session& session)
+    : QDialog(parent), session_(session), form_(session.config()) {
+  const bool it = session.italian();
+  setObjectName(QStringLiteral("DeleteImagesDialog"));
+  setWindowTitle(T(txt::delete_images_title, it));
+  first_ = new QCheckBox(T(txt::delete_images_box1, it));
+  second_ = new QCheckBox(T(txt::delete_images_box2, it));
+  auto* erase_button = new QPushButton(T(txt::delete_images_button, it));
+  auto* close_button = new QPushButton(T(txt::delete_images_close, it));
+  connect(erase_button, &QPushButton::clicked, this, [this] { erase(); });
+  connect(close_button, &QPushButton::clicked, this, &QDialog::reject);
+  auto* text = new QLabel(T(txt::delete_images_text, it));
+  text->setWordWrap(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(erase_button);
+  buttons->addWidget(close_button);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(text);
+  layout->addWidget(first_);
+  layout->addWidget(second_);
+  layout->addLayout(buttons);
+  show_form();
+}
+
+void DeleteImagesDialog::show_form() {
+  for (int image : {1, 2}) {
+    box(image)->setChecked(form_.checked(image));
+    box(image)->setEnabled(form_.enabled(image));
+  }
+}
+
+void DeleteImagesDialog::erase() {
+  for (int image : {1, 2}) form_.set_checked(image, box(image)->isChecked());
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const std::optional<testbench::message_box_text> failure = form_.erase(session_);
+  QApplication::restoreOverrideCursor();
+  show_form();
+  if (failure) message_box(this, session_.italian(), Q(failure->text), box_kind::notice, false, Q(failure->title));
+}
+
+ImageProperties::ImageProperties(std::vector<testbench::property_row> labels, bool italian, QWidget* parent)
+    : QWidget(parent), labels_(std::move(labels)) {
+  setObjectName(QStringLiteral("ImageProperties"));
+  list_ = new QTreeWidget;
+  list_->setColumnCount(2);
+  list_->setHeaderLabels({L(italian, "Proprietà", "Property"), L(italian, "Valore", "Value")});
+  list_->setRootIsDecorated(false);
+  list_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(list_);
+  show_document(nullptr);
+}
+
+void ImageProperties::show_document(const testbench::CIMGDocument* document) {
+  const std::vector<testbench::property_row> rows = document != nullptr ? document->properties(labels_) : labels_;
+  list_->clear();
+  QFont heading = list_->font();
+  heading.setBold(true);
+  for (const testbench::property_row& row : rows) {
+    auto* item = new QTreeWidgetItem(list_, {Q(row.name), document != nullptr ? Q(row.value) : QString()});
+    if (row.kind == testbench::row_kind::heading) {
+      item->setFont(0, heading);
+      item->setFirstColumnSpanned(true);
+    }
+  }
 }
 
 }  // namespace testbench_view

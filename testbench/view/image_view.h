@@ -1,47 +1,30 @@
 // The image windows: CIMGFrame (the MDI child of an image document) with its two pixel rulers
 // around CIMGView, which shows the picture one screen pixel per image pixel against the
-// printer's printable width.
+// printer's printable width; the resize and delete dialogs and the image property window.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QDialog>
 #include <QImage>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
+
+#include "testbench/image_document.h"
+
+class QCheckBox;
+class QSpinBox;
+class QTreeWidget;
 
 namespace testbench_view {
 
-// A line across a ruler at `position` (image pixels), labelled with its value.
-struct ruler_marker {
-  int position = 0;
-  QColor colour;
-};
-
-// One label of a ruler as drawn: its position, text and colour.
-struct ruler_label {
-  int position = 0;
-  QString text;
-  QColor colour;
-  friend bool operator==(const ruler_label&, const ruler_label&) = default;
-};
-
-// The marker colours: the picture's size in blue, the printable width in red.
-inline const QColor kSizeMarker(0, 0, 255);
-inline const QColor kPrintableMarker(255, 0, 0);
-// A multiple-of-100 label nearer than this to a marker is drawn in the background colour.
-inline constexpr int kLabelClearance = 15;
-inline constexpr int kLabelStep = 100;
-
-// The labels of a ruler `length` pixels long with `markers`: "%d" at every multiple of 100 up
-// to the length (in white when nearer than 15 pixels to a marker, so that the marker's label
-// reads), then each marker's value in its colour.
-std::vector<ruler_label> ruler_labels(int length, const std::vector<ruler_marker>& markers);
-
-// A pixel scale along the top (horizontal) or the left (vertical) of an image window. It
-// follows the view's scroll position.
+// A pixel scale along the top (horizontal) or the left (vertical) of an image window: ticks
+// every 10 pixels, the labels and markers of the model's scale. It follows the view's scroll
+// position.
 class PixelRuler : public QWidget {
  public:
   explicit PixelRuler(Qt::Orientation orientation, QWidget* parent = nullptr);
@@ -50,12 +33,9 @@ class PixelRuler : public QWidget {
   static constexpr int kThickness = 22;
 
   Qt::Orientation orientation() const { return orientation_; }
-  void set_length(int length);
-  int length() const { return length_; }
+  void set_scale(testbench::ruler_scale scale);
+  const testbench::ruler_scale& scale() const { return scale_; }
   void set_offset(int offset);
-  void set_markers(std::vector<ruler_marker> markers);
-  const std::vector<ruler_marker>& markers() const { return markers_; }
-  std::vector<ruler_label> labels() const { return ruler_labels(length_, markers_); }
   QSize sizeHint() const override;
 
  protected:
@@ -63,37 +43,30 @@ class PixelRuler : public QWidget {
 
  private:
   Qt::Orientation orientation_;
-  int length_ = 0;
+  testbench::ruler_scale scale_;
   int offset_ = 0;
-  std::vector<ruler_marker> markers_;
 };
 
-// Combines the guide band with `canvas` by bitwise AND: from x = `printable_width` to the
-// canvas's right edge, white with a grey (128, 128, 128) backward-diagonal hatch and a dotted
-// black line along its left edge. The part of the picture past the printable width shows
-// hatched and its border is marked. (`origin_x`, `origin_y`) is the canvas's top-left corner in
-// image pixels.
-void draw_guide_band(QImage& canvas, int printable_width, int origin_x = 0, int origin_y = 0);
+// A rendering of the library's drawing surface (blue, green, red rows) as an image.
+QImage to_image(const imaging::pixel_surface& surface);
 
-// The view of an image document: the picture at (0, 0), white beyond it, scroll bars covering
-// the picture's size, and the guide band when guide lines are on.
+// The view of an image document: the drawing (the picture at (0, 0), white beyond it, the
+// guide band when guide lines are on) and scroll bars covering the picture's size.
 class CIMGView : public QAbstractScrollArea {
  public:
   explicit CIMGView(QWidget* parent = nullptr);
 
-  // Takes a new rendering of the picture (its size is the picture's size in pixels).
-  void set_picture(QImage picture);
-  const QImage& picture() const { return picture_; }
-  QSize picture_size() const { return picture_.size(); }
-  // Guide lines at `printable_width` (ignored when off or the width is 0).
-  void set_guides(bool on, int printable_width);
-  bool guides() const { return guides_ && printable_width_ > 0; }
-  int printable_width() const { return printable_width_; }
-  // What the viewport shows now, as drawn.
+  // Takes a new drawing and the picture's size, which the scroll bars cover.
+  void set_drawing(QImage drawing, QSize picture);
+  QSize picture_size() const { return picture_; }
+  const QImage& drawing() const { return drawing_; }
+  // What the viewport shows now.
   QImage rendered() const;
 
   // Called with the scroll offsets whenever they change.
   std::function<void(int x, int y)> on_scrolled;
+  // Called when the viewport grew past the drawing, which then needs drawing again.
+  std::function<void()> on_grown;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -104,33 +77,99 @@ class CIMGView : public QAbstractScrollArea {
   void update_scroll_bars();
   QImage compose(const QRect& area) const;
 
-  QImage picture_;
-  bool guides_ = false;
-  int printable_width_ = 0;
+  QImage drawing_;
+  QSize picture_;
 };
 
-// CIMGFrame: the image window's body, the top and left rulers (hidden at first) around the view.
+// CIMGFrame: an image window. It owns its document and the window's state (rulers, guide
+// lines, printable width), shows the view with the rulers (hidden at first) around it, and
+// asks before closing a modified document.
 class CIMGFrame : public QWidget {
  public:
-  explicit CIMGFrame(QWidget* parent = nullptr);
+  CIMGFrame(std::unique_ptr<testbench::CIMGDocument> document, bool italian, QWidget* parent = nullptr);
+  ~CIMGFrame() override;
 
+  testbench::CIMGDocument& document() { return *document_; }
+  testbench::image_window_state& state() { return state_; }
   CIMGView* view() const { return view_; }
   PixelRuler* top_ruler() const { return top_; }
   PixelRuler* left_ruler() const { return left_; }
-  QWidget* corner() const { return corner_; }
 
-  void set_rulers_visible(bool shown);
-  bool rulers_visible() const { return rulers_visible_; }
-  // Brings the rulers' lengths and markers up to the view's picture and guide lines: each
-  // ruler is as long as the larger of the screen's extent and the picture's.
-  void update_rulers();
+  // After a change of the picture, the rulers or the guide lines: measures the picture,
+  // draws it again and brings the rulers and the caption up to date.
+  void refresh();
+  // Shows or hides the rulers as the state says.
+  void show_rulers();
+  // While a filter runs on the document the window does not close.
+  void set_busy(bool busy) { busy_ = busy; }
+  bool busy() const { return busy_; }
+
+  // Asks the closing question of a modified document; true when it may close.
+  std::function<bool(const testbench::message_box_text&)> ask_close;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
  private:
+  void redraw();
+  void update_rulers();
+
+  std::unique_ptr<testbench::CIMGDocument> document_;
+  testbench::image_window_state state_;
+  bool italian_;
   CIMGView* view_;
   PixelRuler* top_;
   PixelRuler* left_;
   QWidget* corner_;
-  bool rulers_visible_ = false;
+  bool busy_ = false;
+};
+
+// "Ridimensione immagine": "Larghezza" and "Altezza" with spin buttons, "Mantieni le
+// proporzioni"; the fields follow the resize form's rules.
+class ResizeDialog : public QDialog {
+ public:
+  ResizeDialog(QWidget* parent, bool italian, imaging::CSize start);
+  imaging::CSize size() const;
+  QSpinBox* width_box() const { return width_; }
+  QSpinBox* height_box() const { return height_; }
+  QCheckBox* keep_box() const { return keep_; }
+
+ private:
+  void show_form();
+
+  testbench::resize_form form_;
+  QSpinBox* width_;
+  QSpinBox* height_;
+  QCheckBox* keep_;
+};
+
+// "Elimina immagini": the two boxes of the stored images, "Elimina" and "Chiudi".
+class DeleteImagesDialog : public QDialog {
+ public:
+  DeleteImagesDialog(QWidget* parent, testbench::session& session);
+  QCheckBox* box(int image) const { return image == 2 ? second_ : first_; }
+
+ private:
+  void show_form();
+  void erase();
+
+  testbench::session& session_;
+  testbench::delete_images_form form_;
+  QCheckBox* first_;
+  QCheckBox* second_;
+};
+
+// The image property window's list: the label file's rows beside the active picture's values.
+class ImageProperties : public QWidget {
+ public:
+  ImageProperties(std::vector<testbench::property_row> labels, bool italian, QWidget* parent = nullptr);
+  // Shows the values of `document` (nullptr: the labels alone).
+  void show_document(const testbench::CIMGDocument* document);
+  QTreeWidget* list() const { return list_; }
+
+ private:
+  std::vector<testbench::property_row> labels_;
+  QTreeWidget* list_;
 };
 
 }  // namespace testbench_view
