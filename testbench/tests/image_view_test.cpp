@@ -16,6 +16,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "dialogs.h"
@@ -26,7 +29,6 @@
 #include "script_view.h"
 #include "test_service.h"
 #include "test_support.h"
-#include "tests/bmp_maker.h"
 #include "tests/encoders.h"
 
 // Failures show texts as text.
@@ -39,6 +41,11 @@ using testbench::image_command;
 namespace it = imaging::test;
 
 constexpr std::int32_t kRecLineWidthIndex = 8020;  // PIDXPtr_RecLineWidth
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 const QColor kPaint(200, 100, 50);  // the test pictures' colour
 const QColor kTop(255, 0, 0);       // the top row of a picture, to see rows the right way up
@@ -93,28 +100,26 @@ class ImageWindowTest : public ::testing::Test {
     return *frame_;
   }
 
-  // A bitmap of `bits` per pixel, `width` x `height`, its top row red and the rest kPaint
-  // (24 bits), or black/white stripes (1 bit), or a grey ramp (8 bits).
+  // A bitmap of `bits` per pixel, `width` x `height`, written by Qt's own BMP writer: its top
+  // row red and the rest kPaint (24 bits), a grey ramp (8 bits) or black and white stripes (1 bit).
   std::string write_bmp(const std::string& name, int bits, int width, int height) {
-    it::bmp_spec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bits = bits;
-    if (bits == 1) spec.table = it::kBlackWhite;
-    if (bits == 8) {
-      for (int i = 0; i < 256; ++i) {
-        const auto g = static_cast<std::uint8_t>(i);
-        spec.table.push_back({g, g, g, 0});
+    QImage picture;
+    if (bits == 24) {
+      picture = QImage(width, height, QImage::Format_RGB32);
+      picture.fill(kPaint);
+      for (int x = 0; x < width; ++x) picture.setPixelColor(x, 0, kTop);
+    } else {
+      picture = QImage(width, height, bits == 1 ? QImage::Format_Mono : QImage::Format_Indexed8);
+      const int colours = bits == 1 ? 2 : 256;
+      QList<QRgb> table;
+      for (int i = 0; i < colours; ++i) table.push_back(qRgb(i * 255 / (colours - 1), i * 255 / (colours - 1), i * 255 / (colours - 1)));
+      picture.setColorTable(table);
+      for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) picture.setPixel(x, y, bits == 1 ? static_cast<uint>((x / 4) % 2) : static_cast<uint>(x % 256));
       }
     }
-    spec.pixel = [bits, height](int x, int y) -> std::uint32_t {
-      if (bits == 1) return static_cast<std::uint32_t>((x / 4) % 2);
-      if (bits == 8) return static_cast<std::uint32_t>(x % 256);
-      // Rows are stored bottom first: stored row height - 1 is the top one.
-      return y == height - 1 ? it::bgr(255, 0, 0) : it::bgr(200, 100, 50);
-    };
     const std::filesystem::path path = dir_ / name;
-    it::write_file(path, it::make_bmp(spec));
+    EXPECT_TRUE(picture.save(QString::fromStdString(path.string()), "BMP"));
     return path.string();
   }
 
@@ -370,18 +375,18 @@ TEST_F(ImageWindowTest, StuckiHalftoneShowsProgressAndCompletes) {
   EXPECT_EQ(list->topLevelItem(1)->text(1), QStringLiteral("64 pixel"));
 
   // Closing the changed window asks; "NO" drops the changes and leaves the file as it was.
-  const std::string before = it::read_file(dir_ / "photo.bmp");
+  const std::string before = read_file(dir_ / "photo.bmp");
   next_box box;
   box.answer(QStringLiteral("NO"));
   frame().mdi()->activeSubWindow()->close();
   QApplication::processEvents();
   EXPECT_TRUE(box.seen);
   EXPECT_EQ(box.title, QString::fromStdString("OnClose - " + (dir_ / "photo.bmp").string()));
-  EXPECT_EQ(it::read_file(dir_ / "photo.bmp"), before);
+  EXPECT_EQ(read_file(dir_ / "photo.bmp"), before);
   EXPECT_EQ(frame().active_image(), nullptr);
 }
 
-TEST_F(ImageWindowTest, ResizeDialogKeepsProportionsUntilUnchecked) {
+TEST(ResizeDialog, KeepsProportionsUntilUnchecked) {
   ResizeDialog dialog(nullptr, true, {200, 100});
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Ridimensione immagine"));
   EXPECT_EQ(dialog.width_box()->value(), 200);

@@ -166,6 +166,8 @@ class ImageProperties : public QWidget {
   // Shows the values of `document` (nullptr: the labels alone).
   void show_document(const testbench::CIMGDocument* document);
   QTreeWidget* list() const { return list_; }
+  // Wide enough for the longest label beside its value.
+  QSize sizeHint() const override { return {340, 260}; }
 
  private:
   std::vector<testbench::property_row> labels_;
