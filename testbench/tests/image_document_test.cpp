@@ -441,6 +441,37 @@ TEST_F(ImageDocumentTest, GuideBandHatchesThePictureBeyondThePrintableWidth) {
   }
 }
 
+TEST_F(ImageDocumentTest, AScrolledDrawingIsThatPartOfTheWholeOne) {
+  session s(config_, host_);
+  const auto diagonal = [](int x, int y) { return (x * 7 + y * 13) % 256; };
+  const std::string bitmap = (dir_ / "d.bmp").string();
+  write_bmp(bitmap, 90, 50, 24, diagonal);
+  const std::string photo = (dir_ / "d.jpg").string();
+  ASSERT_TRUE(write_jpeg(photo, 90, 50, diagonal));
+  for (const std::string& path : {bitmap, photo}) {
+    SCOPED_TRACE(path);
+    CIMGDocument doc;
+    ASSERT_EQ(doc.open(path), 0);
+    image_window_state window;
+    window.measure(doc);
+    window.set_printable_width(40);
+    window.toggle_guide_lines(s, doc);
+    EXPECT_EQ(window.guide_lines(), doc.is_bitmap());
+    imaging::pixel_surface whole(100, 60);
+    window.draw(doc, whole);
+    const imaging::CPoint scroll{37, 11};
+    imaging::pixel_surface part(50, 30);
+    window.draw(doc, part, scroll);
+    int differing = 0;
+    for (int y = 0; y < part.height(); ++y) {
+      for (int x = 0; x < 3 * part.width(); ++x) {
+        if (part.row(y)[x] != whole.row(y + scroll.y)[3 * scroll.x + x]) ++differing;
+      }
+    }
+    EXPECT_EQ(differing, 0);
+  }
+}
+
 TEST_F(ImageDocumentTest, ResizingWarnsAboutTheWidthOnlyWithGuideLinesOn) {
   session s(config_, host_);
   CIMGDocument doc;
