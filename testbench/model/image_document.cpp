@@ -215,9 +215,24 @@ imaging::CSize CIMGDocument::dimensions() const {
   return size;
 }
 
-void CIMGDocument::draw(imaging::pixel_surface& surface) const {
+void CIMGDocument::draw(imaging::pixel_surface& surface) const { draw(surface, imaging::CPoint{0, 0}); }
+
+void CIMGDocument::draw(imaging::pixel_surface& surface, imaging::CPoint scroll) const {
   for (int y = 0; y < surface.height(); ++y) std::fill_n(surface.row(y), 3 * surface.width(), std::uint8_t{255});
-  if (image_) (void)image_->DrawImage(surface, imaging::CPoint{0, 0}, dimensions());
+  if (imaging::CDib* d = dib()) {
+    (void)d->DrawImage(surface, imaging::CPoint{-scroll.x, -scroll.y}, dimensions());
+  } else if (imaging::CJpeg* j = jpeg()) {
+    // The picture is decoded row by row; only the visible part of each row is kept.
+    const imaging::CSize size = dimensions();
+    const int first = std::max(scroll.x, 0);
+    const int last = std::min(size.cx, scroll.x + surface.width());
+    (void)j->Render(size, [&](int y, const std::uint8_t* bgr) {
+      const int sy = y - scroll.y;
+      if (sy < 0 || sy >= surface.height() || first >= last) return;
+      std::copy_n(bgr + 3 * static_cast<std::size_t>(first), 3 * static_cast<std::size_t>(last - first),
+                  surface.row(sy) + 3 * static_cast<std::size_t>(first - scroll.x));
+    });
+  }
 }
 
 command_context CIMGDocument::context(bool connected, bool debugging) const {
@@ -419,19 +434,28 @@ ruler_scale image_window_state::left_ruler(int screen_height) const {
 }
 
 void image_window_state::draw(const CIMGDocument& document, imaging::pixel_surface& surface) const {
-  document.draw(surface);
+  draw(document, surface, imaging::CPoint{0, 0});
+}
+
+void image_window_state::draw(const CIMGDocument& document, imaging::pixel_surface& surface,
+                              imaging::CPoint scroll) const {
+  document.draw(surface, scroll);
   if (!guide_lines_ || printable_width_ <= 0) return;
   // A band as wide as the printable width beyond it, ANDed with the picture: white with a grey
-  // backward-diagonal hatch every 8 pixels and a dotted black line along its left edge.
+  // backward-diagonal hatch every 8 pixels and a dotted black line along its left edge. The
+  // pattern is laid in picture coordinates, so it does not move while scrolling.
   const int start = printable_width_;
-  const int end = std::min(surface.width(), start + printable_width_);
-  for (int y = 0; y < surface.height(); ++y) {
-    std::uint8_t* row = surface.row(y);
-    for (int x = start; x < end; ++x) {
+  const int first = std::max(start - scroll.x, 0);
+  const int end = std::min(surface.width(), start + printable_width_ - scroll.x);
+  for (int sy = 0; sy < surface.height(); ++sy) {
+    std::uint8_t* row = surface.row(sy);
+    const int y = sy + scroll.y;
+    for (int sx = first; sx < end; ++sx) {
+      const int x = sx + scroll.x;
       std::uint8_t band = 255;
       if ((x + y) % 8 == 0) band = 128;
-      if (x == start && y % 4 < 2) band = 0;
-      for (int c = 0; c < 3; ++c) row[3 * x + c] &= band;
+      if (x == start && ((y % 4) + 4) % 4 < 2) band = 0;
+      for (int c = 0; c < 3; ++c) row[3 * sx + c] &= band;
     }
   }
 }

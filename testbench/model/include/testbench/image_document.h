@@ -146,6 +146,9 @@ class CIMGDocument {
   imaging::CSize dimensions() const;
   // Draws the picture at (0, 0) at its own size onto `surface` (white beyond it).
   void draw(imaging::pixel_surface& surface) const;
+  // Draws the part of the picture from `scroll` on (the scroll position of the window), so that
+  // a window shows a large picture with a drawing as small as its visible area.
+  void draw(imaging::pixel_surface& surface, imaging::CPoint scroll) const;
 
   // The availability inputs of this document (connected and debugging are the caller's).
   command_context context(bool connected, bool debugging) const;
@@ -262,6 +265,8 @@ class image_window_state {
   // Draws the picture and, with guide lines on, the hatched band beyond the printable width.
   // `surface` is the visible drawing (top-left at the picture's (0, 0)).
   void draw(const CIMGDocument& document, imaging::pixel_surface& surface) const;
+  // The same for the visible area from `scroll` on.
+  void draw(const CIMGDocument& document, imaging::pixel_surface& surface, imaging::CPoint scroll) const;
 
   // Resize dialog OK: resizes when the size differs, warns (string 601) when guide lines are on
   // and the new width is above the printable width, and measures again. True when resized.
