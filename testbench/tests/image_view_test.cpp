@@ -386,6 +386,42 @@ TEST_F(ImageWindowTest, StuckiHalftoneShowsProgressAndCompletes) {
   EXPECT_EQ(frame().active_image(), nullptr);
 }
 
+TEST_F(ImageWindowTest, ConvertedJpegContinuesAsABitmapThatSaves) {
+  CIMGFrame* image = open(write_jpeg("photo.jpg", 40, 30));
+  ASSERT_NE(image, nullptr);
+  next_box refuse;
+  refuse.answer(QStringLiteral("NO"));
+  frame().image_action(image_command::convert_to_bitmap)->trigger();
+  ASSERT_TRUE(refuse.seen);
+  EXPECT_TRUE(refuse.text.startsWith(QStringLiteral("Attenzione, convertendo l'immagine"))) << refuse.text.toStdString();
+  EXPECT_TRUE(image->document().is_jpeg()) << "NO keeps the JPEG";
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "photo.bmp"));
+
+  next_box confirm;
+  confirm.answer(QStringLiteral("Si"));
+  frame().image_action(image_command::convert_to_bitmap)->trigger();
+  ASSERT_TRUE(image->document().is_bitmap());
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "photo.bmp"));
+  EXPECT_EQ(frame().mdi()->activeSubWindow()->windowTitle(), QStringLiteral("photo.bmp[*]"));
+  EXPECT_FALSE(frame().mdi()->activeSubWindow()->isWindowModified());
+  EXPECT_FALSE(enabled(image_command::convert_to_bitmap));
+  EXPECT_TRUE(enabled(image_command::grey_scale));
+  EXPECT_EQ(image->view()->picture_size(), QSize(40, 30));
+
+  frame().image_action(image_command::grey_scale)->trigger();
+  EXPECT_TRUE(frame().mdi()->activeSubWindow()->isWindowModified());
+  const QColor grey = image->view()->rendered().pixelColor(20, 15);
+  EXPECT_TRUE(grey.red() == grey.green() && grey.green() == grey.blue()) << grey.name().toStdString();
+  const std::string converted = read_file(dir_ / "photo.bmp");
+  next_box save;
+  save.answer(QStringLiteral("Si"));
+  frame().action(QStringLiteral("Salva"))->trigger();
+  ASSERT_TRUE(save.seen);
+  EXPECT_EQ(save.title, QString::fromStdString("Save file - " + (dir_ / "photo.bmp").string()));
+  EXPECT_NE(read_file(dir_ / "photo.bmp"), converted) << "the grey picture is written over the file";
+  EXPECT_FALSE(frame().mdi()->activeSubWindow()->isWindowModified());
+}
+
 TEST(ResizeDialog, KeepsProportionsUntilUnchecked) {
   ResizeDialog dialog(nullptr, true, {200, 100});
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Ridimensione immagine"));

@@ -129,40 +129,50 @@ CIMGView::CIMGView(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CIMGView::set_drawing(QImage drawing, QSize picture) {
-  drawing_ = std::move(drawing);
+void CIMGView::set_picture_size(QSize picture) {
   picture_ = picture;
   update_scroll_bars();
+}
+
+void CIMGView::invalidate() {
+  stale_ = true;
   viewport()->update();
 }
 
-QImage CIMGView::compose(const QRect& area) const {
-  QImage canvas(area.size(), QImage::Format_RGB32);
-  canvas.fill(Qt::white);
-  if (!drawing_.isNull()) {
-    QPainter painter(&canvas);
-    painter.drawImage(QPoint(0, 0), drawing_, area);
-  }
-  return canvas;
+QPoint CIMGView::scroll() const { return {horizontalScrollBar()->value(), verticalScrollBar()->value()}; }
+
+void CIMGView::ensure_drawing() {
+  const QPoint at = scroll();
+  const QSize area = viewport()->size();
+  if (!stale_ && at == origin_ && drawing_.size() == area) return;
+  if (!draw_area || area.isEmpty()) return;
+  QImage drawn = draw_area(at, area);
+  if (drawn.isNull()) return;
+  drawing_ = std::move(drawn);
+  origin_ = at;
+  stale_ = false;
 }
 
-QImage CIMGView::rendered() const {
-  return compose(QRect(QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()), viewport()->size()));
+QImage CIMGView::rendered() {
+  ensure_drawing();
+  QImage shown(viewport()->size(), QImage::Format_RGB32);
+  shown.fill(Qt::white);
+  QPainter painter(&shown);
+  painter.drawImage(origin_ - scroll(), drawing_);
+  return shown;
 }
 
 void CIMGView::paintEvent(QPaintEvent* event) {
-  const QRect dirty = event->rect();
-  const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+  ensure_drawing();
   QPainter painter(viewport());
-  painter.fillRect(dirty, Qt::white);
-  painter.drawImage(dirty.topLeft(), drawing_, dirty.translated(scroll));
+  painter.fillRect(event->rect(), Qt::white);
+  // A drawing that could not be renewed (a filter is working) stays where it was drawn.
+  painter.drawImage(origin_ - scroll(), drawing_);
 }
 
 void CIMGView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   update_scroll_bars();
-  const QSize area = viewport()->size();
-  if ((area.width() > drawing_.width() || area.height() > drawing_.height()) && on_grown) on_grown();
 }
 
 void CIMGView::scrollContentsBy(int, int) {
@@ -206,7 +216,7 @@ CIMGFrame::CIMGFrame(std::unique_ptr<testbench::CIMGDocument> document, bool ita
     top_->set_offset(x);
     left_->set_offset(y);
   };
-  view_->on_grown = [this] { redraw(); };
+  view_->draw_area = [this](QPoint origin, QSize size) { return draw(origin, size); };
   show_rulers();
   refresh();
 }
@@ -215,24 +225,20 @@ CIMGFrame::~CIMGFrame() = default;
 
 void CIMGFrame::refresh() {
   state_.measure(*document_);
-  redraw();
+  const imaging::CSize picture = state_.picture_size();
+  view_->set_picture_size(QSize(picture.cx, picture.cy));
+  view_->invalidate();
   update_rulers();
   setWindowTitle(Q(document_->title()) + QStringLiteral("[*]"));
   setWindowModified(document_->modified());
 }
 
-void CIMGFrame::redraw() {
+QImage CIMGFrame::draw(QPoint origin, QSize size) const {
   // While a filter works on the document the last drawing stays.
-  if (busy_) return;
-  // The drawing covers the picture and at least the visible area, so that the guide band
-  // reaches the window's edge even beside a small picture.
-  const imaging::CSize picture = state_.picture_size();
-  const QSize area = view_->viewport()->size();
-  const int width = std::max({picture.cx, area.width(), 1});
-  const int height = std::max({picture.cy, area.height(), 1});
-  imaging::pixel_surface surface(width, height);
-  state_.draw(*document_, surface);
-  view_->set_drawing(to_image(surface), QSize(picture.cx, picture.cy));
+  if (busy_) return {};
+  imaging::pixel_surface surface(std::max(size.width(), 1), std::max(size.height(), 1));
+  state_.draw(*document_, surface, imaging::CPoint{origin.x(), origin.y()});
+  return to_image(surface);
 }
 
 void CIMGFrame::update_rulers() {

@@ -50,23 +50,28 @@ class PixelRuler : public QWidget {
 // A rendering of the library's drawing surface (blue, green, red rows) as an image.
 QImage to_image(const imaging::pixel_surface& surface);
 
-// The view of an image document: the drawing (the picture at (0, 0), white beyond it, the
-// guide band when guide lines are on) and scroll bars covering the picture's size.
+// The view of an image document: the visible part of the drawing (the picture at (0, 0), white
+// beyond it, the guide band when guide lines are on) and scroll bars covering the picture's size.
+// Only the visible area is drawn, from the scroll position, so a large picture needs no drawing
+// of its whole size.
 class CIMGView : public QAbstractScrollArea {
  public:
   explicit CIMGView(QWidget* parent = nullptr);
 
-  // Takes a new drawing and the picture's size, which the scroll bars cover.
-  void set_drawing(QImage drawing, QSize picture);
+  // Draws the area of `size` whose top-left corner is `origin` in picture pixels; a null image
+  // when the picture cannot be drawn now (the last drawing then stays).
+  std::function<QImage(QPoint origin, QSize size)> draw_area;
+
+  // The picture's size, which the scroll bars cover.
+  void set_picture_size(QSize picture);
   QSize picture_size() const { return picture_; }
-  const QImage& drawing() const { return drawing_; }
+  // The picture changed: the next paint draws it again.
+  void invalidate();
   // What the viewport shows now.
-  QImage rendered() const;
+  QImage rendered();
 
   // Called with the scroll offsets whenever they change.
   std::function<void(int x, int y)> on_scrolled;
-  // Called when the viewport grew past the drawing, which then needs drawing again.
-  std::function<void()> on_grown;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -74,10 +79,14 @@ class CIMGView : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
 
  private:
+  QPoint scroll() const;
   void update_scroll_bars();
-  QImage compose(const QRect& area) const;
+  // Draws the visible area again when it moved, grew or the picture changed.
+  void ensure_drawing();
 
   QImage drawing_;
+  QPoint origin_;
+  bool stale_ = true;
   QSize picture_;
 };
 
@@ -111,7 +120,7 @@ class CIMGFrame : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void redraw();
+  QImage draw(QPoint origin, QSize size) const;
   void update_rulers();
 
   std::unique_ptr<testbench::CIMGDocument> document_;
