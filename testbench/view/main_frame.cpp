@@ -107,6 +107,9 @@ CMainFrame::~CMainFrame() {
   // the image windows closing afterwards no longer ask for the commands' state.
   image_actions_.clear();
   disconnect(mdi_, nullptr, this, nullptr);
+  for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+    if (sub->widget() != nullptr) disconnect(sub->widget(), nullptr, this, nullptr);
+  }
   session_.reset();
 }
 
