@@ -352,6 +352,15 @@ message_box_text CIMGDocument::close_question(bool italian) const {
           std::string(text(txt::s130_save_before_close, italian))};
 }
 
+std::string save_as_folder(const settings& config) {
+  std::string folder = config.get_string(kSectionSettings, "CurrentPath");
+  if (folder.empty()) {
+    std::error_code error;
+    folder = std::filesystem::current_path(error).string() + "/";
+  }
+  return folder;
+}
+
 std::string image_property_file(const settings& config) {
   return config.app_path() + "/Language/IMGProperty_" + config.language() + ".dat";
 }

@@ -193,6 +193,7 @@ constexpr text_row kTexts[] = {
     {txt::delete_images_close, "Chiudi", "Close"},
     {txt::delete_images_box1, "Cancella l'immagine 01", "Delete image 01"},
     {txt::delete_images_box2, "Cancella l'immagine 02", "Delete image 02"},
+    {txt::image_print_bitmap_menu, "Stampa bitmap", "Print bitmap"},
 };
 
 constexpr colour_row kColours[kColourCount] = {

@@ -279,6 +279,10 @@ TEST_F(ImageDocumentTest, ChangesStayInTheWorkingCopyUntilSaved) {
   EXPECT_EQ(save.text, "Confermare l'operazione di salvataggio del documento attivo? \n");
   EXPECT_EQ(doc.close_question(true).title, "OnClose - " + path);
 
+  EXPECT_EQ(save_as_folder(config_), std::filesystem::current_path().string() + "/");
+  config_.set_string(kSectionSettings, "CurrentPath", dir_.path().string());
+  EXPECT_EQ(save_as_folder(config_), dir_.path().string());
+
   // "Salva come..." does nothing for a JPEG.
   CIMGDocument photo;
   ASSERT_EQ(photo.open(jpg("photo.jpg", 8, 8)), 0);

@@ -187,6 +187,10 @@ class CIMGDocument {
   bool modified_ = false;
 };
 
+// The folder the "Salva come..." dialog starts in: "CurrentPath", or the current folder followed
+// by a separator when that is empty.
+std::string save_as_folder(const settings& config);
+
 // The label file of the image property window: AppPath/Language/IMGProperty_<Language>.dat.
 std::string image_property_file(const settings& config);
 std::vector<property_row> load_image_property_labels(const settings& config);
