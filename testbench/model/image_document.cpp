@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "imaging/filters.h"
+#include "imaging/picture.h"
 #include "testbench/session.h"
 #include "testbench/settings.h"
 
@@ -245,9 +246,22 @@ command_context CIMGDocument::context(bool connected, bool debugging) const {
   return c;
 }
 
-int CIMGDocument::convert_to_bitmap() {
+std::string CIMGDocument::conversion_target() const {
+  const imaging::CJpeg* source = jpeg();
+  return source != nullptr ? imaging::jpeg_bitmap_name(source->GetFileName()) : std::string();
+}
+
+bool CIMGDocument::conversion_replaces_file() const {
+  const std::string target = conversion_target();
+  std::error_code error;
+  return !target.empty() && std::filesystem::exists(target, error);
+}
+
+int CIMGDocument::convert_to_bitmap(bool replace_existing) {
   imaging::CJpeg* source = jpeg();
   if (source == nullptr) return imaging::kImageNotBitmap;
+  // The bitmap goes beside the JPEG; a picture already there is not overwritten unasked.
+  if (!replace_existing && conversion_replaces_file()) return kConversionTargetExists;
   auto converted = std::make_unique<imaging::CDib>(*source, imaging::device_context{});
   if (converted->ConversionResult() != imaging::kImageOk) return converted->ConversionResult();
   image_ = std::move(converted);
@@ -350,6 +364,11 @@ message_box_text CIMGDocument::save_question(bool italian) const {
 message_box_text CIMGDocument::close_question(bool italian) const {
   return {with_string(text(txt::image_close_title, italian), file_name()),
           std::string(text(txt::s130_save_before_close, italian))};
+}
+
+message_box_text CIMGDocument::replace_question(bool italian) const {
+  return {std::string(text(txt::msgbox_caption, italian)),
+          with_string(text(txt::image_replace_question, italian), conversion_target())};
 }
 
 std::string save_as_folder(const settings& config) {

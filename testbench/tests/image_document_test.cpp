@@ -168,6 +168,21 @@ TEST_F(ImageDocumentTest, ConvertingAJpegContinuesAsABitmapOnTheFileBesideIt) {
   EXPECT_EQ(bits_on_disk(doc.file_name()), 24);
   EXPECT_EQ(doc.convert_to_bitmap(), 51) << "a bitmap is not converted again";
 
+  // A bitmap already beside the JPEG is replaced only when the user agrees.
+  CIMGDocument second;
+  ASSERT_EQ(second.open(jpg("menu.jpg", 8, 8)), 0);
+  const std::string existing = bmp("menu.bmp", 4, 4, 1);
+  EXPECT_EQ(second.conversion_target(), existing);
+  EXPECT_TRUE(second.conversion_replaces_file());
+  EXPECT_EQ(second.replace_question(true).text,
+            "Il file " + existing + " esiste già. Sostituirlo con l'immagine convertita?");
+  EXPECT_EQ(second.convert_to_bitmap(), kConversionTargetExists);
+  EXPECT_TRUE(second.is_jpeg());
+  EXPECT_EQ(bits_on_disk(existing), 1) << "the other picture is left as it was";
+  ASSERT_EQ(second.convert_to_bitmap(true), 0);
+  EXPECT_TRUE(second.is_bitmap());
+  EXPECT_EQ(bits_on_disk(existing), 24);
+
   // The title's extension is replaced only in lower case.
   CIMGDocument upper;
   ASSERT_EQ(upper.open(jpg("SHOP2.JPG", 8, 8)), 0);

@@ -100,6 +100,9 @@ std::int32_t bitmap_alignment(bool left, bool center, bool right);
 // ---------------------------------------------------------------------------------------------
 // The document.
 
+// convert_to_bitmap's result when its bitmap file exists and may not be replaced.
+inline constexpr int kConversionTargetExists = -1;
+
 // A message box of the image windows: its title and text.
 struct message_box_text {
   std::string title;
@@ -153,10 +156,16 @@ class CIMGDocument {
   // The availability inputs of this document (connected and debugging are the caller's).
   command_context context(bool connected, bool debugging) const;
 
-  // Converts a JPEG into a 24-bit bitmap beside it (".jpg" replaced by ".bmp") and continues
-  // as a bitmap document on that file; not modified afterwards. 0, or the failure code (the
-  // document keeps its JPEG).
-  int convert_to_bitmap();
+  // The bitmap file a conversion writes: the JPEG's path with its extension replaced by ".bmp".
+  std::string conversion_target() const;
+  // True when that file exists already (another picture the conversion would replace).
+  bool conversion_replaces_file() const;
+  // Converts a JPEG into a 24-bit bitmap at conversion_target() and continues as a bitmap
+  // document on that file; not modified afterwards. An existing file there is replaced only with
+  // `replace_existing` (ask with txt::image_replace_question first); otherwise the result is
+  // kConversionTargetExists and nothing is written. 0, or the failure code (the document keeps
+  // its JPEG).
+  int convert_to_bitmap(bool replace_existing = false);
   // Runs filter `id` (kFilter*) on the bitmap, the halftone with `halftone_type`; progress goes
   // to `progress` for 161, 162 and 163 only. A filter that cannot handle the picture leaves it
   // as it was. Marks the document modified. Nothing happens for a JPEG.
@@ -179,6 +188,8 @@ class CIMGDocument {
   // document ("OnClose - %s", string 130), titled with the image's file name.
   message_box_text save_question(bool italian) const;
   message_box_text close_question(bool italian) const;
+  // The question before a conversion replaces an existing bitmap file.
+  message_box_text replace_question(bool italian) const;
 
  private:
   std::unique_ptr<imaging::CImage> image_;
