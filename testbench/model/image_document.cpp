@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 #include "imaging/filters.h"
 #include "imaging/picture.h"
@@ -88,6 +89,22 @@ class callback_progress final : public imaging::progress_control {
   int step_ = 1;
 };
 
+// Every document with an image, so that one file is never opened by two documents at once.
+struct open_documents {
+  std::mutex lock;
+  std::vector<CIMGDocument*> documents;
+};
+open_documents& registry() {
+  static open_documents all;
+  return all;
+}
+
+std::string canonical(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path p = std::filesystem::weakly_canonical(path, error);
+  return error ? path : p.string();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -168,9 +185,24 @@ message_box_text load_failure_message(int code, bool italian) {
 // ---------------------------------------------------------------------------------------------
 // The document.
 
-CIMGDocument::~CIMGDocument() = default;
+CIMGDocument::~CIMGDocument() {
+  open_documents& all = registry();
+  const std::lock_guard<std::mutex> guard(all.lock);
+  std::erase(all.documents, this);
+}
+
+CIMGDocument* CIMGDocument::find_open(const std::string& path) {
+  const std::string wanted = canonical(path);
+  open_documents& all = registry();
+  const std::lock_guard<std::mutex> guard(all.lock);
+  for (CIMGDocument* doc : all.documents) {
+    if (doc->image_ && canonical(doc->image_->GetFileName()) == wanted) return doc;
+  }
+  return nullptr;
+}
 
 int CIMGDocument::open(const std::string& path) {
+  if (CIMGDocument* other = find_open(path); other != nullptr && other != this) return imaging::kImageCannotOpen;
   const std::string test = upper(path);
   std::unique_ptr<imaging::CImage> image;
   if (test.find("BMP") != std::string::npos) {
@@ -186,6 +218,9 @@ int CIMGDocument::open(const std::string& path) {
   path_name_ = path;
   title_ = file_part(path);
   modified_ = false;
+  open_documents& all = registry();
+  const std::lock_guard<std::mutex> guard(all.lock);
+  if (std::find(all.documents.begin(), all.documents.end(), this) == all.documents.end()) all.documents.push_back(this);
   return imaging::kImageOk;
 }
 
@@ -262,6 +297,8 @@ int CIMGDocument::convert_to_bitmap(bool replace_existing) {
   if (source == nullptr) return imaging::kImageNotBitmap;
   // The bitmap goes beside the JPEG; a picture already there is not overwritten unasked.
   if (!replace_existing && conversion_replaces_file()) return kConversionTargetExists;
+  // A bitmap another document holds open is never replaced: both would share its working copy.
+  if (find_open(conversion_target()) != nullptr) return imaging::kImageCannotOpen;
   auto converted = std::make_unique<imaging::CDib>(*source, imaging::device_context{});
   if (converted->ConversionResult() != imaging::kImageOk) return converted->ConversionResult();
   image_ = std::move(converted);

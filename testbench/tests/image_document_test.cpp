@@ -2,6 +2,7 @@
 // conversion, filters and their progress, saving, the property rows, the resize dialog, the
 // rulers, the guide-line band and the warnings of an image window.
 #include <fstream>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -150,6 +151,34 @@ TEST_F(ImageDocumentTest, OpeningChoosesTheImageByThePathAndFailuresNameTheirTex
   EXPECT_EQ(load_failure_message(53, true).text,
             "La bitmap selezionata è in formato compresso.\nAl momento non è possibile aprire immagini bitmap "
             "compressi.");
+}
+
+TEST_F(ImageDocumentTest, AFileIsOpenInOneDocumentAtATime) {
+  const std::string path = bmp("once.bmp", 16, 8, 24);
+  auto first = std::make_unique<CIMGDocument>();
+  ASSERT_EQ(first->open(path), 0);
+  first->apply_filter(kFilterBlackWhite, kHalftoneDefault);
+  EXPECT_EQ(CIMGDocument::find_open((dir_ / "." / "once.bmp").string()), first.get());
+
+  // A second opening would make its working copy afresh over the first one's changes.
+  CIMGDocument second;
+  EXPECT_EQ(second.open(path), 49);
+  EXPECT_FALSE(second.is_open());
+  EXPECT_EQ(first->bit_count(), 1);
+  ASSERT_TRUE(first->save());
+  EXPECT_EQ(bits_on_disk(path), 1);
+
+  // Nor does a conversion replace it.
+  CIMGDocument photo;
+  ASSERT_EQ(photo.open(jpg("once.jpg", 8, 8)), 0);
+  EXPECT_EQ(photo.convert_to_bitmap(true), 49);
+  EXPECT_TRUE(photo.is_jpeg());
+  EXPECT_EQ(bits_on_disk(path), 1);
+
+  first.reset();
+  EXPECT_EQ(CIMGDocument::find_open(path), nullptr);
+  EXPECT_EQ(second.open(path), 0);
+  EXPECT_EQ(CIMGDocument::find_open(path), &second);
 }
 
 TEST_F(ImageDocumentTest, ConvertingAJpegContinuesAsABitmapOnTheFileBesideIt) {

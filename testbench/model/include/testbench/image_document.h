@@ -124,8 +124,14 @@ class CIMGDocument {
   CIMGDocument& operator=(const CIMGDocument&) = delete;
 
   // Opens `path`: a bitmap when the upper-cased path contains "BMP", else a JPEG when it contains
-  // "JPG", else 51. 0 on success, else the library's code (and the document stays empty).
+  // "JPG", else 51. 0 on success, else the library's code (and the document stays empty). A
+  // file another document holds open gives 49: both would work in the same working copy, and
+  // the second opening would overwrite the first one's unsaved changes (activate that
+  // document's window instead, found by find_open).
   int open(const std::string& path);
+  // The open document whose image works on the file at `path` (the same file by its canonical
+  // path), or nullptr.
+  static CIMGDocument* find_open(const std::string& path);
 
   bool is_open() const { return image_ != nullptr; }
   bool is_bitmap() const;
