@@ -418,7 +418,9 @@ std::string save_as_folder(const settings& config) {
 }
 
 std::string image_property_file(const settings& config) {
-  return config.app_path() + "/Language/IMGProperty_" + config.language() + ".dat";
+  // "ITA" gives the Italian labels and any other language the English ones, as for every other
+  // text (file names are case-sensitive here, so the setting's own spelling is not used).
+  return config.app_path() + "/Language/IMGProperty_" + (config.italian() ? "ITA" : "ENG") + ".dat";
 }
 
 std::vector<property_row> load_image_property_labels(const settings& config) {

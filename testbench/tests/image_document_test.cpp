@@ -339,10 +339,12 @@ TEST_F(ImageDocumentTest, PropertyRowsTakeTheLabelFileAndTheInfoHeader) {
   const std::vector<property_row> labels = load_image_property_labels(config_);
   ASSERT_EQ(labels.size(), 11u);
   EXPECT_EQ(labels[1].name, "Larghezza");
-  config_.set_string(kSectionSettings, "Language", "ENG");
-  const std::vector<property_row> english = load_image_property_labels(config_);
-  ASSERT_EQ(english.size(), 11u);
-  EXPECT_EQ(english[1].name, "Width");
+  for (const char* language : {"ENG", "eng", "FRA"}) {
+    config_.set_string(kSectionSettings, "Language", language);
+    const std::vector<property_row> english = load_image_property_labels(config_);
+    ASSERT_EQ(english.size(), 11u) << language;
+    EXPECT_EQ(english[1].name, "Width");
+  }
 
   CIMGDocument doc;
   ASSERT_EQ(doc.open(bmp("p.bmp", 30, 10, 8)), 0);

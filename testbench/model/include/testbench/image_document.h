@@ -208,7 +208,8 @@ class CIMGDocument {
 // by a separator when that is empty.
 std::string save_as_folder(const settings& config);
 
-// The label file of the image property window: AppPath/Language/IMGProperty_<Language>.dat.
+// The label file of the image property window: AppPath/Language/IMGProperty_ITA.dat for the
+// Italian interface, else IMGProperty_ENG.dat.
 std::string image_property_file(const settings& config);
 std::vector<property_row> load_image_property_labels(const settings& config);
 
