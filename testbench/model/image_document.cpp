@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 #include "imaging/filters.h"
+#include "imaging/picture.h"
 #include "testbench/session.h"
 #include "testbench/settings.h"
 
@@ -86,6 +88,22 @@ class callback_progress final : public imaging::progress_control {
   int done_ = 0;
   int step_ = 1;
 };
+
+// Every document with an image, so that one file is never opened by two documents at once.
+struct open_documents {
+  std::mutex lock;
+  std::vector<CIMGDocument*> documents;
+};
+open_documents& registry() {
+  static open_documents all;
+  return all;
+}
+
+std::string canonical(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path p = std::filesystem::weakly_canonical(path, error);
+  return error ? path : p.string();
+}
 
 }  // namespace
 
@@ -167,9 +185,24 @@ message_box_text load_failure_message(int code, bool italian) {
 // ---------------------------------------------------------------------------------------------
 // The document.
 
-CIMGDocument::~CIMGDocument() = default;
+CIMGDocument::~CIMGDocument() {
+  open_documents& all = registry();
+  const std::lock_guard<std::mutex> guard(all.lock);
+  std::erase(all.documents, this);
+}
+
+CIMGDocument* CIMGDocument::find_open(const std::string& path) {
+  const std::string wanted = canonical(path);
+  open_documents& all = registry();
+  const std::lock_guard<std::mutex> guard(all.lock);
+  for (CIMGDocument* doc : all.documents) {
+    if (doc->image_ && canonical(doc->image_->GetFileName()) == wanted) return doc;
+  }
+  return nullptr;
+}
 
 int CIMGDocument::open(const std::string& path) {
+  if (CIMGDocument* other = find_open(path); other != nullptr && other != this) return imaging::kImageCannotOpen;
   const std::string test = upper(path);
   std::unique_ptr<imaging::CImage> image;
   if (test.find("BMP") != std::string::npos) {
@@ -185,6 +218,9 @@ int CIMGDocument::open(const std::string& path) {
   path_name_ = path;
   title_ = file_part(path);
   modified_ = false;
+  open_documents& all = registry();
+  const std::lock_guard<std::mutex> guard(all.lock);
+  if (std::find(all.documents.begin(), all.documents.end(), this) == all.documents.end()) all.documents.push_back(this);
   return imaging::kImageOk;
 }
 
@@ -245,9 +281,24 @@ command_context CIMGDocument::context(bool connected, bool debugging) const {
   return c;
 }
 
-int CIMGDocument::convert_to_bitmap() {
+std::string CIMGDocument::conversion_target() const {
+  const imaging::CJpeg* source = jpeg();
+  return source != nullptr ? imaging::jpeg_bitmap_name(source->GetFileName()) : std::string();
+}
+
+bool CIMGDocument::conversion_replaces_file() const {
+  const std::string target = conversion_target();
+  std::error_code error;
+  return !target.empty() && std::filesystem::exists(target, error);
+}
+
+int CIMGDocument::convert_to_bitmap(bool replace_existing) {
   imaging::CJpeg* source = jpeg();
   if (source == nullptr) return imaging::kImageNotBitmap;
+  // The bitmap goes beside the JPEG; a picture already there is not overwritten unasked.
+  if (!replace_existing && conversion_replaces_file()) return kConversionTargetExists;
+  // A bitmap another document holds open is never replaced: both would share its working copy.
+  if (find_open(conversion_target()) != nullptr) return imaging::kImageCannotOpen;
   auto converted = std::make_unique<imaging::CDib>(*source, imaging::device_context{});
   if (converted->ConversionResult() != imaging::kImageOk) return converted->ConversionResult();
   image_ = std::move(converted);
@@ -352,8 +403,24 @@ message_box_text CIMGDocument::close_question(bool italian) const {
           std::string(text(txt::s130_save_before_close, italian))};
 }
 
+message_box_text CIMGDocument::replace_question(bool italian) const {
+  return {std::string(text(txt::msgbox_caption, italian)),
+          with_string(text(txt::image_replace_question, italian), conversion_target())};
+}
+
+std::string save_as_folder(const settings& config) {
+  std::string folder = config.get_string(kSectionSettings, "CurrentPath");
+  if (folder.empty()) {
+    std::error_code error;
+    folder = std::filesystem::current_path(error).string() + "/";
+  }
+  return folder;
+}
+
 std::string image_property_file(const settings& config) {
-  return config.app_path() + "/Language/IMGProperty_" + config.language() + ".dat";
+  // "ITA" gives the Italian labels and any other language the English ones, as for every other
+  // text (file names are case-sensitive here, so the setting's own spelling is not used).
+  return config.app_path() + "/Language/IMGProperty_" + (config.italian() ? "ITA" : "ENG") + ".dat";
 }
 
 std::vector<property_row> load_image_property_labels(const settings& config) {

@@ -193,6 +193,9 @@ constexpr text_row kTexts[] = {
     {txt::delete_images_close, "Chiudi", "Close"},
     {txt::delete_images_box1, "Cancella l'immagine 01", "Delete image 01"},
     {txt::delete_images_box2, "Cancella l'immagine 02", "Delete image 02"},
+    {txt::image_print_bitmap_menu, "Stampa bitmap", "Print bitmap"},
+    {txt::image_replace_question, "Il file %s esiste già. Sostituirlo con l'immagine convertita?",
+     "The file %s already exists. Replace it with the converted image?"},
 };
 
 constexpr colour_row kColours[kColourCount] = {

@@ -2,6 +2,7 @@
 // conversion, filters and their progress, saving, the property rows, the resize dialog, the
 // rulers, the guide-line band and the warnings of an image window.
 #include <fstream>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -152,6 +153,34 @@ TEST_F(ImageDocumentTest, OpeningChoosesTheImageByThePathAndFailuresNameTheirTex
             "compressi.");
 }
 
+TEST_F(ImageDocumentTest, AFileIsOpenInOneDocumentAtATime) {
+  const std::string path = bmp("once.bmp", 16, 8, 24);
+  auto first = std::make_unique<CIMGDocument>();
+  ASSERT_EQ(first->open(path), 0);
+  first->apply_filter(kFilterBlackWhite, kHalftoneDefault);
+  EXPECT_EQ(CIMGDocument::find_open((dir_ / "." / "once.bmp").string()), first.get());
+
+  // A second opening would make its working copy afresh over the first one's changes.
+  CIMGDocument second;
+  EXPECT_EQ(second.open(path), 49);
+  EXPECT_FALSE(second.is_open());
+  EXPECT_EQ(first->bit_count(), 1);
+  ASSERT_TRUE(first->save());
+  EXPECT_EQ(bits_on_disk(path), 1);
+
+  // Nor does a conversion replace it.
+  CIMGDocument photo;
+  ASSERT_EQ(photo.open(jpg("once.jpg", 8, 8)), 0);
+  EXPECT_EQ(photo.convert_to_bitmap(true), 49);
+  EXPECT_TRUE(photo.is_jpeg());
+  EXPECT_EQ(bits_on_disk(path), 1);
+
+  first.reset();
+  EXPECT_EQ(CIMGDocument::find_open(path), nullptr);
+  EXPECT_EQ(second.open(path), 0);
+  EXPECT_EQ(CIMGDocument::find_open(path), &second);
+}
+
 TEST_F(ImageDocumentTest, ConvertingAJpegContinuesAsABitmapOnTheFileBesideIt) {
   CIMGDocument doc;
   ASSERT_EQ(doc.open(jpg("shop.jpg", 40, 20)), 0);
@@ -167,6 +196,21 @@ TEST_F(ImageDocumentTest, ConvertingAJpegContinuesAsABitmapOnTheFileBesideIt) {
   EXPECT_EQ(doc.dimensions(), (imaging::CSize{40, 20}));
   EXPECT_EQ(bits_on_disk(doc.file_name()), 24);
   EXPECT_EQ(doc.convert_to_bitmap(), 51) << "a bitmap is not converted again";
+
+  // A bitmap already beside the JPEG is replaced only when the user agrees.
+  CIMGDocument second;
+  ASSERT_EQ(second.open(jpg("menu.jpg", 8, 8)), 0);
+  const std::string existing = bmp("menu.bmp", 4, 4, 1);
+  EXPECT_EQ(second.conversion_target(), existing);
+  EXPECT_TRUE(second.conversion_replaces_file());
+  EXPECT_EQ(second.replace_question(true).text,
+            "Il file " + existing + " esiste già. Sostituirlo con l'immagine convertita?");
+  EXPECT_EQ(second.convert_to_bitmap(), kConversionTargetExists);
+  EXPECT_TRUE(second.is_jpeg());
+  EXPECT_EQ(bits_on_disk(existing), 1) << "the other picture is left as it was";
+  ASSERT_EQ(second.convert_to_bitmap(true), 0);
+  EXPECT_TRUE(second.is_bitmap());
+  EXPECT_EQ(bits_on_disk(existing), 24);
 
   // The title's extension is replaced only in lower case.
   CIMGDocument upper;
@@ -279,6 +323,10 @@ TEST_F(ImageDocumentTest, ChangesStayInTheWorkingCopyUntilSaved) {
   EXPECT_EQ(save.text, "Confermare l'operazione di salvataggio del documento attivo? \n");
   EXPECT_EQ(doc.close_question(true).title, "OnClose - " + path);
 
+  EXPECT_EQ(save_as_folder(config_), std::filesystem::current_path().string() + "/");
+  config_.set_string(kSectionSettings, "CurrentPath", dir_.path().string());
+  EXPECT_EQ(save_as_folder(config_), dir_.path().string());
+
   // "Salva come..." does nothing for a JPEG.
   CIMGDocument photo;
   ASSERT_EQ(photo.open(jpg("photo.jpg", 8, 8)), 0);
@@ -291,10 +339,12 @@ TEST_F(ImageDocumentTest, PropertyRowsTakeTheLabelFileAndTheInfoHeader) {
   const std::vector<property_row> labels = load_image_property_labels(config_);
   ASSERT_EQ(labels.size(), 11u);
   EXPECT_EQ(labels[1].name, "Larghezza");
-  config_.set_string(kSectionSettings, "Language", "ENG");
-  const std::vector<property_row> english = load_image_property_labels(config_);
-  ASSERT_EQ(english.size(), 11u);
-  EXPECT_EQ(english[1].name, "Width");
+  for (const char* language : {"ENG", "eng", "FRA"}) {
+    config_.set_string(kSectionSettings, "Language", language);
+    const std::vector<property_row> english = load_image_property_labels(config_);
+    ASSERT_EQ(english.size(), 11u) << language;
+    EXPECT_EQ(english[1].name, "Width");
+  }
 
   CIMGDocument doc;
   ASSERT_EQ(doc.open(bmp("p.bmp", 30, 10, 8)), 0);

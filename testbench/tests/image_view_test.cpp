@@ -169,7 +169,15 @@ TEST_F(ImageWindowTest, PictureShowsAtTrueSizeRightWayUpWithWhiteBeyondAndScroll
   EXPECT_FALSE(frame().mdi()->activeSubWindow()->isWindowModified());
   EXPECT_EQ(config_.get_string(testbench::kSectionSettings, "CurrentExt"), "3");
 
+  // Opening the same file again brings its window to the front instead of a second document on
+  // the same working copy.
+  const auto windows = frame().mdi()->subWindowList().size();
   CIMGFrame* small = open(write_bmp("small.bmp", 24, 40, 30));
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(open((dir_ / "wide.bmp").string()), image);
+  EXPECT_EQ(frame().mdi()->subWindowList().size(), windows + 1);
+  frame().mdi()->setActiveSubWindow(frame().mdi()->subWindowList().back());
+
   ASSERT_NE(small, nullptr);
   QApplication::processEvents();
   shown = small->view()->rendered();

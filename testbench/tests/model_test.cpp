@@ -249,7 +249,7 @@ TEST(TestbenchTexts, EveryTextHasBothLanguages) {
     EXPECT_FALSE(text(id, true).empty()) << static_cast<int>(id);
     EXPECT_FALSE(text(id, false).empty()) << static_cast<int>(id);
   }
-  for (int id = static_cast<int>(txt::app_title); id <= static_cast<int>(txt::delete_images_box2); ++id) {
+  for (int id = static_cast<int>(txt::app_title); id <= static_cast<int>(txt::image_replace_question); ++id) {
     EXPECT_FALSE(text(static_cast<txt>(id), true).empty()) << id;
     EXPECT_FALSE(text(static_cast<txt>(id), false).empty()) << id;
   }

@@ -226,6 +226,18 @@ void CMainFrame::update_image_commands() {
 }
 
 bool CMainFrame::open_image(const QString& path) {
+  // A picture already open comes to the front: two documents on one file would share the image
+  // library's working copy.
+  if (const testbench::CIMGDocument* open = testbench::CIMGDocument::find_open(path.toStdString())) {
+    for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+      auto* frame = dynamic_cast<CIMGFrame*>(sub->widget());
+      if (frame != nullptr && &frame->document() == open) {
+        mdi_->setActiveSubWindow(sub);
+        update_image_commands();
+        return true;
+      }
+    }
+  }
   auto document = std::make_unique<testbench::CIMGDocument>();
   const int result = document->open(path.toStdString());
   if (result != 0) {
@@ -243,7 +255,25 @@ bool CMainFrame::open_image(const QString& path) {
   frame->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(frame, &QWidget::customContextMenuRequested, this, [this, frame](const QPoint& at) {
     update_image_commands();
-    if (QMenu* menu = findChild<QMenu*>(QStringLiteral("imageMenu"))) menu->exec(frame->mapToGlobal(at));
+    QMenu menu;
+    for (image_command command : {image_command::convert_to_bitmap, image_command::black_white,
+                                  image_command::halftone, image_command::halftone_default,
+                                  image_command::halftone_stucki, image_command::grey_scale, image_command::to_8bpp,
+                                  image_command::red_second_colour}) {
+      menu.addAction(image_actions_[command]);
+    }
+    menu.addSeparator();
+    for (image_command command : {image_command::resize, image_command::rulers, image_command::guide_lines,
+                                  image_command::properties}) {
+      menu.addAction(image_actions_[command]);
+    }
+    menu.addSeparator();
+    // The window's own menu names printing "Stampa bitmap".
+    QAction* print = menu.addAction(Q(session_->text(txt::image_print_bitmap_menu)));
+    print->setEnabled(image_actions_[image_command::print]->isEnabled());
+    connect(print, &QAction::triggered, this, [this] { run_image_command(image_command::print); });
+    menu.addAction(image_actions_[image_command::store]);
+    menu.exec(frame->mapToGlobal(at));
   });
   connect(frame, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, [this] { update_image_commands(); }); });
   sub->resize(560, 400);
@@ -267,10 +297,16 @@ void CMainFrame::run_image_command(image_command command) {
     case image_command::convert_to_bitmap: {
       if (frame == nullptr || !frame->document().is_jpeg()) break;
       if (!message_box(this, it, Q(session_->text(txt::s133_confirm_convert)), box_kind::notice, true)) break;
+      // Another picture of the bitmap's name beside the JPEG is replaced only when the user agrees.
+      const bool replace = frame->document().conversion_replaces_file();
+      if (replace) {
+        const testbench::message_box_text question = frame->document().replace_question(it);
+        if (!message_box(this, it, Q(question.text), box_kind::question, true, Q(question.title))) break;
+      }
       QApplication::setOverrideCursor(Qt::WaitCursor);
-      const int result = frame->document().convert_to_bitmap();
+      const int result = frame->document().convert_to_bitmap(replace);
       QApplication::restoreOverrideCursor();
-      if (result != 0) {
+      if (result != 0 && result != testbench::kConversionTargetExists) {
         const testbench::message_box_text box = testbench::load_failure_message(result, it);
         message_box(this, it, Q(box.text), box_kind::notice, false, Q(box.title));
       }
@@ -403,9 +439,8 @@ void CMainFrame::save_image(CIMGFrame& frame, bool ask_path) {
   }
   // "Salva come..." does nothing for a JPEG.
   if (!document.is_bitmap()) return;
-  QString folder = QString::fromStdString(config_.get_string(kSectionSettings, "CurrentPath"));
-  if (folder.isEmpty()) folder = QDir::currentPath() + QLatin1Char('/');
-  QFileDialog dialog(this, L(it, "Salva come", "Save as"), folder, QStringLiteral("Bitmap files (*.bmp)"));
+  QFileDialog dialog(this, L(it, "Salva come", "Save as"), QString::fromStdString(testbench::save_as_folder(config_)),
+                     QStringLiteral("Bitmap files (*.bmp)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setDefaultSuffix(QStringLiteral("bmp"));

@@ -100,6 +100,9 @@ std::int32_t bitmap_alignment(bool left, bool center, bool right);
 // ---------------------------------------------------------------------------------------------
 // The document.
 
+// convert_to_bitmap's result when its bitmap file exists and may not be replaced.
+inline constexpr int kConversionTargetExists = -1;
+
 // A message box of the image windows: its title and text.
 struct message_box_text {
   std::string title;
@@ -121,8 +124,14 @@ class CIMGDocument {
   CIMGDocument& operator=(const CIMGDocument&) = delete;
 
   // Opens `path`: a bitmap when the upper-cased path contains "BMP", else a JPEG when it contains
-  // "JPG", else 51. 0 on success, else the library's code (and the document stays empty).
+  // "JPG", else 51. 0 on success, else the library's code (and the document stays empty). A
+  // file another document holds open gives 49: both would work in the same working copy, and
+  // the second opening would overwrite the first one's unsaved changes (activate that
+  // document's window instead, found by find_open).
   int open(const std::string& path);
+  // The open document whose image works on the file at `path` (the same file by its canonical
+  // path), or nullptr.
+  static CIMGDocument* find_open(const std::string& path);
 
   bool is_open() const { return image_ != nullptr; }
   bool is_bitmap() const;
@@ -153,10 +162,16 @@ class CIMGDocument {
   // The availability inputs of this document (connected and debugging are the caller's).
   command_context context(bool connected, bool debugging) const;
 
-  // Converts a JPEG into a 24-bit bitmap beside it (".jpg" replaced by ".bmp") and continues
-  // as a bitmap document on that file; not modified afterwards. 0, or the failure code (the
-  // document keeps its JPEG).
-  int convert_to_bitmap();
+  // The bitmap file a conversion writes: the JPEG's path with its extension replaced by ".bmp".
+  std::string conversion_target() const;
+  // True when that file exists already (another picture the conversion would replace).
+  bool conversion_replaces_file() const;
+  // Converts a JPEG into a 24-bit bitmap at conversion_target() and continues as a bitmap
+  // document on that file; not modified afterwards. An existing file there is replaced only with
+  // `replace_existing` (ask with txt::image_replace_question first); otherwise the result is
+  // kConversionTargetExists and nothing is written. 0, or the failure code (the document keeps
+  // its JPEG).
+  int convert_to_bitmap(bool replace_existing = false);
   // Runs filter `id` (kFilter*) on the bitmap, the halftone with `halftone_type`; progress goes
   // to `progress` for 161, 162 and 163 only. A filter that cannot handle the picture leaves it
   // as it was. Marks the document modified. Nothing happens for a JPEG.
@@ -179,6 +194,8 @@ class CIMGDocument {
   // document ("OnClose - %s", string 130), titled with the image's file name.
   message_box_text save_question(bool italian) const;
   message_box_text close_question(bool italian) const;
+  // The question before a conversion replaces an existing bitmap file.
+  message_box_text replace_question(bool italian) const;
 
  private:
   std::unique_ptr<imaging::CImage> image_;
@@ -187,7 +204,12 @@ class CIMGDocument {
   bool modified_ = false;
 };
 
-// The label file of the image property window: AppPath/Language/IMGProperty_<Language>.dat.
+// The folder the "Salva come..." dialog starts in: "CurrentPath", or the current folder followed
+// by a separator when that is empty.
+std::string save_as_folder(const settings& config);
+
+// The label file of the image property window: AppPath/Language/IMGProperty_ITA.dat for the
+// Italian interface, else IMGProperty_ENG.dat.
 std::string image_property_file(const settings& config);
 std::vector<property_row> load_image_property_labels(const settings& config);
 

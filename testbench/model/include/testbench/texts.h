@@ -134,6 +134,8 @@ enum class txt : int {
   delete_images_close,
   delete_images_box1,
   delete_images_box2,
+  image_print_bitmap_menu,
+  image_replace_question,
 };
 
 // The text in the language; Italian when `italian` is true.
