@@ -155,6 +155,13 @@ TEST_F(ImageWindowTest, PictureShowsAtTrueSizeRightWayUpWithWhiteBeyondAndScroll
   ASSERT_NE(image, nullptr);
   QApplication::processEvents();
   CIMGView* view = image->view();
+  // Every drawing covers the visible area only, never the whole picture.
+  std::vector<QSize> drawn;
+  view->draw_area = [&drawn, original = view->draw_area](QPoint origin, QSize size) {
+    drawn.push_back(size);
+    return original(origin, size);
+  };
+  view->invalidate();
   EXPECT_EQ(view->picture_size(), QSize(900, 700));
   EXPECT_EQ(view->horizontalScrollBar()->maximum(), 900 - view->viewport()->width());
   EXPECT_EQ(view->verticalScrollBar()->maximum(), 700 - view->viewport()->height());
@@ -165,6 +172,8 @@ TEST_F(ImageWindowTest, PictureShowsAtTrueSizeRightWayUpWithWhiteBeyondAndScroll
   view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum());
   shown = view->rendered();
   EXPECT_EQ(shown.pixelColor(shown.width() - 1, shown.height() - 1), kPaint);
+  ASSERT_GE(drawn.size(), 2u) << "drawn again after scrolling";
+  for (const QSize& size : drawn) EXPECT_EQ(size, view->viewport()->size());
   EXPECT_EQ(frame().mdi()->activeSubWindow()->windowTitle(), QStringLiteral("wide.bmp[*]"));
   EXPECT_FALSE(frame().mdi()->activeSubWindow()->isWindowModified());
   EXPECT_EQ(config_.get_string(testbench::kSectionSettings, "CurrentExt"), "3");
