@@ -240,12 +240,16 @@ TEST(TestbenchOutput, EventTextsAndDumps) {
 
 TEST(TestbenchTexts, EveryTextHasBothLanguages) {
   const txt numbered[] = {txt::s134_confirm_disconnect, txt::s156_claim_retry, txt::s501_connect_error,
-                          txt::s711_connection_active, txt::s812_create_error_detail, txt::s814_needs_connection};
+                          txt::s711_connection_active, txt::s812_create_error_detail, txt::s814_needs_connection,
+                          txt::s130_save_before_close, txt::s131_confirm_save, txt::s133_confirm_convert,
+                          txt::s140_image_io_error, txt::s141_not_a_bitmap, txt::s143_image_format_error,
+                          txt::s148_image_load_error, txt::s151_compressed_bitmap, txt::s160_delete_image_error,
+                          txt::s600_guide_lines_unavailable, txt::s601_image_too_wide};
   for (txt id : numbered) {
     EXPECT_FALSE(text(id, true).empty()) << static_cast<int>(id);
     EXPECT_FALSE(text(id, false).empty()) << static_cast<int>(id);
   }
-  for (int id = static_cast<int>(txt::app_title); id <= static_cast<int>(txt::message_output_title); ++id) {
+  for (int id = static_cast<int>(txt::app_title); id <= static_cast<int>(txt::image_replace_question); ++id) {
     EXPECT_FALSE(text(static_cast<txt>(id), true).empty()) << id;
     EXPECT_FALSE(text(static_cast<txt>(id), false).empty()) << id;
   }

@@ -1,8 +1,14 @@
 // Writes pictures of the test environment, rendered offscreen against a virtual printer:
 //   testbench_screenshots OUTPUT_FOLDER
-// testbench-connected.png, testbench-script.png, testbench-debugger.png, testbench-output.png.
+// testbench-connected.png, testbench-script.png, testbench-debugger.png, testbench-output.png,
+// testbench-image-before.png and testbench-image-after.png (an image window with rulers and
+// guide lines before and after the Stucki halftone).
 #include <QAbstractButton>
 #include <QApplication>
+#include <QAction>
+#include <QDockWidget>
+#include <QLinearGradient>
+#include <QRadialGradient>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPainter>
@@ -12,6 +18,7 @@
 #include <fstream>
 
 #include "dialogs.h"
+#include "image_view.h"
 #include "main_frame.h"
 #include "monitor/sim.h"
 #include "platform/messages.h"
@@ -130,6 +137,57 @@ int main(int argc, char** argv) {
       ok = sub->grab().save(out + QStringLiteral("/testbench-output.png")) && ok;
     }
   }
+  // An image window: a colour picture wider than the printer's printable width, with rulers and
+  // guide lines, before and after the Stucki halftone.
+  {
+    QImage picture(760, 300, QImage::Format_RGB32);
+    QPainter painter(&picture);
+    QLinearGradient sky(0, 0, 760, 300);
+    sky.setColorAt(0, QColor(40, 110, 200));
+    sky.setColorAt(1, QColor(250, 200, 120));
+    painter.fillRect(picture.rect(), sky);
+    QRadialGradient sun(590, 110, 80);
+    sun.setColorAt(0, QColor(255, 250, 200));
+    sun.setColorAt(1, QColor(240, 120, 40));
+    painter.setBrush(sun);
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QPoint(590, 110), 80, 80);
+    painter.setBrush(QColor(30, 90, 50));
+    painter.drawPolygon(QPolygon({QPoint(0, 300), QPoint(180, 150), QPoint(330, 260), QPoint(470, 170),
+                                  QPoint(760, 300)}));
+    QFont title = painter.font();
+    title.setPixelSize(54);
+    title.setBold(true);
+    painter.setFont(title);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(20, 20, 500, 80), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KORVANE STORE"));
+    painter.end();
+    const QString image_path = QString::fromStdString(env.registry_dir().string() + "/store.bmp");
+    ok = picture.save(image_path, "BMP") && ok;
+    ok = frame.open_document(image_path) && ok;
+    if (testbench_view::CIMGFrame* image = frame.active_image()) {
+      // Room for the whole picture and the band beyond the printable width.
+      frame.property_dock()->hide();
+      frame.resize(1280, 760);
+      QApplication::processEvents();
+      frame.mdi()->activeSubWindow()->resize(frame.mdi()->width() - 10, 400);
+      frame.mdi()->activeSubWindow()->move(0, 0);
+      frame.image_action(testbench::image_command::rulers)->trigger();
+      frame.image_action(testbench::image_command::guide_lines)->trigger();
+      frame.image_action(testbench::image_command::properties)->trigger();
+      QApplication::processEvents();
+      ok = image->state().guide_lines() && ok;
+      ok = frame.grab().save(out + QStringLiteral("/testbench-image-before.png")) && ok;
+      frame.image_action(testbench::image_command::halftone_stucki)->trigger();
+      QApplication::processEvents();
+      ok = frame.grab().save(out + QStringLiteral("/testbench-image-after.png")) && ok;
+      // The halftone stays unsaved; the picture file is left as it was.
+      image->document().set_modified(false);
+    } else {
+      ok = false;
+    }
+  }
+
   frame.session().disconnect(false);
   if (!ok) {
     std::fprintf(stderr, "%s: a step failed or the pictures cannot be written to %s\n", argv[0], argv[1]);

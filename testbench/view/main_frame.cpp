@@ -34,6 +34,7 @@
 #include <sstream>
 
 #include "dialogs.h"
+#include "image_view.h"
 #include "platform/messages.h"
 #include "platform/replace_file.h"
 #include "script_view.h"
@@ -87,6 +88,7 @@ CMainFrame::CMainFrame(testbench::settings& config, QWidget* parent)
   build_menus();
   build_toolbars();
   build_status_bar();
+  build_image_commands();
   if (config_.get_string(kSectionSettings, "ShowToolOutput", "YES") == "YES") show_output();
 
   session_->create_control();
@@ -101,7 +103,13 @@ CMainFrame::CMainFrame(testbench::settings& config, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
-  // The session (and with it the control and its sink) goes before the windows it reports to.
+  // The session (and with it the control and its sink) goes before the windows it reports to;
+  // the image windows closing afterwards no longer ask for the commands' state.
+  image_actions_.clear();
+  disconnect(mdi_, nullptr, this, nullptr);
+  for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+    if (sub->widget() != nullptr) disconnect(sub->widget(), nullptr, this, nullptr);
+  }
   session_.reset();
 }
 
@@ -133,8 +141,20 @@ void CMainFrame::build_menus() {
   add(file, L(it, "&Nuovo documento", "&New document"), [this] { new_script(); }, QKeySequence(Qt::CTRL | Qt::Key_N));
   add(file, L(it, "Apri document&o...", "&Open document..."), [this] { open_dialog(); },
       QKeySequence(Qt::CTRL | Qt::Key_O));
-  add(file, L(it, "&Salva", "&Save"), [this] { save_script(false); }, QKeySequence(Qt::CTRL | Qt::Key_S));
-  add(file, L(it, "Salva con &nome...", "Save &as..."), [this] { save_script(true); });
+  add(file, L(it, "&Salva", "&Save"), [this] {
+    if (CIMGFrame* image = active_image()) {
+      save_image(*image, false);
+    } else {
+      save_script(false);
+    }
+  }, QKeySequence(Qt::CTRL | Qt::Key_S));
+  add(file, L(it, "Salva con &nome...", "Save &as..."), [this] {
+    if (CIMGFrame* image = active_image()) {
+      save_image(*image, true);
+    } else {
+      save_script(true);
+    }
+  });
   recent_menu_ = file->addMenu(L(it, "File recenti", "Recent files"));
   update_recent_menu();
   file->addSeparator();
@@ -315,8 +335,7 @@ void CMainFrame::build_toolbars() {
   put(toolbars_[2], QStyle::SP_MediaPlay, L(it, "Stampa documento", "Print document"));
   put(toolbars_[2], QStyle::SP_DialogApplyButton, L(it, "Verifica dati ", "Check data"));
   put(toolbars_[2], QStyle::SP_FileDialogDetailedView, L(it, "Informazioni sul device...", "Device information..."));
-  // The image toolbar receives the image windows' commands; the image documents add them.
-  toolbars_[3]->hide();
+  // The image toolbar receives the image windows' commands (build_image_commands).
 }
 
 void CMainFrame::build_status_bar() {
@@ -405,10 +424,12 @@ bool CMainFrame::open_document(const QString& path) {
   const QString extension = QFileInfo(path).suffix().toLower();
   if (extension != QStringLiteral("txt") && extension != QStringLiteral("oef")) {
     if (extension == QStringLiteral("bmp") || extension == QStringLiteral("jpg")) {
-      // Image documents are their own windows, not part of this build.
-      session_->output("(W) : " + L(italian(), "Documenti immagine non disponibili: ", "Image documents are not available: ")
-                                      .toStdString() + path.toStdString());
-      return false;
+      if (!open_image(path)) return false;
+      config_.set_string(kSectionSettings, "CurrentExt", extension == QStringLiteral("bmp") ? "3" : "4");
+      config_.set_string(kSectionSettings, "CurrentPath", QFileInfo(path).absolutePath().toStdString() + "/");
+      config_.add_recent_file(QFileInfo(path).absoluteFilePath().toStdString());
+      update_recent_menu();
+      return true;
     }
     message_box(this, italian(), Q(session_->text(txt::s154_unknown_file_type)), box_kind::notice, false);
     return false;
@@ -664,7 +685,8 @@ void CMainFrame::show_device_information() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  if (!session_->may_close()) {
+  // A filter still working on a picture ends first.
+  if (filtering_ || !session_->may_close()) {
     event->ignore();
     return;
   }
@@ -717,7 +739,10 @@ testbench::debug_command CMainFrame::debug_stop(int line, std::string& text, int
   if (view != nullptr) view->set_stop_line(line);
   QApplication::setOverrideCursor(Qt::ArrowCursor);
   if (on_debug_shown) QTimer::singleShot(0, this, [this] { on_debug_shown(); });
+  // "Cancella immagine..." waits while the debugger holds a run.
+  QTimer::singleShot(0, this, [this] { update_image_commands(); });
   const testbench::debug_command command = debug_->wait_for_command(line, text);
+  update_image_commands();
   QApplication::restoreOverrideCursor();
   if (view != nullptr) {
     caret_line = view->caret_line();
@@ -789,6 +814,7 @@ void CMainFrame::properties_changed() {
 
 void CMainFrame::connection_changed() {
   if (connection_ != nullptr) connection_->setText(QString::fromStdString(session_->connection_text()));
+  update_image_commands();
 }
 
 }  // namespace testbench_view

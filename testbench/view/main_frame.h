@@ -5,11 +5,14 @@
 
 #include <QMainWindow>
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "testbench/image_document.h"
 #include "testbench/session.h"
 #include "testbench/settings.h"
 
@@ -27,8 +30,10 @@ class QTreeWidget;
 
 namespace testbench_view {
 
+class CIMGFrame;
 class COutView;
 class CPRNView;
+class ImageProperties;
 class PosDebugWindow;
 
 class CMainFrame : public QMainWindow, public testbench::session_host {
@@ -51,8 +56,28 @@ class CMainFrame : public QMainWindow, public testbench::session_host {
   // The action whose text (without "&") is `text`, or null.
   QAction* action(const QString& text) const;
 
-  // Opens a file by its extension (txt, oef: a script window); false for another type.
+  // Opens a file by its extension (txt, oef: a script window; bmp, jpg: an image window);
+  // false for another type or a file that cannot be loaded.
   bool open_document(const QString& path);
+  // Opens a picture in an image window; a picture that cannot be loaded shows its message box
+  // and opens nothing.
+  bool open_image(const QString& path);
+  // The active image window, or null.
+  CIMGFrame* active_image() const;
+  // The menu and toolbar action of an image command.
+  QAction* image_action(testbench::image_command command) const;
+  // Runs an image command on the active image window, as its menu entry does.
+  void run_image_command(testbench::image_command command);
+  // Greys the image commands that are not available now and sets their check marks.
+  void update_image_commands();
+  QDockWidget* image_property_dock() const { return image_dock_; }
+  ImageProperties* image_properties() const { return image_properties_; }
+  // The halftone algorithm of image conversions (1 at start, or 4).
+  int halftone_type() const { return halftone_type_; }
+  // The bitmap alignment of the alignment buttons.
+  std::int32_t bitmap_alignment() const;
+  // Runs each time a filter's progress is shown (and once when it ends); for tools and tests.
+  std::function<void()> on_filter_progress;
   // A new, empty script window.
   CPRNView* new_script();
   // The active script window, or null.
@@ -106,6 +131,11 @@ class CMainFrame : public QMainWindow, public testbench::session_host {
   void show_help();
   void save_log();
   void show_device_information();
+  void build_image_commands();
+  void apply_filter(CIMGFrame& frame, int filter);
+  void save_image(CIMGFrame& frame, bool ask_path);
+  // After a change of an image window's picture: the window and the property window.
+  void image_changed(CIMGFrame& frame);
 
   testbench::settings& config_;
   std::unique_ptr<testbench::session> session_;
@@ -129,6 +159,12 @@ class CMainFrame : public QMainWindow, public testbench::session_host {
   QSocketNotifier* queue_notifier_ = nullptr;
   CPRNView* running_script_ = nullptr;
   bool filling_properties_ = false;
+  std::map<testbench::image_command, QAction*> image_actions_;
+  QDockWidget* image_dock_ = nullptr;
+  ImageProperties* image_properties_ = nullptr;
+  int halftone_type_ = testbench::kHalftoneDefault;
+  // True while a filter works on a picture off the user-interface thread.
+  bool filtering_ = false;
 };
 
 }  // namespace testbench_view
