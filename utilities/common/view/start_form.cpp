@@ -348,13 +348,17 @@ void StartForm::message_box(const std::string& text, box_icon icon) {
 }
 
 box_answer StartForm::ask(const std::string& text, box_buttons buttons, box_icon icon) {
-  const bool retry = buttons == box_buttons::retry_cancel;
-  QMessageBox box(qtIcon(icon), windowTitle(), q(text),
-                  retry ? QMessageBox::Retry | QMessageBox::Cancel : QMessageBox::Yes | QMessageBox::No,
-                  isVisible() ? this : nullptr);
-  const int chosen = box.exec();
-  if (retry) return chosen == QMessageBox::Retry ? box_answer::retry : box_answer::cancel;
-  return chosen == QMessageBox::Yes ? box_answer::yes : box_answer::no;
+  QMessageBox::StandardButtons shown = QMessageBox::Yes | QMessageBox::No;
+  if (buttons == box_buttons::retry_cancel) shown = QMessageBox::Retry | QMessageBox::Cancel;
+  if (buttons == box_buttons::ok_cancel) shown = QMessageBox::Ok | QMessageBox::Cancel;
+  QMessageBox box(qtIcon(icon), windowTitle(), q(text), shown, isVisible() ? this : nullptr);
+  switch (box.exec()) {
+    case QMessageBox::Retry: return box_answer::retry;
+    case QMessageBox::Yes: return box_answer::yes;
+    case QMessageBox::Ok: return box_answer::ok;
+    case QMessageBox::No: return box_answer::no;
+    default: return box_answer::cancel;
+  }
 }
 
 void StartForm::pump(int ms) {
