@@ -63,14 +63,21 @@ void show_message_box(QWidget* owner, const QString& title, const std::string& t
 
 box_answer ask_question(QWidget* owner, const QString& title, const std::string& text, box_buttons buttons,
                         box_icon icon) {
-  const bool retry = buttons == box_buttons::retry_cancel;
-  QMessageBox box(qtIcon(icon), title, ui_text(text),
-                  retry ? QMessageBox::Retry | QMessageBox::Cancel : QMessageBox::Yes | QMessageBox::No,
-                  visibleOwner(owner));
-  box.setEscapeButton(retry ? QMessageBox::Cancel : QMessageBox::No);
-  const int chosen = box.exec();
-  if (retry) return chosen == QMessageBox::Retry ? box_answer::retry : box_answer::cancel;
-  return chosen == QMessageBox::Yes ? box_answer::yes : box_answer::no;
+  QMessageBox::StandardButtons shown = QMessageBox::Yes | QMessageBox::No;
+  QMessageBox::StandardButton negative = QMessageBox::No;
+  if (buttons == box_buttons::retry_cancel) shown = QMessageBox::Retry | QMessageBox::Cancel;
+  if (buttons == box_buttons::ok_cancel) shown = QMessageBox::Ok | QMessageBox::Cancel;
+  if (buttons != box_buttons::yes_no) negative = QMessageBox::Cancel;
+  QMessageBox box(qtIcon(icon), title, ui_text(text), shown, visibleOwner(owner));
+  box.setEscapeButton(negative);
+  switch (box.exec()) {
+    case QMessageBox::Retry: return box_answer::retry;
+    case QMessageBox::Yes: return box_answer::yes;
+    case QMessageBox::Ok: return box_answer::ok;
+    case QMessageBox::No: return box_answer::no;
+    default: break;
+  }
+  return buttons == box_buttons::yes_no ? box_answer::no : box_answer::cancel;
 }
 
 void pump_events(int ms) {
