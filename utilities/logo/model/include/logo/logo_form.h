@@ -8,20 +8,24 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "logo/image_library.h"
+#include "logo/picture.h"
 #include "utilities/printer_link.h"
 #include "utilities/user_interface.h"
 
 namespace logo {
 
 // Entries the list holds at most.
-inline constexpr std::size_t kMaxLogoEntries = 200;
+inline constexpr std::size_t kMaxLogoEntries = kMaxLogos;
 
 // Text of the memory labels before the first refresh, and when a refresh failed.
 inline constexpr std::string_view kMemoryUnknown = "- - - -";
@@ -35,10 +39,9 @@ enum class storage_family {
 };
 storage_family storage_family_of(int id);
 
-// Colour mode codes of cmbColor's item data.
-inline constexpr int kModeTwoColours = 1;
-inline constexpr int kModeBlackWhite = 2;
-inline constexpr int kModeColour = 3;
+// Colour mode codes of cmbColor's item data (kModeBlackWhite is 2).
+inline constexpr int kModeTwoColours = kModeTwoColors;
+inline constexpr int kModeColour = kModeColor;
 
 // One entry's settings: cmbPaperWidth, cmbColor, chkFit, chkErrorDiffusion.
 struct entry_settings {
@@ -66,7 +69,7 @@ struct logo_entry {
 
 // A converted picture as the printer gets it: w x h dots, one raster plane per colour (rows top
 // to bottom, r = ceil(w / 8) bytes per row, leftmost dot in the most significant bit).
-struct logo_planes {
+struct printer_planes {
   int width = 0;
   int height = 0;
   std::vector<std::string> planes;  // plane "1" first; two for two colours, three for colour
@@ -78,8 +81,12 @@ struct logo_form_environment {
   std::string model;                 // ModelLookup's model, for the caption
   std::string title;                 // the application title
   std::filesystem::path app_path;    // the application folder: colour-table files lie there
-  // Monotonic time for the processing wait's 8 seconds; empty: the steady clock.
+  // Monotonic time for the processing and deletion waits; empty: the steady clock.
   std::function<std::chrono::steady_clock::time_point()> clock;
+  // The image library that converts pictures (may be null: conversions then fail).
+  image_library* library = nullptr;
+  // Converts one picture; empty: convert_logo through `library`.
+  std::function<conversion_result(const dib& source, const logo_settings& settings)> convert;
 };
 
 // The window's buttons that the model enables, shows or hides.
@@ -107,7 +114,10 @@ class logo_form_model {
   // The list, in order.
   const std::vector<logo_entry>& entries() const { return entries_; }
   // The converted picture of entry `i` as it would be sent (empty planes without preview).
-  logo_planes planes_of(std::size_t i) const;
+  printer_planes planes_of(std::size_t i) const;
+  // Entry `i`'s source picture and converted preview, or null (a stored logo has neither).
+  const dib* source_picture(std::size_t i) const;
+  const dib* preview_picture(std::size_t i) const;
 
   // Selection; every change updates the buttons.
   void set_selected(std::size_t i, bool selected);
@@ -150,24 +160,36 @@ class logo_form_model {
 
  private:
   struct picture_slot;
-  // Opens the channel for an operation with its error message; false when it failed.
-  bool open_channel(bool unload_on_error);
-  void close_channel();
+  // An operation's start (busy pointer, buttons off) and end; false when one already runs.
+  bool begin_operation();
+  void end_operation();
+  // Opens the channel for an operation; on failure shows the channel's last error and false.
+  bool open_channel();
+  // Closes the channel and shows "Ready...".
+  void finish(bool refresh_first);
   void update_buttons();
+  void status(const std::string& text);
+  void show_channel_error(const std::string& number_prefix);
   // Converts entry `i` with its settings (a failure leaves it without preview).
   void convert(std::size_t i);
-  // Runs the processing wait after a download; true when the printer answered.
+  // The printer planes of entry `i` (empty without preview or colour table).
+  std::vector<raster> rasters_of(std::size_t i) const;
+  // The processing wait after a download; true when the printer echoed its identification.
   bool processing_wait();
-  // Waits for the deletion's echo; true when the printer answered.
+  // The deletion wait after a deletion and GS I 1; true when the printer echoed.
   bool deletion_wait();
-  // The define command of entry `i` for the connected printer, or "" when it has no colour table.
-  std::string define_command(std::size_t i) const;
+  // Reads one byte with a 50 ms read time-out; the channel's result.
+  std::int32_t read_echo(std::string& byte);
+  // The free memory shown, refreshed when it is no number; nullopt when the download ends.
+  std::optional<long> free_memory_for_download();
   bool download_bit_images(const std::vector<std::size_t>& chosen);
   bool download_graphics(const std::vector<std::size_t>& chosen);
+  // Sends the stored-logo prints of `keys` (ESC ! 0, then "Logo " key LF and function 69 each).
+  bool print_stored_keys(const std::vector<std::string>& keys);
+  // Nine LF (161, 10) or GS V 66 15.
+  bool print_end();
   void remove_entry(std::size_t i);
-  std::string next_key() const;
   std::chrono::steady_clock::time_point now() const;
-  void status(const std::string& text);
 
   utilities::user_interface& ui_;
   utilities::printer_link& link_;
