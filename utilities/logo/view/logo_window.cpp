@@ -134,12 +134,16 @@ class ThumbFrame : public QFrame {
     state_->setText(qs(entry.state()));
     setToolTip(qs(entry.name()));
     selected_ = entry.selected;
-    QPalette pal = palette();
+    // The frame: the highlight colour behind a selected entry; a dark line around the entry shown.
     const QPalette app = QApplication::palette();
+    QPalette pal = palette();
     pal.setColor(QPalette::Window, selected_ ? app.color(QPalette::Highlight) : app.color(QPalette::Window));
-    pal.setColor(QPalette::WindowText, selected_ ? app.color(QPalette::HighlightedText) : app.color(QPalette::WindowText));
+    pal.setColor(QPalette::WindowText, current ? app.color(QPalette::Text) : app.color(QPalette::Mid));
     setPalette(pal);
-    setFrameShadow(current ? QFrame::Sunken : QFrame::Plain);
+    QPalette text = state_->palette();
+    text.setColor(QPalette::WindowText,
+                  selected_ ? app.color(QPalette::HighlightedText) : app.color(QPalette::WindowText));
+    state_->setPalette(text);
   }
   bool selected() const { return selected_; }
   QLabel* thumb() const { return picThumb_; }
@@ -426,7 +430,11 @@ void LogoForm::addLogos() {
   if (dialog.exec() != QDialog::Accepted) return;
   std::vector<std::filesystem::path> files;
   for (const QString& f : dialog.selectedFiles()) files.emplace_back(f.toStdString());
-  if (files.empty()) return;
+  addPictures(files);
+}
+
+void LogoForm::addPictures(const std::vector<std::filesystem::path>& files) {
+  if (files.empty() || running_ || model_->busy()) return;
   const std::size_t before = model_->entries().size();
   runOperation([this, &files] { model_->add_pictures(files); });
   // The first picture added becomes the current entry.

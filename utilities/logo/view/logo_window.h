@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -62,6 +63,8 @@ class LogoForm : public QMainWindow, public utilities::user_interface {
   std::optional<std::size_t> currentEntry() const { return current_; }
   // Makes entry `i` the current one: its tab, its pictures and its settings.
   void showEntry(std::size_t i);
+  // Adds picture files as cmdAddLogo does after its file dialog.
+  void addPictures(const std::vector<std::filesystem::path>& files);
   // Runs the start inquiry now (StartTimer's first tick); it runs by itself once the window shows.
   void startInquiry();
 
