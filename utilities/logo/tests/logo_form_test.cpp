@@ -101,6 +101,33 @@ std::string without_status_requests(const std::string& bytes) {
   return out;
 }
 
+// The dot (x, y) of a plane of rows ⌈w/8⌉ bytes wide, leftmost dot in the high bit.
+bool plane_dot(const std::string& plane, int w, int x, int y) {
+  const std::size_t at = static_cast<std::size_t>(y) * ((static_cast<std::size_t>(w) + 7) / 8) + static_cast<std::size_t>(x) / 8;
+  return (static_cast<unsigned char>(plane[at]) & (0x80 >> (x % 8))) != 0;
+}
+
+// The first row of the paper from which the picture's planes are printed at the left edge, dot
+// for dot (black plane "1" on the paper, plane "2" in red, when given), from row `from` on; -1
+// when nowhere.
+int printed_at(const vprinter::bitmap& paper, const vprinter::bitmap& red, const logo::printer_planes& sent,
+               int from = 0) {
+  for (int y0 = from; y0 + sent.height <= paper.height(); ++y0) {
+    bool same = true;
+    for (int y = 0; same && y < sent.height; ++y) {
+      for (int x = 0; same && x < sent.width + 8; ++x) {
+        const bool inside = x < sent.width;
+        same = paper.get(x, y0 + y) == (inside && plane_dot(sent.planes[0], sent.width, x, y));
+        if (same && sent.planes.size() > 1) {
+          same = red.get(x, y0 + y) == (inside && plane_dot(sent.planes[1], sent.width, x, y));
+        }
+      }
+    }
+    if (same) return y0;
+  }
+  return -1;
+}
+
 class LogoFormTest : public utilities_test::LinkTest {
  protected:
   // One window on one printer: its UI, link and model.
@@ -362,6 +389,85 @@ TEST_F(LogoFormTest, ProcessingWaitAsksOnlyAfterEightSeconds) {
             w->ui.statuses.end());
   EXPECT_EQ(w->ui.last_status(), "Ready...");
   EXPECT_FALSE(w->model->busy());
+}
+
+TEST_F(LogoFormTest, RoundTripThroughTheTwoColourPrinter) {
+  // Download in one window, list, print and delete in another, as after a new start.
+  const std::string uri = new_printer(46);
+  auto first = open_window(46);
+  ASSERT_TRUE(first->model->start_inquiry());
+  first->model->add_pictures({picture("two.bmp", 21, 10)});
+  first->model->set_settings(0, {560, logo::kModeTwoColours, false, false});
+  const logo::printer_planes sent = first->model->planes_of(0);
+  ASSERT_EQ(sent.planes.size(), 2u);
+  ASSERT_EQ(sent.width, 21);
+  // Both planes have dots: the black frame and the red diagonal.
+  ASSERT_NE(sent.planes[0].find_first_not_of('\0'), std::string::npos);
+  ASSERT_NE(sent.planes[1].find_first_not_of('\0'), std::string::npos);
+  first->model->select_all();
+  ASSERT_TRUE(first->model->download());
+  EXPECT_EQ(first->model->entries()[0].state(), "Logo(00)");
+  EXPECT_TRUE(first->ui.questions.empty());
+  EXPECT_TRUE(first->ui.messages.empty());
+  // Three bytes a row, ten rows, two planes.
+  EXPECT_EQ(first->model->memory_used_text(), "60");
+
+  auto second = open_window(46);
+  ASSERT_TRUE(second->model->start_inquiry());
+  ASSERT_EQ(second->model->entries().size(), 1u);
+  EXPECT_EQ(second->model->entries()[0].state(), "Logo(00)");
+  EXPECT_EQ(second->model->memory_used_text(), "60");
+  EXPECT_FALSE(second->model->buttons().print);  // only stored entries are selected
+  second->model->select_all();
+  std::size_t mark = printer(uri).capture().size();
+  ASSERT_TRUE(second->model->print());
+  EXPECT_EQ(hex(received_since(uri, mark)), hex(logo::commands::default_print_mode() + "Logo 00\n" +
+                                                 logo::commands::print_stored("00") +
+                                                 logo::commands::feed_and_cut()));
+  const int stored_at = printed_at(printer(uri).paper(), printer(uri).red_paper(), sent);
+  EXPECT_GE(stored_at, 24);  // below the line "Logo 00"
+
+  // A new entry prints through the print buffer, both planes, at the top of the next receipt.
+  first->model->add_pictures({picture("again.bmp", 21, 10)});
+  first->model->set_settings(1, {560, logo::kModeTwoColours, false, false});
+  first->model->select_none();
+  first->model->set_selected(1, true);
+  const int paper_before = printer(uri).paper().height();
+  ASSERT_TRUE(first->model->print());
+  const vprinter::bitmap paper = printer(uri).paper();
+  EXPECT_GE(printed_at(paper, printer(uri).red_paper(), sent, paper_before), paper_before);
+
+  second->ui.answers = {box_answer::yes};
+  ASSERT_TRUE(second->model->delete_selected());
+  EXPECT_TRUE(second->model->entries().empty());
+  EXPECT_TRUE(printer(uri).state().graphics_keys.empty());
+  EXPECT_EQ(second->model->memory_used_text(), "0");
+  auto third = open_window(46);
+  ASSERT_TRUE(third->model->start_inquiry());
+  EXPECT_TRUE(third->model->entries().empty());
+}
+
+TEST_F(LogoFormTest, BitImagesAreDefinedAllTogetherColumnByColumn) {
+  const std::string uri = new_printer(32);
+  auto w = open_window(32);
+  ASSERT_TRUE(w->model->start_inquiry());
+  EXPECT_TRUE(w->model->buttons().print_all);
+  w->model->add_pictures({picture("a.bmp", 12, 9), picture("b.bmp", 8, 8), picture("c.bmp", 8, 8)});
+  w->model->set_selected(0, true);
+  w->model->set_selected(2, true);
+  const std::size_t mark = printer(uri).capture().size();
+  ASSERT_TRUE(w->model->download());
+  // Dots are the exactly black pixels: the frames; the red diagonal is left out.
+  std::vector<logo::raster> images;
+  for (const std::size_t i : {0u, 2u}) images.push_back(logo::black_dots(*w->model->preview_picture(i)));
+  EXPECT_EQ(hex(received_since(uri, mark)),
+            hex(logo::commands::define_bit_images(images) + logo::commands::processing_echo()));
+  EXPECT_EQ(printer(uri).state().stored_images, 2);
+  EXPECT_NE(std::find(w->ui.statuses.begin(), w->ui.statuses.end(), "Downloading c.bmp as logo2..."),
+            w->ui.statuses.end());
+  // They stay new: the printer numbers them, it has no keys.
+  EXPECT_EQ(w->model->entries()[0].state(), "New(00)");
+  EXPECT_EQ(w->ui.last_status(), "Ready...");
 }
 
 }  // namespace
