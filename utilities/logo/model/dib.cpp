@@ -215,55 +215,51 @@ dib stretch_halftone(const dib& source, int width, int height) {
   dib out = dib::make_24bpp(width, height);
   const int sw = source.width();
   const int sh = source.height();
-  // The source span [i s / t, (i + 1) s / t) of each target index, as weights over source indexes.
+  // Target index i covers source span [i s / t, (i + 1) s / t). Scaled by t, every bound is an
+  // integer, so each source index's share is an exact integer weight and the weights of one
+  // target index sum to s: the averages round exactly.
   struct share {
     int index;
-    double weight;
+    std::uint64_t weight;
   };
   auto shares = [](int s, int t) {
     std::vector<std::vector<share>> all(static_cast<std::size_t>(t));
-    const double scale = static_cast<double>(s) / t;
     for (int i = 0; i < t; ++i) {
-      const double from = i * scale;
-      const double to = (i + 1) * scale;
-      double total = 0;
-      for (int j = static_cast<int>(from); j < s && j < to; ++j) {
-        const double w = std::min<double>(to, j + 1) - std::max<double>(from, j);
-        if (w <= 0) continue;
-        all[static_cast<std::size_t>(i)].push_back({j, w});
-        total += w;
+      const std::int64_t from = static_cast<std::int64_t>(i) * s;
+      const std::int64_t to = from + s;
+      for (std::int64_t j = from / t; j < s && j * t < to; ++j) {
+        const std::int64_t overlap = std::min(to, (j + 1) * t) - std::max(from, j * t);
+        if (overlap > 0) all[static_cast<std::size_t>(i)].push_back({static_cast<int>(j), static_cast<std::uint64_t>(overlap)});
       }
-      for (share& part : all[static_cast<std::size_t>(i)]) part.weight /= total;
     }
     return all;
   };
   const auto columns = shares(sw, width);
   const auto rows = shares(sh, height);
-  // Horizontal pass into one row of sums per source row, then the vertical pass per target row.
-  std::vector<double> across(static_cast<std::size_t>(sh) * static_cast<std::size_t>(width) * 3);
+  // Horizontal pass into one row of weighted sums per source row, then the vertical pass.
+  std::vector<std::uint64_t> across(static_cast<std::size_t>(sh) * static_cast<std::size_t>(width) * 3);
   for (int y = 0; y < sh; ++y) {
     for (int x = 0; x < width; ++x) {
-      double c[3] = {0, 0, 0};
+      std::uint64_t* to = &across[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
       for (const share& part : columns[static_cast<std::size_t>(x)]) {
         const rgb p = source.pixel(part.index, y);
-        c[0] += p.r * part.weight;
-        c[1] += p.g * part.weight;
-        c[2] += p.b * part.weight;
+        to[0] += p.r * part.weight;
+        to[1] += p.g * part.weight;
+        to[2] += p.b * part.weight;
       }
-      double* to = &across[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
-      std::copy(c, c + 3, to);
     }
   }
-  auto clamp8 = [](double v) { return static_cast<std::uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); };
+  const std::uint64_t total = static_cast<std::uint64_t>(sw) * static_cast<std::uint64_t>(sh);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      double c[3] = {0, 0, 0};
+      std::uint64_t c[3] = {0, 0, 0};
       for (const share& part : rows[static_cast<std::size_t>(y)]) {
-        const double* from =
+        const std::uint64_t* from =
             &across[(static_cast<std::size_t>(part.index) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3];
         for (int i = 0; i < 3; ++i) c[i] += from[i] * part.weight;
       }
-      out.set_pixel(x, y, {clamp8(c[0]), clamp8(c[1]), clamp8(c[2])});
+      auto average = [total](std::uint64_t sum) { return static_cast<std::uint8_t>((sum + total / 2) / total); };
+      out.set_pixel(x, y, {average(c[0]), average(c[1]), average(c[2])});
     }
   }
   return out;
