@@ -63,6 +63,17 @@ std::string script_bytes(std::string_view data) {
   return out + ">";
 }
 
+// The keys of a key-code list: the data of its blocks, each ended by NUL, two characters a key.
+std::vector<std::string> stored_keys(const std::string& blocks) {
+  std::string list;
+  for (const char c : blocks) {
+    if (c != '\0') list += c;
+  }
+  std::vector<std::string> keys;
+  for (std::size_t k = 0; k + 2 <= list.size(); k += 2) keys.push_back(list.substr(k, 2));
+  return keys;
+}
+
 std::string plane_text(const raster& r) {
   return std::string(reinterpret_cast<const char*>(r.bytes.data()), r.bytes.size());
 }
@@ -271,8 +282,8 @@ bool logo_form_model::open_channel() {
   return false;
 }
 
-void logo_form_model::finish(bool refresh_first) {
-  if (refresh_first) {
+void logo_form_model::finish(bool completed) {
+  if (completed) {
     status("Updating...");
     refresh_memory();
     update_buttons();
@@ -316,12 +327,11 @@ bool logo_form_model::start_inquiry() {
   }
   if (id != 10) {
     refresh_memory();
-    if (const std::optional<std::string> keys = link_.send_and_read(commands::key_list(), false)) {
-      const std::string list = keys->substr(0, keys->find('\0'));
-      for (std::size_t k = 0; k + 2 <= list.size(); k += 2) {
+    if (const std::optional<std::string> list = link_.send_and_read(commands::key_list(), false)) {
+      for (const std::string& key : stored_keys(*list)) {
         if (entries_.size() >= kMaxLogoEntries) break;
         logo_entry e;
-        e.key = list.substr(k, 2);
+        e.key = key;
         e.stored = true;
         entries_.push_back(std::move(e));
         pictures_.push_back(std::make_unique<picture_slot>());
@@ -378,25 +388,16 @@ bool logo_form_model::processing_wait() {
     if (rc == kResultDone) break;
     if (rc != kResultBusy && rc != kResultTimeout) {
       show_channel_error("Raised error ");
-      link_.close();
       return false;
     }
     const std::string reason =
         rc == kResultBusy ? "Error sending data: printer busy." : "Timeout sending data: printer offline?";
-    if (ui_.ask(reason, box_buttons::retry_cancel, box_icon::information) != box_answer::retry) {
-      link_.close();
-      status("Ready...");
-      return false;
-    }
+    if (ui_.ask(reason, box_buttons::retry_cancel, box_icon::information) != box_answer::retry) return false;
   }
   // The echo: the identification byte once everything before it is processed.
   const auto start = now();
   for (;;) {
-    if (ui_.end_requested()) {
-      link_.close();
-      status("Ready...");
-      return false;
-    }
+    if (ui_.end_requested()) return false;
     std::string byte;
     const std::int32_t rc = read_echo(byte);
     if (rc == kResultDone) {
@@ -408,14 +409,11 @@ bool logo_form_model::processing_wait() {
     }
     if (rc != kResultTimeout) {
       show_channel_error("Raised error ");
-      link_.close();
       return false;
     }
     if (now() - start >= kProcessingPatience &&
         ui_.ask("Timeout waiting for graphics data to be processed...", box_buttons::retry_cancel,
                 box_icon::information) != box_answer::retry) {
-      link_.close();
-      status("Ready...");
       return false;
     }
     ui_.pump(0);
@@ -477,7 +475,7 @@ std::optional<long> logo_form_model::free_memory_for_download() {
   return free;
 }
 
-bool logo_form_model::download_bit_images(const std::vector<std::size_t>& chosen) {
+bool logo_form_model::download_bit_images(const std::vector<std::size_t>& chosen, bool& all) {
   // Every image is defined again together; the numbers follow the list order. Entries without
   // a preview cannot be sent.
   std::vector<raster> images;
@@ -488,7 +486,8 @@ bool logo_form_model::download_bit_images(const std::vector<std::size_t>& chosen
     images.push_back(std::move(planes[0]));
     sent.push_back(i);
   }
-  if (images.empty()) return false;
+  all = sent.size() == chosen.size();
+  if (images.empty()) return true;
   if (link_.write_all(commands::bit_images_start(static_cast<int>(images.size()))) != kResultDone) return false;
   for (std::size_t n = 0; n < images.size(); ++n) {
     status("Downloading " + entries_[sent[n]].name() + " as logo" + std::to_string(n + 1) + "...");
@@ -499,11 +498,10 @@ bool logo_form_model::download_bit_images(const std::vector<std::size_t>& chosen
       if (link_.write_all(std::string_view(columns).substr(at, column_bytes)) != kResultDone) return false;
     }
   }
-  return processing_wait() && sent.size() == chosen.size();
+  return processing_wait();
 }
 
-bool logo_form_model::download_graphics(const std::vector<std::size_t>& chosen) {
-  bool all = true;
+bool logo_form_model::download_graphics(const std::vector<std::size_t>& chosen, bool& all) {
   for (const std::size_t i : chosen) {
     logo_entry& e = entries_[i];
     status("Sending Logo(" + e.key + ") graphics data...");
@@ -541,7 +539,7 @@ bool logo_form_model::download_graphics(const std::vector<std::size_t>& chosen) 
     // The free amount shown must follow what was stored, for the next entry's check.
     refresh_memory();
   }
-  return all;
+  return true;
 }
 
 bool logo_form_model::download() {
@@ -557,15 +555,17 @@ bool logo_form_model::download() {
     return false;
   }
   status("Printer ready...");
-  bool ok = false;
+  bool all = true;
+  bool completed = false;
   if (family() == storage_family::nv_bit_image) {
-    ok = download_bit_images(chosen);
+    completed = download_bit_images(chosen, all);
   } else if (family() == storage_family::nv_graphics) {
-    ok = download_graphics(chosen);
+    completed = download_graphics(chosen, all);
   }
-  finish(true);
+  // An operation that ended early closes the channel without the memory refresh.
+  finish(completed);
   end_operation();
-  return ok;
+  return completed && all;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -644,10 +644,7 @@ bool logo_form_model::print_all() {
     script += script_bytes(env_.id == 32 ? commands::feed_and_cut() : std::string(9, '\n'));
     ok = link_.SendScript(false, script) == 0;
   } else if (const std::optional<std::string> answer = link_.send_and_read(commands::key_list(), false)) {
-    const std::string list = answer->substr(0, answer->find('\0'));
-    std::vector<std::string> keys;
-    for (std::size_t k = 0; k + 2 <= list.size(); k += 2) keys.push_back(list.substr(k, 2));
-    ok = print_stored_keys(keys) && print_end();
+    ok = print_stored_keys(stored_keys(*answer)) && print_end();
   }
   link_.close();
   status("Ready...");
@@ -692,7 +689,7 @@ bool logo_form_model::delete_selected() {
     gone.push_back(i);
   }
   for (auto it = gone.rbegin(); it != gone.rend(); ++it) remove_entry(*it);
-  finish(true);
+  finish(ok);
   end_operation();
   return ok;
 }
@@ -726,7 +723,7 @@ bool logo_form_model::delete_all() {
       if (entries_[i].stored) remove_entry(i);
     }
   }
-  finish(true);
+  finish(ok);
   end_operation();
   return ok;
 }

@@ -165,8 +165,9 @@ class logo_form_model {
   void end_operation();
   // Opens the channel for an operation; on failure shows the channel's last error and false.
   bool open_channel();
-  // Closes the channel and shows "Ready...".
-  void finish(bool refresh_first);
+  // Closes the channel and shows "Ready..."; after a completed operation first "Updating..." and
+  // the memory refresh.
+  void finish(bool completed);
   void update_buttons();
   void status(const std::string& text);
   void show_channel_error(const std::string& number_prefix);
@@ -182,8 +183,10 @@ class logo_form_model {
   std::int32_t read_echo(std::string& byte);
   // The free memory shown, refreshed when it is no number; nullopt when the download ends.
   std::optional<long> free_memory_for_download();
-  bool download_bit_images(const std::vector<std::size_t>& chosen);
-  bool download_graphics(const std::vector<std::size_t>& chosen);
+  // Send the chosen entries; false when the download ended early, `all` false when an entry was
+  // left out.
+  bool download_bit_images(const std::vector<std::size_t>& chosen, bool& all);
+  bool download_graphics(const std::vector<std::size_t>& chosen, bool& all);
   // Sends the stored-logo prints of `keys` (ESC ! 0, then "Logo " key LF and function 69 each).
   bool print_stored_keys(const std::vector<std::string>& keys);
   // Nine LF (161, 10) or GS V 66 15.
