@@ -21,14 +21,17 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <deque>
 #include <functional>
 
 #include <gtest/gtest.h>
 
+#include "fake_servers.h"
 #include "link_fixture.h"
 #include "logo/image_library.h"
+#include "start_form.h"
 
 namespace logo_view_test {
 namespace {
@@ -397,6 +400,53 @@ TEST_F(LogoFormTest, SettingsControlsConvertTheCurrentEntryAgain) {
   EXPECT_TRUE(red);
   EXPECT_EQ(form->model().planes_of(0).planes.size(), 2u);
   EXPECT_TRUE(answers.seen().size() == 1u) << answers.seen().back().toStdString();  // only the file dialog
+}
+
+TEST_F(LogoFormTest, BrowserOfTheLogoProgramOpensTheWindow) {
+  ModalAnswerer answers;
+  set_port("COM1", fresh_sim("browser", "?id=46"), "VX40", "Counter");
+  utilities_view::register_utility_window(utilities::window_kind::logo, &LogoForm::open);
+  utilities_test::fake_network net;
+  net.servers["till1"] = utilities_test::server_kind::reachable;
+  utilities::browser_environment env;
+  env.exe_name = "Logo";
+  env.title = "Logo";
+  env.app_path = LOGO_PROGRAM_DIR;
+  env.computer_name = "till1";
+  env.domain = "STORE";
+  utilities_view::StartForm browser([&net] { return std::make_unique<utilities_test::fake_creator>(net); }, env);
+  browser.show();
+  browser.load();
+  auto* tree = browser.findChild<QTreeWidget*>(QStringLiteral("tvwServerCollection"));
+  ASSERT_NE(tree, nullptr);
+  ASSERT_EQ(tree->topLevelItemCount(), 1);
+  tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+  tree->setFocus();
+  QTest::keyClick(tree, Qt::Key_Return);
+  settle();
+
+  auto* form = browser.findChild<LogoForm*>(QStringLiteral("LogoForm"));
+  ASSERT_NE(form, nullptr);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_FALSE(browser.isVisible());
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Logo VX40"));
+  // The window's own inquiry ran on the browser's channel: the memory is known.
+  bool number = false;
+  label(*form, "lblMemFree").toInt(&number);
+  EXPECT_TRUE(number) << label(*form, "lblMemFree").toStdString();
+  EXPECT_EQ(label(*form, "ProgramStatus"), QStringLiteral("Ready..."));
+  // The image library beside the program converts the pictures.
+  form->addPictures({picture(QStringLiteral("browser.bmp")).toStdString()});
+  ASSERT_EQ(form->model().entries().size(), 1u);
+  EXPECT_NE(form->model().preview_picture(0), nullptr);
+  EXPECT_TRUE(answers.seen().empty()) << answers.seen().front().toStdString();
+
+  // Close gives the browser back.
+  button(*form, "cmdExit")->click();
+  settle();
+  EXPECT_EQ(browser.findChild<LogoForm*>(QStringLiteral("LogoForm")), nullptr);
+  EXPECT_TRUE(browser.isVisible());
+  utilities_view::clear_utility_windows();
 }
 
 }  // namespace
