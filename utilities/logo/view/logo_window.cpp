@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "dialogs.h"
 #include "logo/image_library.h"
@@ -61,8 +62,10 @@ QImage toImage(const logo::dib& picture) {
 // `image` fitted into `box`, keeping its proportions; never enlarged by more than `max_zoom`.
 QPixmap fitted(const QImage& image, QSize box, double max_zoom) {
   if (image.isNull() || box.width() <= 0 || box.height() <= 0) return {};
-  const double zoom = std::min({static_cast<double>(box.width()) / image.width(),
-                                static_cast<double>(box.height()) / image.height(), max_zoom});
+  double zoom = std::min({static_cast<double>(box.width()) / image.width(),
+                          static_cast<double>(box.height()) / image.height(), max_zoom});
+  // Enlarged by whole steps, every dot of the picture takes the same number of screen pixels.
+  if (zoom >= 1.0) zoom = std::floor(zoom);
   const QSize size(std::max(1, static_cast<int>(image.width() * zoom)),
                    std::max(1, static_cast<int>(image.height() * zoom)));
   // Reduced pictures are smoothed (the halftone stretching); enlarged ones keep their dots sharp.

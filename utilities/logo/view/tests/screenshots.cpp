@@ -1,17 +1,21 @@
-// Writes a picture of LogoForm on the two-colour virtual printer (identification 46) with three
-// logos: two stored in the printer (one of them in black and red) and one new, rendered offscreen
-// in a temporary registry:
-//   logo_screenshots IMAGES_FOLDER OUTPUT.png
+// Writes pictures of LogoForm on the two-colour virtual printer (identification 46) with three
+// logos: two stored in the printer (one of them in black and red) and one new, converted into
+// black and red with error diffusion, rendered offscreen in a temporary registry:
+// logo-window.png (the new logo's tab) and logo-window-all.png
+// (the tab "All logos"):
+//   logo_screenshots IMAGES_FOLDER OUTPUT_FOLDER
 // IMAGES_FOLDER holds cafe-logo.bmp, cafe-logo-2c.bmp and coffee-bean.bmp (examples/images).
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScrollArea>
+#include <QTabBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -43,7 +47,7 @@ platform::com_ptr<platform::dispatch> channel_of(const std::string& port) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s IMAGES_FOLDER OUTPUT.png\n", argv[0]);
+    std::fprintf(stderr, "usage: %s IMAGES_FOLDER OUTPUT_FOLDER\n", argv[0]);
     return 2;
   }
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -118,11 +122,19 @@ int main(int argc, char** argv) {
   form.findChild<QPushButton*>(QStringLiteral("cmdDwldLogo"))->click();
   form.findChild<QPushButton*>(QStringLiteral("cmdSelectNone"))->click();
   click_thumb(2);
-  form.showEntry(1);
+  // The new one shown: a brown picture turned into black and red dots with error diffusion.
+  form.showEntry(2);
+  colours->setCurrentIndex(colours->findText(QStringLiteral("Two colors")));
+  form.findChild<QCheckBox*>(QStringLiteral("chkErrorDiffusion"))->setChecked(true);
   QApplication::processEvents();
 
-  if (!form.grab().save(QString::fromLocal8Bit(argv[2]))) {
-    std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[2]);
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  bool saved = form.grab().save(out + QStringLiteral("/logo-window.png"));
+  form.findChild<QTabBar*>(QStringLiteral("TabStrip"))->setCurrentIndex(0);
+  QApplication::processEvents();
+  saved = form.grab().save(out + QStringLiteral("/logo-window-all.png")) && saved;
+  if (!saved) {
+    std::fprintf(stderr, "%s: cannot write the pictures to %s\n", argv[0], argv[2]);
     return 1;
   }
   return message ? 1 : 0;
