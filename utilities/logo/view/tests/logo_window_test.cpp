@@ -97,7 +97,7 @@ class ModalAnswerer {
   std::vector<QString> seen_;
 };
 
-class LogoFormTest : public utilities_test::LinkTest {
+class LogoWindowTest : public utilities_test::LinkTest {
  protected:
   void SetUp() override {
     LinkTest::SetUp();
@@ -171,7 +171,7 @@ class LogoFormTest : public utilities_test::LinkTest {
   std::unique_ptr<logo::image_library> library_;
 };
 
-TEST_F(LogoFormTest, ShowsEveryCaption) {
+TEST_F(LogoWindowTest, ShowsEveryCaption) {
   auto form = open(46, /*start=*/false);
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Logo VX40"));
   const std::pair<const char*, const char*> buttons[] = {
@@ -215,21 +215,42 @@ TEST_F(LogoFormTest, ShowsEveryCaption) {
   EXPECT_EQ(c, (QStringList{"Black & white", "Two colors"}));
 }
 
-TEST_F(LogoFormTest, StartInquiryShowsTheMemoryAndReady) {
-  ModalAnswerer answers;
-  auto form = open(46);
-  EXPECT_TRUE(answers.seen().empty()) << answers.seen().front().toStdString();
-  bool number = false;
-  const int free = label(*form, "lblMemFree").toInt(&number);
-  EXPECT_TRUE(number) << label(*form, "lblMemFree").toStdString();
-  EXPECT_GT(free, 0);
-  EXPECT_EQ(label(*form, "lblMemUsed"), QStringLiteral("0"));
-  EXPECT_EQ(label(*form, "ProgramStatus"), QStringLiteral("Ready..."));
-  EXPECT_TRUE(button(*form, "cmdPrintMemLogos")->isEnabled());
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the hourglass is gone
+TEST_F(LogoWindowTest, StartInquiryShowsTheMemoryAndTheButtonsOfThePrinter) {
+  // The virtual printer answers GS I 2 with bit 2 clear: printers that ask it lose "Print logo".
+  const struct {
+    int id;
+    bool memory;       // the memory labels show numbers
+    bool print_shown;  // cmdPrintLogo
+    bool print_all;    // cmdPrintMemLogos enabled
+    const char* status;
+  } cases[] = {
+      {46, true, true, true, "Ready..."},
+      {161, true, false, false, "Ready..."},
+      {32, false, true, true, "Printer ready..."},  // nothing to ask a printer without logo memory
+      {10, false, false, false, "Ready..."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    ModalAnswerer answers;
+    auto form = open(c.id);
+    EXPECT_TRUE(answers.seen().empty()) << answers.seen().front().toStdString();
+    if (c.memory) {
+      bool number = false;
+      const int free = label(*form, "lblMemFree").toInt(&number);
+      EXPECT_TRUE(number) << label(*form, "lblMemFree").toStdString();
+      EXPECT_GT(free, 0);
+      EXPECT_EQ(label(*form, "lblMemUsed"), QStringLiteral("0"));
+    } else {
+      EXPECT_EQ(label(*form, "lblMemFree"), QStringLiteral("- - - -"));
+    }
+    EXPECT_EQ(label(*form, "ProgramStatus"), QString::fromLatin1(c.status));
+    EXPECT_EQ(button(*form, "cmdPrintLogo")->isVisible(), c.print_shown);
+    EXPECT_EQ(button(*form, "cmdPrintMemLogos")->isEnabled(), c.print_all);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the hourglass is gone
+  }
 }
 
-TEST_F(LogoFormTest, AddedPictureShowsThumbnailTabAndPictures) {
+TEST_F(LogoWindowTest, AddedPictureShowsThumbnailTabAndPictures) {
   ModalAnswerer answers;
   auto form = open(46);
   picture(QStringLiteral("one.bmp"));
@@ -264,7 +285,7 @@ TEST_F(LogoFormTest, AddedPictureShowsThumbnailTabAndPictures) {
   EXPECT_TRUE(form->findChild<QLabel*>(QStringLiteral("picPreview"))->isVisible());
 }
 
-TEST_F(LogoFormTest, ButtonsFollowTheSelection) {
+TEST_F(LogoWindowTest, ButtonsFollowTheSelection) {
   ModalAnswerer answers;
   auto form = open(46);
   picture(QStringLiteral("a.bmp"));
@@ -308,7 +329,7 @@ TEST_F(LogoFormTest, ButtonsFollowTheSelection) {
   EXPECT_TRUE(button(*form, "cmdPrintLogo")->isEnabled());
 }
 
-TEST_F(LogoFormTest, ModelMessagesAndQuestionsAreAnsweredInDialogs) {
+TEST_F(LogoWindowTest, ModelMessagesAndQuestionsAreAnsweredInDialogs) {
   ModalAnswerer answers;
   auto form = open(46);
   picture(QStringLiteral("keep.bmp"));
@@ -347,7 +368,49 @@ TEST_F(LogoFormTest, ModelMessagesAndQuestionsAreAnsweredInDialogs) {
   EXPECT_EQ(form->currentEntry(), std::nullopt);
 }
 
-TEST_F(LogoFormTest, ClosingDuringAnOperationWaitsForItsEnd) {
+TEST_F(LogoWindowTest, QuestionsOfferTheButtonsAskedForAndReturnTheOneChosen) {
+  auto form = open(46, /*start=*/false);
+  form->show();
+  using utilities::box_answer;
+  using utilities::box_buttons;
+  const struct {
+    box_buttons buttons;
+    QMessageBox::StandardButtons shown;
+    QMessageBox::StandardButton press;  // NoButton: the box is closed (Escape)
+    box_answer answer;
+  } cases[] = {
+      {box_buttons::retry_cancel, QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Retry, box_answer::retry},
+      {box_buttons::retry_cancel, QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Cancel, box_answer::cancel},
+      {box_buttons::retry_cancel, QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::NoButton, box_answer::cancel},
+      {box_buttons::yes_no, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, box_answer::yes},
+      {box_buttons::yes_no, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton, box_answer::no},
+      {box_buttons::ok_cancel, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok, box_answer::ok},
+      {box_buttons::ok_cancel, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton, box_answer::cancel},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.buttons) * 100 + static_cast<int>(c.press));
+    ModalAnswerer answers;
+    QMessageBox::StandardButtons shown;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    answers.then([&](QDialog& d) {
+      auto& box = static_cast<QMessageBox&>(d);
+      shown = box.standardButtons();
+      icon = box.icon();
+      if (c.press == QMessageBox::NoButton) {
+        QTest::keyClick(&box, Qt::Key_Escape);
+      } else {
+        box.button(c.press)->click();
+      }
+    });
+    EXPECT_EQ(form->ask("Retry?\rAgain", c.buttons, utilities::box_icon::question), c.answer);
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_EQ(icon, QMessageBox::Question);
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(answers.seen()[0], QStringLiteral("Retry?\nAgain"));  // CR ends a line
+  }
+}
+
+TEST_F(LogoWindowTest, ClosingDuringAnOperationWaitsForItsEnd) {
   ModalAnswerer answers;
   auto form = open(46);
   bool closed = false;
@@ -369,7 +432,7 @@ TEST_F(LogoFormTest, ClosingDuringAnOperationWaitsForItsEnd) {
   EXPECT_FALSE(closed);
 }
 
-TEST_F(LogoFormTest, SettingsControlsConvertTheCurrentEntryAgain) {
+TEST_F(LogoWindowTest, SettingsControlsConvertTheCurrentEntryAgain) {
   ModalAnswerer answers;
   auto form = open(46);
   picture(QStringLiteral("colours.bmp"));
@@ -402,7 +465,7 @@ TEST_F(LogoFormTest, SettingsControlsConvertTheCurrentEntryAgain) {
   EXPECT_TRUE(answers.seen().size() == 1u) << answers.seen().back().toStdString();  // only the file dialog
 }
 
-TEST_F(LogoFormTest, BrowserOfTheLogoProgramOpensTheWindow) {
+TEST_F(LogoWindowTest, BrowserOfTheLogoProgramOpensTheWindow) {
   ModalAnswerer answers;
   set_port("COM1", fresh_sim("browser", "?id=46"), "VX40", "Counter");
   utilities_view::register_utility_window(utilities::window_kind::logo, &LogoForm::open);
