@@ -1,7 +1,5 @@
 // The printer commands of logos: GS ( L and GS 8 L for the NV graphics family, FS q / FS p and
 // GS v 0 for the bit-image family, and the few commands around them.
-#include <stdexcept>
-
 #include "logo/picture.h"
 
 namespace logo::commands {
