@@ -526,6 +526,15 @@ TEST_F(LogoFormTest, BitImagesAreDefinedAllTogetherColumnByColumn) {
   // They stay new: the printer numbers them, it has no keys.
   EXPECT_EQ(w->model->entries()[0].state(), "New(00)");
   EXPECT_EQ(w->ui.last_status(), "Ready...");
+
+  // Printing a new entry sends the picture itself (GS v 0), then the cut.
+  w->model->select_none();
+  w->model->set_selected(1, true);
+  const std::size_t before_print = printer(uri).capture().size();
+  ASSERT_TRUE(w->model->print());
+  EXPECT_EQ(hex(received_since(uri, before_print)),
+            hex(logo::commands::print_raster(logo::black_dots(*w->model->preview_picture(1))) +
+                logo::commands::feed_and_cut()));
 }
 
 }  // namespace
