@@ -1,6 +1,7 @@
 // posutil logo against sim printers in the test's registry, through the real monitor library and
 // the real image library with its colour tables.
 #include <dlfcn.h>
+#include <png.h>
 
 #include <fstream>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include "monitor/sim.h"
 #include "platform/com.h"
 #include "platform/registry.h"
+#include "platform/testing/scoped_process.h"
 #include "platform/testing/temp_dir.h"
 #include "posutil.h"
 
@@ -88,6 +90,15 @@ class PosutilLogoTest : public ::testing::Test {
   }
 
   vprinter::virtual_printer& printer() const { return *monitor::sim_printer(uri_); }
+
+  // Points COM1 at a TCP printer.
+  static void use_port_uri(const std::string& uri) {
+    platform::registry_key key;
+    ASSERT_EQ(platform::registry_key::create(platform::registry_root::local_machine,
+                                             std::string(monitor::kPortsKey) + "\\COM1", key),
+              platform::kErrorSuccess);
+    key.set_string("Transport", uri);
+  }
 };
 
 TEST_F(PosutilLogoTest, RefusesBadUsage) {
@@ -161,6 +172,56 @@ TEST_F(PosutilLogoTest, NotEnoughMemoryFailsWithTheMessage) {
   // --all deletes every logo.
   EXPECT_EQ(run({"delete", "Counter", "--all"}).status, posutil::kExitOk);
   EXPECT_TRUE(printer().state().graphics_keys.empty());
+}
+
+TEST_F(PosutilLogoTest, LogosOfTheDaemonOutliveTheConnectionAndPrintAsStored) {
+  // Each posutil run is one connection to the virtual printer's daemon.
+  const std::filesystem::path png = dir_.path() / "paper.png";
+  platform::testing::scoped_process daemon({VPRINTER_DAEMON_PATH, "--listen", "127.0.0.1:0", "--id", "46",
+                                            "--nv-memory", "1000", "--render", png.string()},
+                                           dir_.path() / "daemon.log", true);
+  const std::string line = daemon.first_line(5000);
+  const std::size_t colon = line.rfind(':');
+  ASSERT_NE(colon, std::string::npos) << line;
+  use_port_uri("socket://127.0.0.1:" + line.substr(colon + 1));
+
+  const std::string file = picture(20, 6);
+  const outcome stored = run({"download", "Counter", file, "--colors", "two", "--app-dir", dir_.path().string()});
+  ASSERT_EQ(stored.status, posutil::kExitOk) << stored.err;
+  EXPECT_EQ(stored.out, "stored as 00\n");
+  const outcome listed = run({"list", "Counter", "--json"});
+  ASSERT_EQ(listed.status, posutil::kExitOk) << listed.err;
+  EXPECT_EQ(listed.out, "{\"id\":46,\"keys\":[\"00\"],\"total\":1000,\"free\":964,\"used\":36}\n");
+  const outcome printed = run({"print", "Counter", "00"});
+  ASSERT_EQ(printed.status, posutil::kExitOk) << printed.err;
+  daemon.stop();
+
+  // The paper: somewhere at the left edge, the black frame of 20 x 6 dots around red.
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_file(&img, png.c_str()));
+  img.format = PNG_FORMAT_RGB;
+  std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(img));
+  ASSERT_TRUE(png_image_finish_read(&img, nullptr, rgb.data(), 0, nullptr));
+  const auto colour = [&](int x, int y) {
+    const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * img.width + static_cast<std::size_t>(x)) * 3];
+    if (p[0] < 64 && p[1] < 64 && p[2] < 64) return 'k';
+    if (p[0] > 192 && p[1] < 64 && p[2] < 64) return 'r';
+    if (p[0] > 192 && p[1] > 192 && p[2] > 192) return 'w';
+    return '?';
+  };
+  int found = -1;
+  for (int y0 = 0; found < 0 && y0 + 6 <= static_cast<int>(img.height); ++y0) {
+    bool same = true;
+    for (int y = 0; same && y < 6; ++y) {
+      for (int x = 0; same && x < 24; ++x) {
+        const char want = x >= 20 ? 'w' : (x == 0 || y == 0 || x == 19 || y == 5) ? 'k' : 'r';
+        same = colour(x, y0 + y) == want;
+      }
+    }
+    if (same) found = y0;
+  }
+  EXPECT_GE(found, 0) << "the logo is not on the paper";
 }
 
 }  // namespace

@@ -391,6 +391,64 @@ TEST_F(LogoFormTest, ProcessingWaitAsksOnlyAfterEightSeconds) {
   EXPECT_FALSE(w->model->busy());
 }
 
+TEST_F(LogoFormTest, DeletionWaitFillsTheProgressBarThenAsks) {
+  // The cover is open: the printer takes the deletion but does not echo. A second a look.
+  const std::string uri = new_printer(46);
+  store_directly(uri, "00", 8, 2);
+  auto t = std::chrono::steady_clock::time_point{};
+  auto w = open_window(46, [&] { return t += std::chrono::seconds(1); });
+  ASSERT_TRUE(w->model->start_inquiry());
+  w->model->select_all();
+  printer(uri).inject_fault(vprinter::fault::cover_open);
+  std::vector<int> progress;
+  w->ui.on_pump = [&](int) { progress.push_back(w->model->progress()); };
+  w->ui.answers = {box_answer::yes, box_answer::cancel};
+  const std::size_t mark = printer(uri).capture().size();
+  EXPECT_FALSE(w->model->delete_selected());
+  EXPECT_EQ(w->ui.questions, (std::vector<std::string>{"Are you sure you want to delete Logo(00)?",
+                                                        "Timeout waiting for logo deletion: printer offline?"}));
+  EXPECT_EQ(progress, (std::vector<int>{12, 25, 37, 50, 62, 75, 87}));
+  // The entry stays, and an operation that ended early does not read the memory again.
+  ASSERT_EQ(w->model->entries().size(), 1u);
+  EXPECT_EQ(hex(received_since(uri, mark)),
+            hex(logo::commands::delete_logo("00") + logo::commands::processing_echo()));
+  EXPECT_EQ(w->ui.last_status(), "Ready...");
+
+  // Once the printer is back, the held deletion is done and the entry goes.
+  printer(uri).clear_fault(vprinter::fault::cover_open);
+  w->ui.questions.clear();
+  w->ui.answers = {box_answer::yes};
+  EXPECT_TRUE(w->model->delete_selected());
+  EXPECT_TRUE(w->model->entries().empty());
+  EXPECT_EQ(w->ui.questions.size(), 1u);
+}
+
+TEST_F(LogoFormTest, ChannelThatCannotOpenEndsTheOperationWithItsError) {
+  // Nothing listens on this loopback port.
+  set_port("DEAD", "socket://127.0.0.1:1", "VX40");
+  scripted_ui ui;
+  utilities::printer_link link(ui);
+  link.set_channel(channel_of("DEAD"));
+  ASSERT_TRUE(link.has_channel());
+  logo::logo_form_environment env;
+  env.id = 46;
+  env.app_path = dir_.path();
+  env.convert = unchanged;
+  logo_form_model m(ui, link, env);
+  EXPECT_FALSE(m.start_inquiry());
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].rfind("Raised error ", 0), 0u) << ui.messages[0];
+  EXPECT_NE(ui.messages[0].find("\rExtended error description: "), std::string::npos) << ui.messages[0];
+  EXPECT_EQ(ui.last_status(), "Printer error...");
+  m.add_pictures({picture("a.bmp", 8, 8)});
+  m.select_all();
+  EXPECT_FALSE(m.download());
+  EXPECT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.last_status(), "Ready...");
+  EXPECT_EQ(m.entries()[0].state(), "New(00)");
+  EXPECT_FALSE(m.busy());
+}
+
 TEST_F(LogoFormTest, RoundTripThroughTheTwoColourPrinter) {
   // Download in one window, list, print and delete in another, as after a new start.
   const std::string uri = new_printer(46);
@@ -468,6 +526,15 @@ TEST_F(LogoFormTest, BitImagesAreDefinedAllTogetherColumnByColumn) {
   // They stay new: the printer numbers them, it has no keys.
   EXPECT_EQ(w->model->entries()[0].state(), "New(00)");
   EXPECT_EQ(w->ui.last_status(), "Ready...");
+
+  // Printing a new entry sends the picture itself (GS v 0), then the cut.
+  w->model->select_none();
+  w->model->set_selected(1, true);
+  const std::size_t before_print = printer(uri).capture().size();
+  ASSERT_TRUE(w->model->print());
+  EXPECT_EQ(hex(received_since(uri, before_print)),
+            hex(logo::commands::print_raster(logo::black_dots(*w->model->preview_picture(1))) +
+                logo::commands::feed_and_cut()));
 }
 
 }  // namespace
