@@ -262,7 +262,17 @@ TEST_F(LogoWindowTest, AddedPictureShowsThumbnailTabAndPictures) {
   ModalAnswerer answers;
   auto form = open(46);
   picture(QStringLiteral("one.bmp"));
-  add(*form, answers, QStringLiteral("one.bmp"));
+  // The file dialog offers BMP files, several at a time.
+  answers.then([this](QDialog& d) {
+    if (auto* dialog = qobject_cast<QFileDialog*>(&d)) {
+      EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("BMP Files (*.bmp)")});
+      EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
+      EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("bmp"));
+    }
+    ModalAnswerer::choose(folder(), QStringLiteral("one.bmp"))(d);
+  });
+  button(*form, "cmdAddLogo")->click();
+  settle();
   ASSERT_EQ(answers.seen().size(), 1u);
   EXPECT_EQ(answers.seen()[0], QStringLiteral("Select one or more files"));
 
