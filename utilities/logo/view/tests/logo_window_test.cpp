@@ -116,8 +116,8 @@ class LogoWindowTest : public utilities_test::LinkTest {
   }
 
   // A window on a fresh virtual printer answering `id`, shown, its start inquiry done.
-  std::unique_ptr<LogoForm> open(int id, bool start = true) {
-    set_port("COM1", fresh_sim("logo", "?id=" + std::to_string(id)), "VX40", "Counter");
+  std::unique_ptr<LogoForm> open(int id, bool start = true, const std::string& faults = "") {
+    set_port("COM1", fresh_sim("logo", "?id=" + std::to_string(id) + faults), "VX40", "Counter");
     logo::logo_form_environment env;
     env.id = id;
     env.model = "VX40";
@@ -256,6 +256,15 @@ TEST_F(LogoWindowTest, StartInquiryShowsTheMemoryAndTheButtonsOfThePrinter) {
     EXPECT_EQ(button(*form, "cmdPrintMemLogos")->isEnabled(), c.print_all);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the hourglass is gone
   }
+}
+
+TEST_F(LogoWindowTest, WindowUnloadsWhenTheInquiryCannotOpenTheChannel) {
+  ModalAnswerer answers;
+  auto form = open(46, /*start=*/true, "&fault=disconnect");
+  ASSERT_EQ(answers.seen().size(), 1u);
+  EXPECT_TRUE(answers.seen()[0].startsWith(QStringLiteral("Raised error "))) << answers.seen()[0].toStdString();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(LogoWindowTest, AddedPictureShowsThumbnailTabAndPictures) {
