@@ -70,7 +70,7 @@ QPixmap fitted(const QImage& image, QSize box, double max_zoom) {
                    std::max(1, static_cast<int>(image.height() * zoom)));
   // Reduced pictures are smoothed (the halftone stretching); enlarged ones keep their dots sharp.
   return QPixmap::fromImage(
-      image.scaled(size, Qt::IgnoreAspectRatio, zoom < 1.0 ? Qt::SmoothTransformation : Qt::FastTransformation));
+      image.scaledToWidth(size.width(), zoom < 1.0 ? Qt::SmoothTransformation : Qt::FastTransformation));
 }
 
 // A thumbnail of `picture` fitted into kThumbWidth x kThumbHeight, sampling the nearest pixels:
