@@ -138,6 +138,11 @@ class logo_form_model {
   void add_pictures(const std::vector<std::filesystem::path>& files);
   // Changes entry `i`'s settings and converts it again.
   void set_settings(std::size_t i, const entry_settings& settings);
+  // True when entry `i`'s settings controls are offered: a picture of this window not stored yet
+  // (a stored logo is in the printer as it was converted).
+  bool settings_editable(std::size_t i) const {
+    return i < entries_.size() && !entries_[i].stored && source_picture(i) != nullptr;
+  }
   // Gives new entry `i` another key (two printable characters); false when refused.
   bool set_key(std::size_t i, std::string_view key);
 
