@@ -545,8 +545,7 @@ void LogoForm::layoutAllLogos() {
 void LogoForm::refreshCurrent() {
   const bool has = current_.has_value();
   const logo::logo_entry* entry = has ? &model_->entries()[*current_] : nullptr;
-  // Only a picture added here has settings to change.
-  const bool editable = entry != nullptr && !entry->stored && model_->source_picture(*current_) != nullptr;
+  const bool editable = has && model_->settings_editable(*current_);
   for (QWidget* w : std::initializer_list<QWidget*>{cmbColor_, cmbPaperWidth_, chkErrorDiffusion_, chkFit_})
     w->setEnabled(editable && !running_);
   if (cmbColor_->count() == 0 && cmbPaperWidth_->count() == 0) fillSettingChoices();

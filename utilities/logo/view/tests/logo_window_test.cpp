@@ -495,6 +495,16 @@ TEST_F(LogoWindowTest, SettingsControlsConvertTheCurrentEntryAgain) {
   EXPECT_TRUE(red);
   EXPECT_EQ(form->model().planes_of(0).planes.size(), 2u);
   EXPECT_TRUE(answers.seen().size() == 1u) << answers.seen().back().toStdString();  // only the file dialog
+
+  // Once stored, the logo is in the printer as it was converted: its settings are not offered.
+  button(*form, "cmdSelectAll")->click();
+  button(*form, "cmdDwldLogo")->click();
+  settle();
+  ASSERT_TRUE(form->model().entries()[0].stored);
+  EXPECT_EQ(thumbs(*form, "picSlide")[0]->findChild<QLabel*>(QStringLiteral("lblThumbState"))->text(),
+            QStringLiteral("Logo(00)"));
+  for (QWidget* control : std::initializer_list<QWidget*>{colours, widths, fit, diffusion})
+    EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
 }
 
 TEST_F(LogoWindowTest, BrowserOfTheLogoProgramOpensTheWindow) {
