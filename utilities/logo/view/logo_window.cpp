@@ -415,7 +415,13 @@ void LogoForm::runOperation(const std::function<void()>& operation) {
   for (QPushButton* b : {cmdAddLogo_, cmdDelLogo_, cmdDwldLogo_, cmdPrintLogo_, cmdClearMem_, cmdPrintMemLogos_,
                          cmdSelectAll_, cmdSelectNone_})
     b->setEnabled(false);
+  // Entries may go: the entry shown is followed by its key (keys of the list are unique).
+  const std::string shownKey =
+      current_ && *current_ < model_->entries().size() ? model_->entries()[*current_].key : std::string();
   operation();
+  current_.reset();
+  for (std::size_t i = 0; i < model_->entries().size() && !shownKey.empty(); ++i)
+    if (model_->entries()[i].key == shownKey) current_ = i;
   set_busy_pointer(false);
   running_ = false;
   progressBar_->setValue(0);

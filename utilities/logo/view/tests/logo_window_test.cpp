@@ -395,6 +395,34 @@ TEST_F(LogoWindowTest, ModelMessagesAndQuestionsAreAnsweredInDialogs) {
   EXPECT_EQ(form->currentEntry(), std::nullopt);
 }
 
+TEST_F(LogoWindowTest, DeletingAnotherEntryKeepsTheOneShown) {
+  ModalAnswerer answers;
+  auto form = open(46);
+  picture(QStringLiteral("a.bmp"));
+  picture(QStringLiteral("b.bmp"), 40, 40);
+  add(*form, answers, QStringLiteral("\"a.bmp\" \"b.bmp\""));
+  ASSERT_EQ(form->model().entries().size(), 2u);
+  button(*form, "cmdSelectNone")->click();
+  QTest::mouseClick(thumbs(*form, "picSlide")[0], Qt::LeftButton);  // marks the first
+  auto* tabs = form->findChild<QTabBar*>(QStringLiteral("TabStrip"));
+  tabs->setCurrentIndex(2);  // shows the second
+  ASSERT_EQ(form->currentEntry(), std::optional<std::size_t>(1));
+
+  answers.then(ModalAnswerer::press(QMessageBox::Yes));
+  button(*form, "cmdDelLogo")->click();
+  settle();
+  ASSERT_EQ(form->model().entries().size(), 1u);
+  EXPECT_EQ(form->model().entries()[0].key, "01");
+  // The second is still the one shown, now first in the list.
+  EXPECT_EQ(form->currentEntry(), std::optional<std::size_t>(0));
+  ASSERT_EQ(tabs->count(), 2);
+  EXPECT_EQ(tabs->currentIndex(), 1);
+  EXPECT_EQ(tabs->tabText(1), QStringLiteral("New(01)"));
+  const QPixmap shown = form->findChild<QLabel*>(QStringLiteral("picView"))->pixmap();
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_EQ(shown.width(), shown.height());  // the square picture b.bmp
+}
+
 TEST_F(LogoWindowTest, QuestionsOfferTheButtonsAskedForAndReturnTheOneChosen) {
   auto form = open(46, /*start=*/false);
   form->show();
