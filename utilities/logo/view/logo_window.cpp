@@ -418,12 +418,20 @@ void LogoForm::runOperation(const std::function<void()>& operation) {
   // Entries may go: the entry shown is followed by its key (keys of the list are unique).
   const std::string shownKey =
       current_ && *current_ < model_->entries().size() ? model_->entries()[*current_].key : std::string();
-  operation();
+  {
+    // However the operation ends, the window is idle again afterwards.
+    struct idle_again {
+      LogoForm& form;
+      ~idle_again() {
+        form.set_busy_pointer(false);
+        form.running_ = false;
+      }
+    } guard{*this};
+    operation();
+  }
   current_.reset();
   for (std::size_t i = 0; i < model_->entries().size() && !shownKey.empty(); ++i)
     if (model_->entries()[i].key == shownKey) current_ = i;
-  set_busy_pointer(false);
-  running_ = false;
   progressBar_->setValue(0);
   refresh();
   if (endReq_) close();
