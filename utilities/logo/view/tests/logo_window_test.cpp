@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 
@@ -31,6 +32,7 @@
 #include "fake_servers.h"
 #include "link_fixture.h"
 #include "logo/image_library.h"
+#include "monitor/sim.h"
 #include "start_form.h"
 
 namespace logo_view_test {
@@ -116,9 +118,13 @@ class LogoWindowTest : public utilities_test::LinkTest {
   }
 
   // A window on a fresh virtual printer answering `id`, shown, its start inquiry done.
-  std::unique_ptr<LogoForm> open(int id, bool start = true, const std::string& faults = "") {
-    set_port("COM1", fresh_sim("logo", "?id=" + std::to_string(id) + faults), "VX40", "Counter");
+  // `clock` (when given) is the model's time.
+  std::unique_ptr<LogoForm> open(int id, bool start = true, const std::string& faults = "",
+                                 std::function<std::chrono::steady_clock::time_point()> clock = {}) {
+    uri_ = fresh_sim("logo", "?id=" + std::to_string(id) + faults);
+    set_port("COM1", uri_, "VX40", "Counter");
     logo::logo_form_environment env;
+    env.clock = std::move(clock);
     env.id = id;
     env.model = "VX40";
     env.title = "Logo";
@@ -177,6 +183,7 @@ class LogoWindowTest : public utilities_test::LinkTest {
   }
 
   std::unique_ptr<logo::image_library> library_;
+  std::string uri_;  // the virtual printer of the last window opened
 };
 
 TEST_F(LogoWindowTest, ShowsEveryCaption) {
@@ -421,6 +428,38 @@ TEST_F(LogoWindowTest, DeletingAnotherEntryKeepsTheOneShown) {
   const QPixmap shown = form->findChild<QLabel*>(QStringLiteral("picView"))->pixmap();
   ASSERT_FALSE(shown.isNull());
   EXPECT_EQ(shown.width(), shown.height());  // the square picture b.bmp
+}
+
+TEST_F(LogoWindowTest, ProgressBarFollowsTheDeletionWait) {
+  ModalAnswerer answers;
+  // A second passes at every look at the clock.
+  auto t = std::chrono::steady_clock::time_point{};
+  auto form = open(46, true, "", [&t] { return t += std::chrono::seconds(1); });
+  picture(QStringLiteral("stored.bmp"));
+  add(*form, answers, QStringLiteral("stored.bmp"));
+  button(*form, "cmdSelectAll")->click();
+  button(*form, "cmdDwldLogo")->click();
+  settle();
+  ASSERT_EQ(form->model().entries().size(), 1u);
+  ASSERT_TRUE(form->model().entries()[0].stored);
+
+  // The cover is open: the printer takes the deletion but does not answer.
+  monitor::sim_printer(uri_)->inject_fault(vprinter::fault::cover_open);
+  auto* bar = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar"));
+  int shown = -1;
+  answers.then(ModalAnswerer::press(QMessageBox::Yes));
+  answers.then([&](QDialog& d) {
+    shown = bar->value();
+    ModalAnswerer::press(QMessageBox::Cancel)(d);
+  });
+  button(*form, "cmdDelLogo")->click();
+  settle();
+  ASSERT_GE(answers.seen().size(), 2u);
+  EXPECT_EQ(answers.seen().back(), QStringLiteral("Timeout waiting for logo deletion: printer offline?"));
+  // The bar showed how far the wait had got when it asked, and is empty once it ended.
+  EXPECT_EQ(shown, 87);
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_EQ(form->model().entries().size(), 1u);
 }
 
 TEST_F(LogoWindowTest, QuestionsOfferTheButtonsAskedForAndReturnTheOneChosen) {
