@@ -472,6 +472,10 @@ void LogoForm::showEntry(std::size_t i) {
   tabStrip_->setCurrentIndex(static_cast<int>(i) + 1);
   filling_ = false;
   pages_->setCurrentIndex(1);
+  // The strip scrolls to the entry's thumbnail once the layout has placed it.
+  QTimer::singleShot(0, this, [this, i] {
+    if (i < thumbs_.size()) picSlide_->ensureWidgetVisible(thumbs_[i]);
+  });
 }
 
 void LogoForm::settingsChanged() {

@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
@@ -317,6 +318,32 @@ TEST_F(LogoWindowTest, AddedPictureShowsThumbnailTabAndPictures) {
   EXPECT_TRUE(form->findChild<QScrollArea*>(QStringLiteral("picSlideAll"))->isVisible());
   tabs->setCurrentIndex(1);
   EXPECT_TRUE(form->findChild<QLabel*>(QStringLiteral("picPreview"))->isVisible());
+}
+
+TEST_F(LogoWindowTest, StripScrollsToTheEntryShown) {
+  ModalAnswerer answers;
+  auto form = open(46);
+  QString names;
+  for (int i = 0; i < 12; ++i) {
+    const QString name = QStringLiteral("p%1.bmp").arg(i);
+    picture(name, 24, 16);
+    names += QLatin1Char('"') + name + QStringLiteral("\" ");
+  }
+  add(*form, answers, names.trimmed());
+  ASSERT_EQ(form->model().entries().size(), 12u);
+  auto* strip = form->findChild<QScrollArea*>(QStringLiteral("picSlide"));
+  const auto in_view = [&](int i) {
+    QFrame* frame = thumbs(*form, "picSlide")[i];
+    const QRect r(frame->mapTo(strip->viewport(), QPoint(0, 0)), frame->size());
+    return strip->viewport()->rect().contains(r);
+  };
+  // The first added is shown; the last is off to the right.
+  EXPECT_TRUE(in_view(0));
+  EXPECT_FALSE(in_view(11));
+  form->showEntry(11);
+  settle();
+  EXPECT_TRUE(in_view(11));
+  EXPECT_GT(strip->horizontalScrollBar()->value(), 0);
 }
 
 TEST_F(LogoWindowTest, ButtonsFollowTheSelection) {
