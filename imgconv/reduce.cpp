@@ -11,9 +11,6 @@
 namespace imgconv {
 namespace {
 
-// The kernel of both planes: Stucki spreads the error widest, which keeps flat areas calm.
-constexpr int kKernel = imaging::kHalftoneStucki;
-
 constexpr pixel kBlack{0, 0, 0};
 constexpr pixel kWhite{255, 255, 255};
 constexpr pixel kRed{255, 0, 0};
@@ -34,14 +31,14 @@ std::uint8_t lightness_without_red(const pixel& p) {
 
 }  // namespace
 
-void reduce_to_black_white_red(std::vector<pixel>& pixels, int width, int height) {
+void reduce_to_black_white_red(std::vector<pixel>& pixels, int width, int height, int kernel) {
   const std::size_t count = pixels.size();
   const auto w = static_cast<std::size_t>(width);
   // Red plane: a pixel as dark as it is red; halftoning marks the red dots (0 values).
   std::vector<std::uint8_t> plane(count);
   for (std::size_t i = 0; i < count; ++i) plane[i] = static_cast<std::uint8_t>(255 - redness(pixels[i]));
   std::vector<bool> red(count, false);
-  imaging::halftone_grey(std::span<std::uint8_t>(plane), width, height, kKernel, [&](int y, const std::uint8_t* white) {
+  imaging::halftone_grey(std::span<std::uint8_t>(plane), width, height, kernel, [&](int y, const std::uint8_t* white) {
     for (std::size_t x = 0; x < w; ++x) red[static_cast<std::size_t>(y) * w + x] = white[x] == 0;
   });
 
@@ -49,12 +46,33 @@ void reduce_to_black_white_red(std::vector<pixel>& pixels, int width, int height
   for (std::size_t i = 0; i < count; ++i) {
     plane[i] = red[i] ? 255 : lightness_without_red(pixels[i]);
   }
-  imaging::halftone_grey(std::span<std::uint8_t>(plane), width, height, kKernel, [&](int y, const std::uint8_t* white) {
+  imaging::halftone_grey(std::span<std::uint8_t>(plane), width, height, kernel, [&](int y, const std::uint8_t* white) {
     for (std::size_t x = 0; x < w; ++x) {
       const std::size_t i = static_cast<std::size_t>(y) * w + x;
       pixels[i] = red[i] ? kRed : white[x] != 0 ? kWhite : kBlack;
     }
   });
+}
+
+void reduce_to_black_white(std::vector<pixel>& pixels, int width, int height, int kernel) {
+  const auto w = static_cast<std::size_t>(width);
+  std::vector<std::uint8_t> plane(pixels.size());
+  for (std::size_t i = 0; i < pixels.size(); ++i) plane[i] = imaging::luminance(pixels[i].r, pixels[i].g, pixels[i].b);
+  imaging::halftone_grey(std::span<std::uint8_t>(plane), width, height, kernel, [&](int y, const std::uint8_t* white) {
+    for (std::size_t x = 0; x < w; ++x) pixels[static_cast<std::size_t>(y) * w + x] = white[x] != 0 ? kWhite : kBlack;
+  });
+}
+
+void reduce_to_cube_corners(std::vector<pixel>& pixels, int width, int height, int kernel) {
+  const auto w = static_cast<std::size_t>(width);
+  std::vector<std::uint8_t> plane(pixels.size());
+  // One pass per channel: the channel's values halftoned, then written back as 0 or 255.
+  for (std::uint8_t pixel::*channel : {&pixel::r, &pixel::g, &pixel::b}) {
+    for (std::size_t i = 0; i < pixels.size(); ++i) plane[i] = pixels[i].*channel;
+    imaging::halftone_grey(std::span<std::uint8_t>(plane), width, height, kernel, [&](int y, const std::uint8_t* on) {
+      for (std::size_t x = 0; x < w; ++x) pixels[static_cast<std::size_t>(y) * w + x].*channel = on[x] != 0 ? 255 : 0;
+    });
+  }
 }
 
 }  // namespace imgconv

@@ -13,12 +13,14 @@ namespace posutil {
 namespace {
 
 // The subcommands, in the order --help lists them. Each lives in its own source file.
-constexpr std::array<subcommand, 5> kSubcommands{{
+constexpr std::array<subcommand, 7> kSubcommands{{
     {"printers", "printers [--json]          list the servers and printers as the printer browser does", run_printers},
     {"identify", "identify PRINTER [--json]  identify a printer: its id, model and brand", run_identify},
     {"status", "status PRINTER             check a printer's status (with error recovery)", run_status},
     {"setup", "setup get|set PRINTER ...  read a printer's setup as a tree, or change it and send it back", &run_setup},
     {"lan", "lan COMMAND [ARGS...]      find and set up LAN printers (search, name, configure, set-ip, ...)", &run_lan},
+    {"logo", "logo COMMAND PRINTER ...   list, store, print and delete a printer's logos (list, download, print, delete)",
+     &run_logo},
 }};
 
 void print_help(std::ostream& out) {

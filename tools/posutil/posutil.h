@@ -38,7 +38,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 int usage_error(const context& ctx, std::string_view reason);
 
 // Subcommands.
-int run_lan(const context& ctx, const std::vector<std::string>& args);  // lan.cpp
+int run_lan(const context& ctx, const std::vector<std::string>& args);    // lan.cpp
+int run_logo(const context& ctx, const std::vector<std::string>& args);   // logo.cpp
 int run_setup(const context& ctx, const std::vector<std::string>& args);  // setup.cpp
 
 }  // namespace posutil

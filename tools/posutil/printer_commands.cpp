@@ -64,6 +64,8 @@ class console_ui final : public utilities::browser_ui {
   bool said_ = false;
 };
 
+}  // namespace
+
 std::string json_string(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {
@@ -82,15 +84,13 @@ std::string json_string(std::string_view text) {
   return out + "\"";
 }
 
-// The folder of this program (its INI file lies there), else the working folder.
 std::filesystem::path program_folder() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::filesystem::current_path(ec) : self.parent_path();
 }
 
-// The browser's model for this run: this computer, or the --server given.
-std::unique_ptr<utilities::start_form_model> make_model(const context& ctx, console_ui& ui) {
+std::unique_ptr<utilities::start_form_model> make_model(const context& ctx, utilities::browser_ui& ui) {
   utilities::browser_environment env;
   env.exe_name = "posutil";
   env.app_path = program_folder();
@@ -102,6 +102,8 @@ std::unique_ptr<utilities::start_form_model> make_model(const context& ctx, cons
   }
   return std::make_unique<utilities::start_form_model>(ui, [] { return utilities::make_worker_creator(); }, env);
 }
+
+namespace {
 
 // The options of the printer commands: --json where the command has it, and --help.
 constexpr platform::cli::option kJsonOptions[] = {
@@ -127,7 +129,8 @@ bool split_args(const context& ctx, const std::vector<std::string>& args, bool* 
   return true;
 }
 
-// The printer node named `printer`: its name in the collection or its port, ignoring case.
+}  // namespace
+
 const utilities::tree_node* find_printer(const utilities::start_form_model& model, std::string_view printer) {
   for (const utilities::tree_node& n : model.nodes()) {
     if (n.image_key != "Printer" && n.image_key != "NetPrinter") continue;
@@ -136,6 +139,8 @@ const utilities::tree_node* find_printer(const utilities::start_form_model& mode
   }
   return nullptr;
 }
+
+namespace {
 
 // The usage of a command taking one PRINTER; on success `printer` is set.
 bool printer_argument(const context& ctx, const std::vector<std::string>& args, bool* json, std::string& printer,

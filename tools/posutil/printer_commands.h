@@ -1,12 +1,25 @@
 // posutil's printer commands: the browser's tree, identification and the status check.
 #pragma once
 
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "posutil.h"
+#include "utilities/browser.h"
 
 namespace posutil {
+
+// The text as a JSON string.
+std::string json_string(std::string_view text);
+// The folder of this program (its INI file lies there), else the working folder.
+std::filesystem::path program_folder();
+// The browser's model for this run: this computer, or the --server given.
+std::unique_ptr<utilities::start_form_model> make_model(const context& ctx, utilities::browser_ui& ui);
+// The printer node named `printer`: its name in the collection or its port, ignoring case.
+const utilities::tree_node* find_printer(const utilities::start_form_model& model, std::string_view printer);
 
 // printers [--json]: the servers and printers as the browser's tree.
 int run_printers(const context& ctx, const std::vector<std::string>& args);

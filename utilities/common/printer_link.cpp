@@ -490,6 +490,11 @@ std::optional<std::string> printer_link::send_and_read(std::string_view command,
     if (single) return answer;
     result += collect ? answer.substr(std::min<std::size_t>(3, answer.size())) : answer;
     if (answer.size() < 3 || answer[2] != 'A') return result;
+    // The printer sends the next block once this one is acknowledged (ACK).
+    if (const std::int32_t ack = write_with_dialogs("\x06", 2, "Timeout sending data. Printer off-line?");
+        ack != kResultDone) {
+      return std::nullopt;
+    }
   }
 }
 

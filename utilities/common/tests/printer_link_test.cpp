@@ -240,6 +240,31 @@ TEST_F(PrinterLinkTest, SendAndReadReturnsTheAnswer) {
   EXPECT_EQ(ui.questions[0], "Timeout getting data: printer offline?\rPlease verify...");
 }
 
+TEST_F(PrinterLinkTest, SendAndReadAcknowledgesEachBlockThatAnnouncesMore) {
+  // 41 stored graphics: the key-code list comes in a block of 40 keys ("A": more follow) and one
+  // of the last key, which the printer sends only after the host's ACK.
+  scripted_ui ui;
+  printer_link link(ui);
+  std::string uri;
+  open_link(link, "", &uri);
+  std::string keys;
+  for (int k = 0; k < 41; ++k) {
+    const std::string key = {static_cast<char>('A' + k / 10), static_cast<char>('0' + k % 10)};
+    // GS 8 L function 67: one plane of 8 x 1 dots.
+    const std::string define = std::string("\x1d" "8L\x0c\0\0\0\x30\x43\x30", 10) + key +
+                               std::string("\x01\x08\0\x01\0\x31\xff", 7);
+    ASSERT_EQ(printer(uri).accept(define).accepted, define.size());
+    keys += key;
+  }
+  const std::size_t mark = printer(uri).capture().size();
+  const std::string list("\x1d(L\x04\0\x30\x40KC", 9);
+  EXPECT_EQ(link.send_and_read(list, false).value_or("<none>"),
+            keys.substr(0, 80) + std::string(1, '\0') + keys.substr(80) + std::string(1, '\0'));
+  EXPECT_TRUE(ui.questions.empty());
+  const std::string sent = printer(uri).capture().substr(mark);
+  EXPECT_EQ(hex(sent.substr(sent.size() - 10)), hex(list + "\x06"));
+}
+
 TEST_F(PrinterLinkTest, IdentifiesBothProtocolKinds) {
   struct id_case {
     const char* name;

@@ -1,18 +1,18 @@
 // StartForm's widgets and the dialogs, forwarding every action to the model.
 #include "start_form.h"
 
+#include "dialogs.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
-#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -36,14 +36,6 @@ using utilities::box_icon;
 std::map<utilities::window_kind, window_factory>& factories() {
   static std::map<utilities::window_kind, window_factory> table;
   return table;
-}
-
-QString q(const std::string& text) {
-  // The system's texts end lines with CR or CR LF; Qt's labels want LF.
-  QString s = QString::fromStdString(text);
-  s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return s;
 }
 
 // The 16 x 16 icons of NormalImgList, drawn: "DOMAIN", "SERVER", "PRINTER", "NETPRINTER".
@@ -87,16 +79,6 @@ const QIcon& iconFor(const std::string& kind) {
   auto it = icons.find(kind);
   if (it == icons.end()) it = icons.emplace(kind, drawIcon(kind)).first;
   return it->second;
-}
-
-QMessageBox::Icon qtIcon(box_icon icon) {
-  switch (icon) {
-    case box_icon::question: return QMessageBox::Question;
-    case box_icon::warning: return QMessageBox::Warning;
-    case box_icon::error: return QMessageBox::Critical;
-    case box_icon::information: break;
-  }
-  return QMessageBox::Information;
 }
 
 }  // namespace
@@ -326,42 +308,17 @@ void StartForm::set_status(int panel, const std::string& text) {
   (panel == utilities::kPanelWorkingMode ? workingMode_ : programStatus_)->setText(QString::fromStdString(text));
 }
 
-void StartForm::show_message(const std::string& text) {
-  QDialog form(isVisible() ? this : nullptr);
-  form.setObjectName(QStringLiteral("MessageForm"));
-  form.setWindowTitle(windowTitle());
-  auto* layout = new QVBoxLayout(&form);
-  auto* messageTxt = new QLabel(q(text), &form);
-  messageTxt->setObjectName(QStringLiteral("messageTxt"));
-  messageTxt->setWordWrap(true);
-  layout->addWidget(messageTxt);
-  auto* ok = new QPushButton(QStringLiteral("OK"), &form);
-  ok->setObjectName(QStringLiteral("OKButton"));
-  connect(ok, &QPushButton::clicked, &form, &QDialog::accept);
-  layout->addWidget(ok, 0, Qt::AlignHCenter);
-  form.exec();
-}
+void StartForm::show_message(const std::string& text) { show_message_form(this, windowTitle(), text); }
 
 void StartForm::message_box(const std::string& text, box_icon icon) {
-  QMessageBox box(qtIcon(icon), windowTitle(), q(text), QMessageBox::Ok, isVisible() ? this : nullptr);
-  box.exec();
+  show_message_box(this, windowTitle(), text, icon);
 }
 
 box_answer StartForm::ask(const std::string& text, box_buttons buttons, box_icon icon) {
-  const bool retry = buttons == box_buttons::retry_cancel;
-  QMessageBox box(qtIcon(icon), windowTitle(), q(text),
-                  retry ? QMessageBox::Retry | QMessageBox::Cancel : QMessageBox::Yes | QMessageBox::No,
-                  isVisible() ? this : nullptr);
-  const int chosen = box.exec();
-  if (retry) return chosen == QMessageBox::Retry ? box_answer::retry : box_answer::cancel;
-  return chosen == QMessageBox::Yes ? box_answer::yes : box_answer::no;
+  return ask_question(this, windowTitle(), text, buttons, icon);
 }
 
-void StartForm::pump(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
-  loop.exec();
-}
+void StartForm::pump(int ms) { pump_events(ms); }
 
 bool StartForm::end_requested() const { return model_ && model_->end_req(); }
 

@@ -106,8 +106,8 @@ class printer_link {
   // that ended it.
   std::int32_t write_all(std::string_view data, std::int32_t mode = 1);
   // Writes `command` and reads its answer: the first answer unchanged (`single`), else answer
-  // blocks (3-byte head; "A" as third byte: more follow) whose data is appended (`collect`) or
-  // which are appended whole. Nothing on failure or cancel.
+  // blocks (3-byte head; "A" as third byte: more follow once it is acknowledged with ACK) whose
+  // data is appended (`collect`) or which are appended whole. Nothing on failure or cancel.
   std::optional<std::string> send_and_read(std::string_view command, bool single, bool collect = true);
   // Identifies the opened printer by its protocol kind, then closes the channel (it stays set).
   identification identify();

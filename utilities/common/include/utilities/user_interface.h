@@ -12,10 +12,10 @@ namespace utilities {
 enum class box_icon { information, question, warning, error };
 
 // The buttons of a question.
-enum class box_buttons { retry_cancel, yes_no };
+enum class box_buttons { retry_cancel, yes_no, ok_cancel };
 
 // The button the user chose.
-enum class box_answer { retry, cancel, yes, no };
+enum class box_answer { retry, cancel, yes, no, ok };
 
 // Status-bar panels of the utilities' windows.
 inline constexpr int kPanelWorkingMode = 1;    // "Working mode"

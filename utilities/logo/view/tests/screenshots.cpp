@@ -1,0 +1,141 @@
+// Writes pictures of LogoForm on the two-colour virtual printer (identification 46) with three
+// logos: two stored in the printer (one of them in black and red) and one new, converted into
+// black and red with error diffusion, rendered offscreen in a temporary registry:
+// logo-window.png (the new logo's tab) and logo-window-all.png
+// (the tab "All logos"):
+//   logo_screenshots IMAGES_FOLDER OUTPUT_FOLDER
+// IMAGES_FOLDER holds cafe-logo.bmp, cafe-logo-2c.bmp and coffee-bean.bmp (examples/images).
+#include <dlfcn.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QTabBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "logo/image_library.h"
+#include "logo_window.h"
+#include "monitor/monitor.h"
+#include "platform/com.h"
+#include "platform/registry.h"
+#include "platform/testing/temp_dir.h"
+
+namespace {
+
+platform::com_ptr<platform::dispatch> channel_of(const std::string& port) {
+  platform::com_ptr<platform::dispatch> monitor;
+  if (platform::failed(platform::create_instance(monitor::kMonitorProgId, monitor)) || !monitor) return {};
+  std::string machine = "VX40";
+  std::string where = port;
+  const platform::call_result r =
+      platform::call(monitor.get(), "GetConnection", platform::Variant::ref(machine), platform::Variant::ref(where));
+  platform::com_ptr<platform::dispatch> io;
+  if (!r.ok() || platform::failed(r.value.as_object(io))) return {};
+  return io;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s IMAGES_FOLDER OUTPUT_FOLDER\n", argv[0]);
+    return 2;
+  }
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  const platform::testing::scoped_registry_dir registry;
+  QApplication app(argc, argv);
+  void* library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
+  const auto register_server =
+      library ? reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer")) : nullptr;
+  if (register_server == nullptr || register_server() != platform::kSOk) {
+    std::fprintf(stderr, "%s: cannot register the monitor library\n", argv[0]);
+    return 1;
+  }
+  platform::registry_key port;
+  platform::registry_key::create(platform::registry_root::local_machine, std::string(monitor::kPortsKey) + "\\COM1",
+                                 port);
+  port.set_string("Transport", "sim:counter?id=46");
+  port.set_string("MachineType", "VX40");
+  port.set_string("Name", "Counter");
+
+  std::string error;
+  const auto images = logo::image_library::load(LOGO_PROGRAM_DIR, error);
+  if (!images) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
+    return 1;
+  }
+  images->SetCurrentPath(std::string(LOGO_PROGRAM_DIR) + "/");
+
+  // A message would mean the picture does not show what it should: it is told and closed.
+  bool message = false;
+  QTimer dismiss;
+  QObject::connect(&dismiss, &QTimer::timeout, [&message] {
+    auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (modal == nullptr) return;
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    auto* text = modal->findChild<QLabel*>(QStringLiteral("messageTxt"));
+    std::fprintf(stderr, "message: %s\n",
+                 (box ? box->text() : text ? text->text() : modal->windowTitle()).toLocal8Bit().constData());
+    message = true;
+    modal->reject();
+  });
+  dismiss.start(20);
+
+  logo::logo_form_environment env;
+  env.id = 46;
+  env.model = "VX40";
+  env.title = "Logo";
+  env.app_path = LOGO_PROGRAM_DIR;
+  env.library = images.get();
+  logo_view::LogoForm form(channel_of("COM1"), std::move(env), "LOCAL");
+  form.show();
+  form.startInquiry();
+
+  const std::filesystem::path folder = argv[1];
+  form.addPictures({folder / "cafe-logo.bmp", folder / "cafe-logo-2c.bmp", folder / "coffee-bean.bmp"});
+  // The second logo in black and red.
+  form.showEntry(1);
+  auto* colours = form.findChild<QComboBox*>(QStringLiteral("cmbColor"));
+  colours->setCurrentIndex(colours->findText(QStringLiteral("Two colors")));
+  // The first two are stored in the printer; the third stays new and selected. Thumbnails are
+  // clicked as the user does.
+  const auto click_thumb = [&form](int i) {
+    auto* strip = form.findChild<QScrollArea*>(QStringLiteral("picSlide"));
+    const QList<QFrame*> frames =
+        strip->widget()->findChildren<QFrame*>(QStringLiteral("picThumbFrame"), Qt::FindDirectChildrenOnly);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), frames[i]->mapToGlobal(QPointF(5, 5)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frames[i], &press);
+  };
+  form.findChild<QPushButton*>(QStringLiteral("cmdSelectNone"))->click();
+  click_thumb(0);
+  click_thumb(1);
+  form.findChild<QPushButton*>(QStringLiteral("cmdDwldLogo"))->click();
+  form.findChild<QPushButton*>(QStringLiteral("cmdSelectNone"))->click();
+  click_thumb(2);
+  // The new one shown: a brown picture turned into black and red dots with error diffusion.
+  form.showEntry(2);
+  colours->setCurrentIndex(colours->findText(QStringLiteral("Two colors")));
+  form.findChild<QCheckBox*>(QStringLiteral("chkErrorDiffusion"))->setChecked(true);
+  QApplication::processEvents();
+
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  bool saved = form.grab().save(out + QStringLiteral("/logo-window.png"));
+  form.findChild<QTabBar*>(QStringLiteral("TabStrip"))->setCurrentIndex(0);
+  QApplication::processEvents();
+  saved = form.grab().save(out + QStringLiteral("/logo-window-all.png")) && saved;
+  if (!saved) {
+    std::fprintf(stderr, "%s: cannot write the pictures to %s\n", argv[0], argv[2]);
+    return 1;
+  }
+  return message ? 1 : 0;
+}
