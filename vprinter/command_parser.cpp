@@ -30,15 +30,53 @@ void command_parser::reset() {
   skip_ = 0;
 }
 
+namespace {
+
+std::uint16_t first_two(std::string_view bytes) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[0]) << 8 | static_cast<unsigned char>(bytes[1]));
+}
+
+}  // namespace
+
+const command_parser::prefix_index* command_parser::index_for(const command_set& set) {
+  for (const auto& index : indexes_)
+    if (index->set == &set) return index.get();
+  auto index = std::make_shared<prefix_index>();
+  index->set = &set;
+  for (const auto& row : set.rows) {
+    if (row.prefix.empty()) {
+      index->unprefixed.push_back(&row);
+      continue;
+    }
+    const auto first = static_cast<unsigned char>(row.prefix[0]);
+    if (row.prefix.size() == 1) {
+      if (!index->single[first]) index->single[first] = &row;
+    } else {
+      index->longer[first] = true;
+      index->by_two[first_two(row.prefix)].push_back(&row);
+    }
+  }
+  indexes_.push_back(index);
+  return index.get();
+}
+
 const command_row* command_parser::match(bool& more) const {
   const command_row* best = nullptr;
   more = false;
-  for (const auto& row : set_->rows) {
+  const auto consider = [&](const command_row& row) {
     if (row.prefix.size() > pending_.size()) {
       if (row.prefix.substr(0, pending_.size()) == pending_) more = true;
     } else if (std::string_view(pending_).substr(0, row.prefix.size()) == row.prefix) {
       if (!best || row.prefix.size() > best->prefix.size()) best = &row;
     }
+  };
+  for (const command_row* row : index_->unprefixed) consider(*row);
+  const auto first = static_cast<unsigned char>(pending_[0]);
+  if (const command_row* row = index_->single[first]) consider(*row);
+  if (pending_.size() == 1) {
+    more = more || index_->longer[first];
+  } else if (const auto rows = index_->by_two.find(first_two(pending_)); rows != index_->by_two.end()) {
+    for (const command_row* row : rows->second) consider(*row);
   }
   // A longer command may still match: wait for its next byte before settling on a shorter one.
   if (more) return nullptr;

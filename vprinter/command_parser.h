@@ -2,11 +2,15 @@
 // out its length from the bytes seen so far, and keeps partial commands across writes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace vprinter::detail {
 
@@ -48,7 +52,7 @@ class command_parser {
   // Commands longer than this are skipped rather than kept (their data is counted, not stored).
   static constexpr std::size_t kMaxCommandBytes = 8u << 20;
 
-  explicit command_parser(const command_set& set) : set_(&set) {}
+  explicit command_parser(const command_set& set) : set_(&set), index_(index_for(set)) {}
 
   // Parses `bytes`, running every command completed; `offset` is the stream position of bytes[0].
   // Stops early, right after a command that sets the machine's stop_feeding; returns the number
@@ -62,10 +66,24 @@ class command_parser {
   void use(const command_set& set) {
     if (set_ != &set) reset();
     set_ = &set;
+    index_ = index_for(set);
   }
 
  private:
+  // The rows of a command set by the first bytes of their prefix, so that matching a byte looks
+  // only at the rows it can start (a receipt's stream is mostly short commands).
+  struct prefix_index {
+    const command_set* set = nullptr;
+    std::vector<const command_row*> unprefixed;          // rows with an empty prefix match any bytes
+    std::array<const command_row*, 256> single{};        // the first one-byte row of each byte
+    std::array<bool, 256> longer{};                      // a longer prefix starts with the byte
+    std::unordered_map<std::uint16_t, std::vector<const command_row*>> by_two;  // longer prefixes
+  };
+  const prefix_index* index_for(const command_set& set);
+
   const command_set* set_;
+  std::vector<std::shared_ptr<const prefix_index>> indexes_;  // one per set this parser has used
+  const prefix_index* index_;
   std::string pending_;              // bytes of the command being collected
   const command_row* row_ = nullptr;  // its row once known
   std::size_t need_ = 0;              // its whole length once known
