@@ -349,24 +349,29 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   // on their way.
   static constexpr std::size_t kBatchBytes = 32 * 1024;
 
-  // Adds one WriteIO's bytes to the last batch; print data joins the entry before it.
+  // Adds one WriteIO's bytes to the batches; print data joins the entry before it and is cut
+  // at the batch size, so that no message comes near gRPC's message limit.
   void append(std::string_view bytes, std::int32_t mode) {
-    if (batches_.empty() || batch_bytes_ >= kBatchBytes) {
-      batches_.emplace_back();
-      batch_bytes_ = 0;
-    }
-    pb::WriteBatch& batch = batches_.back();
-    const int n = batch.entries_size();
-    if (mode == 1 && n > 0 && batch.entries(n - 1).mode() == 1 && batch.entries(n - 1).epoch() == epoch_) {
-      batch.mutable_entries(n - 1)->mutable_data()->append(bytes);
-    } else {
-      pb::WriteEntry* e = batch.add_entries();
-      e->set_mode(mode);
-      e->set_epoch(epoch_);
-      e->set_data(std::string(bytes));
-    }
-    batch_bytes_ += bytes.size();
-    sent_ += bytes.size();
+    do {
+      if (batches_.empty() || batch_bytes_ >= kBatchBytes) {
+        batches_.emplace_back();
+        batch_bytes_ = 0;
+      }
+      const std::string_view part = mode == 1 ? bytes.substr(0, kBatchBytes - batch_bytes_) : bytes;
+      bytes.remove_prefix(part.size());
+      pb::WriteBatch& batch = batches_.back();
+      const int n = batch.entries_size();
+      if (mode == 1 && n > 0 && batch.entries(n - 1).mode() == 1 && batch.entries(n - 1).epoch() == epoch_) {
+        batch.mutable_entries(n - 1)->mutable_data()->append(part);
+      } else {
+        pb::WriteEntry* e = batch.add_entries();
+        e->set_mode(mode);
+        e->set_epoch(epoch_);
+        e->set_data(std::string(part));
+      }
+      batch_bytes_ += part.size();
+      sent_ += part.size();
+    } while (!bytes.empty());
   }
 
   // Sends the next batch unless one is on its way (its end sends the next).

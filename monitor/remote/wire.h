@@ -13,9 +13,10 @@ inline constexpr const char* kSessionMetadata = "quorel-session";
 inline constexpr const char* kHandleMetadata = "quorel-handle";
 
 // Bytes a client may have accepted for a channel's pipelined writes that the server has not yet
-// finished, like a socket's send buffer: a WriteIO that does not fit waits for room up to the
-// channel's WriteTimeOut.
-inline constexpr std::uint32_t kWriteWindowBytes = 256 * 1024;
+// finished, like a socket's send buffer (and as large as Linux lets a TCP send buffer grow, so
+// that a remote channel takes as much ahead as a local one): a WriteIO that does not fit waits
+// for room up to the channel's WriteTimeOut.
+inline constexpr std::uint32_t kWriteWindowBytes = 4 * 1024 * 1024;
 
 // The channel's WriteIO results a pipeline tells apart: after these the printer took only part
 // of a write and the link stays, so the bytes are kept and written again.

@@ -911,7 +911,8 @@ TEST_F(PipelinedWriteTest, AWriteAllArrivesWholeAndInOrderWhateverThePrinterTake
       {"slow printer", "slow=4", 64 * 1024, 64 * 1024, false},
       // The printer takes nothing: the window fills, the write times out with what it accepted,
       // the next one with nothing; then the printer takes data again.
-      {"stalled printer", "busy", 300 * 1024, 300 * 1024, true},
+      {"stalled printer", "busy", monitor::remote::kWriteWindowBytes + 44 * 1024,
+       monitor::remote::kWriteWindowBytes + 44 * 1024, true},
   };
   int n = 0;
   for (const row& r : rows) {
