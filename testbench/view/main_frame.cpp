@@ -105,11 +105,10 @@ CMainFrame::CMainFrame(testbench::settings& config, QWidget* parent)
 CMainFrame::~CMainFrame() {
   // The session (and with it the control and its sink) goes before the windows it reports to;
   // the image windows closing afterwards no longer ask for the commands' state.
+  // Qt hides (and so signals from) the children only after this destructor, when the frame is
+  // no longer a CMainFrame: every child's connections to it go first.
   image_actions_.clear();
-  disconnect(mdi_, nullptr, this, nullptr);
-  for (QMdiSubWindow* sub : mdi_->subWindowList()) {
-    if (sub->widget() != nullptr) disconnect(sub->widget(), nullptr, this, nullptr);
-  }
+  for (QObject* child : findChildren<QObject*>()) disconnect(child, nullptr, this, nullptr);
   session_.reset();
 }
 
