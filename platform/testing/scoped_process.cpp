@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -105,6 +106,16 @@ void scoped_process::kill() {
 }
 
 bool scoped_process::send_signal(int signal_number) { return pid_ > 0 && ::kill(pid_, signal_number) == 0; }
+
+bool scoped_process::pause() {
+  if (!send_signal(SIGSTOP)) return false;
+  int status = 0;
+  pid_t r = -1;
+  do {
+    r = ::waitpid(pid_, &status, WUNTRACED);
+  } while (r < 0 && errno == EINTR);
+  return r == pid_ && WIFSTOPPED(status);
+}
 
 bool scoped_process::exited() {
   if (pid_ <= 0) return true;

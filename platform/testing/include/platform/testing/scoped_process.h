@@ -34,6 +34,9 @@ class scoped_process {
   void kill();
   // Sends `signal_number` (SIGSTOP, SIGCONT, ...) to the child; false when it is not running.
   bool send_signal(int signal_number);
+  // Stops the child with SIGSTOP and waits until it has stopped (a signal alone may still be
+  // on its way while the child runs); false when it is not running.
+  bool pause();
   // Whether the child has ended (and been reaped); true when it never started.
   bool exited();
 
