@@ -1,9 +1,11 @@
 // Cost of the print server: the same writes to one virtual printer daemon (a socket:// port),
 // made through the monitor in this process and through a monitor proxy whose calls go over
-// gRPC on loopback to a print server. A 1 KiB write, and a 40-line receipt written as the
-// service objects write one (512-byte pieces, then a status request and its answer). The
-// proxy pipelines its WriteIO calls, so the remote writes cost what the server takes to pass
-// them on once its window is full; the status answer waits for every write before it.
+// gRPC on loopback to a print server (posprintsrv, a process of its own as on the machine that
+// shares its printers). A 1 KiB write, and a 40-line receipt written as the service objects
+// write one (512-byte pieces, then a status request and its answer). The proxy pipelines its
+// WriteIO calls, so the remote writes cost what the server takes to pass them on once its
+// window is full; the status read follows the writes on their stream and waits for them.
+// Compare local and remote within one run, best with --benchmark_enable_random_interleaving.
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,7 +17,6 @@
 #include "bench_setup.h"
 #include "create_obj.h"
 #include "monitor/monitor.h"
-#include "monitor/print_server.h"
 #include "monitor/remote.h"
 #include "platform/dispatch_table.h"
 #include "platform/messages.h"
@@ -72,13 +73,16 @@ struct environment_state {
                       "socket://127.0.0.1:" + line.substr(colon + 1));
     bench::set_string(kProgram, monitor::remote::kPrintServerKey, "Token", kToken);
 
-    monitor::remote::print_server_options options;
-    options.token = kToken;
-    options.prog_ids = {monitor::kMonitorProgId};
-    options.server_name = "bench";
-    std::string error;
-    server = monitor::remote::print_server::start(options, error);
-    if (!server) fail("print server: " + error);
+    // The print server is a process of its own, as on the machine that shares its printers.
+    server = std::make_unique<platform::testing::scoped_process>(
+        std::vector<std::string>{POSPRINTSRV_PATH, "--registry", registry.path().string(), "--listen", "127.0.0.1:0"},
+        files / "posprintsrv.log", true);
+    const std::string listening = server->first_line(10000);
+    const std::size_t server_colon = listening.rfind(':');
+    if (listening.rfind("listening on ", 0) != 0 || server_colon == std::string::npos) {
+      fail("the print server did not start: " + listening);
+    }
+    const std::string server_port = listening.substr(server_colon + 1);
 
     std::uint32_t cookie = 0;
     platform::register_class_object(monitor::remote::kCreateObjClsid,
@@ -88,7 +92,7 @@ struct environment_state {
     platform::com_ptr<platform::dispatch> local;
     if (platform::failed(platform::create_instance(monitor::kMonitorProgId, local))) fail("no local monitor");
     local_monitor = platform::dispatch_client(local);
-    remote_monitor = platform::dispatch_client(create_remote("127.0.0.1:" + std::to_string(server->port())));
+    remote_monitor = platform::dispatch_client(create_remote("127.0.0.1:" + server_port));
   }
 
   // The monitor on `address`, through the remote creator.
@@ -109,7 +113,7 @@ struct environment_state {
   platform::testing::scoped_registry_dir registry;
   platform::testing::temp_dir files;
   std::unique_ptr<platform::testing::scoped_process> daemon;
-  std::unique_ptr<monitor::remote::print_server> server;
+  std::unique_ptr<platform::testing::scoped_process> server;
   platform::dispatch_client local_monitor;
   platform::dispatch_client remote_monitor;
 };

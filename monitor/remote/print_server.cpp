@@ -2,6 +2,7 @@
 // objects of a session by handle, members invoked with their by-reference arguments sent back.
 #include "monitor/print_server.h"
 
+#include <algorithm>
 #include <climits>
 #include <condition_variable>
 #include <deque>
@@ -262,14 +263,20 @@ struct print_server::impl final
     std::shared_ptr<session> s;
     if (grpc::Status st = find_session(ctx, "Invoke", s); !st.ok()) return st;
     session_lock lock(*s);
-    const auto found = s->objects.find(request->handle());
-    if (found == s->objects.end()) return grpc::Status(grpc::StatusCode::NOT_FOUND, "no such object");
+    return run_call(*s, *request, reply);
+  }
+
+  // Runs a call of session `s`, whose lock the caller holds. A status other than OK: the
+  // object is not the session's.
+  grpc::Status run_call(session& s, const pb::InvokeRequest& request, pb::InvokeReply* reply) {
+    const auto found = s.objects.find(request.handle());
+    if (found == s.objects.end()) return grpc::Status(grpc::StatusCode::NOT_FOUND, "no such object");
     // Keeps the object even when the call releases another handle of the session.
     const com_ptr<dispatch> object = found->second.object;
 
     const handle_to_object to_object = [&s](std::uint64_t handle, com_ptr<dispatch>& out) {
-      const auto it = s->objects.find(handle);
-      if (it == s->objects.end()) return platform::kDispETypeMismatch;
+      const auto it = s.objects.find(handle);
+      if (it == s.objects.end()) return platform::kDispETypeMismatch;
       out = it->second.object;
       return platform::kSOk;
     };
@@ -278,8 +285,8 @@ struct print_server::impl final
     std::deque<std::string> strings;
     std::deque<std::vector<std::uint8_t>> byte_arrays;
     std::vector<Variant> args;
-    args.reserve(static_cast<std::size_t>(request->args_size()));
-    for (const pb::Value& value : request->args()) {
+    args.reserve(static_cast<std::size_t>(request.args_size()));
+    for (const pb::Value& value : request.args()) {
       Variant v;
       if (const platform::hresult hr = decode_value(value, v, to_object); platform::failed(hr)) {
         reply->set_hr(hr);
@@ -309,25 +316,25 @@ struct print_server::impl final
     }
 
     Variant result;
-    const platform::hresult hr = object->invoke(request->dispid(), static_cast<platform::invoke_kind>(request->kind()),
+    const platform::hresult hr = object->invoke(request.dispid(), static_cast<platform::invoke_kind>(request.kind()),
                                                 args, &result);
     reply->set_hr(hr);
     if (platform::failed(hr)) reply->set_error(platform::take_error_info());
     const object_to_handle to_handle = [&s](const com_ptr<dispatch>& o, std::uint64_t& handle) {
-      handle = s->add(o);
+      handle = s.add(o);
       return platform::kSOk;
     };
     encode_value(result, *reply->mutable_result(), to_handle);
     for (std::size_t i = 0; i < args.size(); ++i) {
       pb::Value* out = reply->add_outs();
-      if (request->args(static_cast<int>(i)).by_ref() && args[i].is_ref()) {
+      if (request.args(static_cast<int>(i)).by_ref() && args[i].is_ref()) {
         encode_value(args[i], *out, to_handle);
       } else {
         out->set_empty(true);
       }
     }
-    const auto held = s->objects.find(request->handle());
-    if (held == s->objects.end()) {
+    const auto held = s.objects.find(request.handle());
+    if (held == s.objects.end()) {
       reply->set_budget_ms(kDefaultBudgetMs);
       return grpc::Status::OK;
     }
@@ -441,9 +448,11 @@ class refused_pipeline final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
 // Pause before writing again when the printer took nothing and answered at once (paper out, a
 // printer that refuses data without waiting), so that a stalled printer does not spin.
 constexpr std::chrono::milliseconds kRetryPause{20};
-// Largest run of print data written with one WriteIO: the client hears of progress after
-// each, and its window opens by as much.
+// Largest run of print data written with one WriteIO.
 constexpr std::size_t kLargestWrite = 32 * 1024;
+// Progress is reported at once every kWindowStepBytes, else once the writer has been idle this
+// long.
+constexpr std::chrono::milliseconds kIdleReport{1};
 
 }  // namespace
 
@@ -453,8 +462,13 @@ constexpr std::size_t kLargestWrite = 32 * 1024;
 // the client hears of it. Runs of print data go out together, as a socket would send them.
 class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb::WriteAck> {
  public:
-  pipeline_reactor(print_server::impl& host, std::shared_ptr<session> s, com_ptr<dispatch> object, long write_id)
-      : host_(host), session_(std::move(s)), object_(std::move(object)), write_id_(write_id) {
+  pipeline_reactor(print_server::impl& host, std::shared_ptr<session> s, com_ptr<dispatch> object,
+                   const held_object& held)
+      : host_(host),
+        session_(std::move(s)),
+        object_(std::move(object)),
+        write_id_(held.write_id),
+        data_ids_{held.write_id, held.read_id, held.read_answer_id} {
     {
       std::lock_guard lock(host_.pipelines_mutex);
       ++host_.live_pipelines;
@@ -477,7 +491,12 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
         input_ended_ = true;
       } else {
         for (pb::WriteEntry& e : *in_.mutable_entries()) {
-          queue_.push_back(entry{e.mode(), e.epoch(), std::move(*e.mutable_data()), 0});
+          entry& added = queue_.emplace_back(entry{e.mode(), e.epoch(), std::move(*e.mutable_data()), 0, 0, nullptr, 0});
+          if (e.call_id() != 0) {
+            added.call_id = e.call_id();
+            added.attempts_before = attempts_;
+            added.call = std::make_unique<pb::InvokeRequest>(std::move(*e.mutable_call()));
+          }
         }
       }
     }
@@ -520,8 +539,40 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
     std::uint32_t epoch;
     std::string data;
     std::size_t offset;  // bytes already taken
+    std::uint64_t call_id = 0;  // a call, not a write
+    std::unique_ptr<pb::InvokeRequest> call;
+    std::uint64_t attempts_before = 0;  // writes begun before the call came
     std::size_t left() const { return data.size() - offset; }
   };
+
+  // A call that reads or writes the channel: dropped, like the writes, after a failure the
+  // client has not heard of, which that call reports instead.
+  bool data_call(const pb::InvokeRequest& call) const {
+    const bool method = (call.kind() & static_cast<std::uint32_t>(platform::invoke_kind::method)) != 0;
+    return method && call.dispid() >= 0 &&
+           std::find(std::begin(data_ids_), std::end(data_ids_), call.dispid()) != std::end(data_ids_);
+  }
+
+  // Runs (or drops) the call `e`, taken out of the queue, and sends its answer. Called with
+  // the lock held; runs the call without it.
+  void run_call(entry e, std::unique_lock<std::mutex>& lock) {
+    pb::InvokeReply reply;
+    const bool dropped = failed_ && e.epoch <= failed_epoch_ && data_call(*e.call);
+    if (!dropped) {
+      lock.unlock();
+      {
+        session_lock session(*session_);
+        const grpc::Status status = host_.run_call(*session_, *e.call, &reply);
+        if (!status.ok()) {
+          reply.set_hr(platform::kEFail);
+          reply.set_error(status.error_message());
+        }
+      }
+      lock.lock();
+    }
+    answers_.push_back(answer{e.call_id, dropped, std::move(reply)});
+    send_ack(lock);
+  }
 
   // One WriteIO on the object: its result and the count the printer took.
   struct attempt {
@@ -555,11 +606,21 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   void run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [&] { return !queue_.empty() || input_ended_ || client_gone_; });
+      const auto more = [&] { return !queue_.empty() || input_ended_ || client_gone_; };
+      // Progress of a run of writes is told once the writer has nothing to do for a moment, so
+      // that writes which come in quick succession cost one report, not one each.
+      if (report_owed_ && !changed_.wait_for(lock, kIdleReport, more)) send_ack(lock);
+      changed_.wait(lock, more);
       // A client that is gone (it vanished, or the server is stopping) waits for nothing: what
       // is left is dropped rather than keep the end of the call waiting on the printer.
       if (client_gone_) queue_.clear();
       if (queue_.empty()) break;
+      if (queue_.front().call) {
+        entry e = std::move(queue_.front());
+        queue_.pop_front();
+        run_call(std::move(e), lock);
+        continue;
+      }
       // Entries sent before the client knew of a failure are dropped with it.
       if (failed_ && queue_.front().epoch <= failed_epoch_) {
         done_ += queue_.front().left();
@@ -572,12 +633,13 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       const std::uint32_t epoch = queue_.front().epoch;
       std::string bytes = queue_.front().data.substr(queue_.front().offset, mode == 1 ? kLargestWrite : std::string::npos);
       if (mode == 1) {
-        for (std::size_t i = 1; i < queue_.size() && queue_[i].mode == 1 && queue_[i].epoch == epoch &&
+        for (std::size_t i = 1; i < queue_.size() && !queue_[i].call && queue_[i].mode == 1 && queue_[i].epoch == epoch &&
                                 bytes.size() + queue_[i].data.size() <= kLargestWrite;
              ++i) {
           bytes += queue_[i].data;
         }
       }
+      const std::uint64_t attempt_number = ++attempts_;
       lock.unlock();
       const auto started = std::chrono::steady_clock::now();
       const attempt a = write(bytes, mode);
@@ -610,11 +672,27 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
         if (input_ended_) {
           for (const entry& e : queue_) done_ += e.left();
           queue_.clear();
+        } else if (const auto call = std::find_if(queue_.begin(), queue_.end(),
+                                                  [&](const entry& e) { return e.call && e.attempts_before < attempt_number; });
+                   call != queue_.end()) {
+          // A call waits for the writes before it only while the printer takes some of them: one
+          // whole attempt begun after it came took nothing, so it goes first.
+          entry e = std::move(*call);
+          queue_.erase(call);
+          send_ack(lock);
+          run_call(std::move(e), lock);
+          continue;
         } else if (quick) {
           changed_.wait_for(lock, kRetryPause, [&] { return client_gone_; });
         }
       }
-      send_ack(lock);
+      // The client hears at once of what it acts on: a result other than success, and room in
+      // its window once a good part of it is free.
+      if (a.result != 0 || done_ - reported_done_ >= kWindowStepBytes || input_ended_) {
+        send_ack(lock);
+      } else {
+        report_owed_ = true;
+      }
     }
     finish_wanted_ = true;
     if (ready_to_finish()) {
@@ -630,6 +708,17 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       return;
     }
     ack_dirty_ = false;
+    report_owed_ = false;
+    reported_done_ = done_;
+    out_.Clear();
+    if (!answers_.empty()) {
+      answer& a = answers_.front();
+      out_.set_call_id(a.call_id);
+      out_.set_call_dropped(a.dropped);
+      out_.mutable_reply()->Swap(&a.reply);
+      answers_.pop_front();
+      ack_dirty_ = !answers_.empty();
+    }
     out_.set_done(done_);
     out_.set_result(last_result_);
     out_.set_failure(failed_ ? failure_ : 0);
@@ -653,6 +742,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   std::shared_ptr<session> session_;
   com_ptr<dispatch> object_;  // kept while bytes are pending, even when the session lets go
   long write_id_;
+  long data_ids_[3];  // WriteIO, ReadIO, ReadAnswer
   pb::WriteBatch in_;
   pb::WriteAck out_;
   std::thread writer_;
@@ -660,6 +750,12 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<entry> queue_;
+  struct answer {
+    std::uint64_t call_id;
+    bool dropped;
+    pb::InvokeReply reply;
+  };
+  std::deque<answer> answers_;  // of calls run, not yet sent
   bool input_ended_ = false;  // the client sent its last batch
   bool client_gone_ = false;  // cancelled, or an answer could not be sent
   bool writing_ = false;
@@ -667,6 +763,9 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   bool finish_wanted_ = false;
   bool finished_ = false;
   std::uint64_t done_ = 0;
+  std::uint64_t reported_done_ = 0;  // in the last report sent
+  bool report_owed_ = false;         // progress not reported yet
+  std::uint64_t attempts_ = 0;       // writes begun
   std::int32_t last_result_ = 0;
   bool failed_ = false;
   std::uint32_t failed_epoch_ = 0;
@@ -701,7 +800,7 @@ grpc::ServerBidiReactor<pb::WriteBatch, pb::WriteAck>* print_server::impl::Pipel
     return new refused_pipeline(
         grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "the object takes no pipelined writes"));
   }
-  return new pipeline_reactor(*this, s, found->second.object, found->second.write_id);
+  return new pipeline_reactor(*this, s, found->second.object, found->second);
 }
 
 print_server::print_server(std::unique_ptr<impl> state) : impl_(std::move(state)) {}

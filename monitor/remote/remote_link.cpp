@@ -226,9 +226,51 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
       if (timed_out) return {result_ != 0 ? result_ : kResultTimeout, static_cast<std::int32_t>(taken)};
       // Woken once a good part of the window is free (as a socket wakes a writer), not by every
       // progress report; at the deadline, what fits by then is still taken.
-      wake_room_ = std::min<std::size_t>(bytes.size() - taken, kWakeRoom);
+      wake_room_ = std::min<std::size_t>(bytes.size() - taken, kWindowStepBytes);
       timed_out = !changed_.wait_until(lock, deadline, [&] { return room_locked() >= wake_room_ || failure_ != 0 || ended_; });
       wake_room_ = 0;
+    }
+  }
+
+  // How a call sent on the stream ended.
+  enum class call_end {
+    answered,   // the reply is in `reply`
+    dropped,    // a data call dropped with a failure of the writes before it: see take_failure
+    ended,      // the stream ended first
+    timed_out,  // nothing came for the wait's length
+  };
+
+  // Sends `request` behind the writes accepted so far and waits for its reply: the server runs
+  // it once they are finished (or once the printer took nothing of them in an attempt). Gives
+  // up when nothing comes from the server for `quiet_ms`.
+  call_end call(pb::InvokeRequest request, pb::InvokeReply& reply, int quiet_ms) {
+    std::unique_lock lock(mutex_);
+    if (ended_) return call_end::ended;
+    const std::uint64_t id = ++last_call_id_;
+    if (batches_.empty() || batch_bytes_ >= kBatchBytes) {
+      batches_.emplace_back();
+      batch_bytes_ = 0;
+    }
+    pb::WriteEntry* e = batches_.back().add_entries();
+    e->set_epoch(epoch_);
+    e->set_call_id(id);
+    *e->mutable_call() = std::move(request);
+    awaited_call_ = id;
+    send(lock);
+    for (;;) {
+      const std::uint64_t acks = acks_;
+      changed_.wait_for(lock, std::chrono::milliseconds(quiet_ms),
+                        [&] { return answered_call_ == id || ended_ || acks_ != acks; });
+      if (answered_call_ == id) {
+        awaited_call_ = 0;
+        if (call_dropped_) return call_end::dropped;
+        reply.Swap(&reply_);
+        return call_end::answered;
+      }
+      if (ended_ || acks_ == acks) {
+        awaited_call_ = 0;
+        return ended_ ? call_end::ended : call_end::timed_out;
+      }
     }
   }
 
@@ -304,7 +346,15 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
           failure_ = ack_.failure();
           failure_text_ = ack_.error();
         }
-        wake = wake_room_ == 0 || room_locked() >= wake_room_ || failure_ != 0;
+        ++acks_;
+        // A reply to a call given up on is dropped.
+        const bool answer = ack_.call_id() != 0 && ack_.call_id() == awaited_call_;
+        if (answer) {
+          answered_call_ = ack_.call_id();
+          call_dropped_ = ack_.call_dropped();
+          reply_.Swap(ack_.mutable_reply());
+        }
+        wake = wake_room_ == 0 || room_locked() >= wake_room_ || failure_ != 0 || answer;
       }
     }
     if (wake) changed_.notify_all();
@@ -336,9 +386,6 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   }
 
  private:
-  // Free room a write that met a full window waits for.
-  static constexpr std::size_t kWakeRoom = 64 * 1024;
-
   // Bytes the window has room for now.
   std::size_t room_locked() const {
     const std::uint64_t unconfirmed = sent_ - done_;
@@ -399,6 +446,12 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   std::uint64_t done_ = 0;     // of them, finished by the server
   std::int32_t result_ = 0;    // the server's last attempt
   std::uint32_t epoch_ = 0;    // failures the caller has been told of
+  std::uint64_t acks_ = 0;     // progress reports received
+  std::uint64_t last_call_id_ = 0;
+  std::uint64_t awaited_call_ = 0;   // the call whose reply is waited for; 0: none
+  std::uint64_t answered_call_ = 0;  // the last call whose reply came
+  bool call_dropped_ = false;
+  pb::InvokeReply reply_;
   std::int32_t failure_ = 0;
   std::string failure_text_;
   bool writing_ = false;
@@ -495,6 +548,12 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
   hresult invoke(std::uint64_t handle, long dispid, platform::invoke_kind kind, std::span<const Variant> args,
                  Variant* result, std::uint32_t& budget_ms, channel_state& channel, remote_error& error,
                  bool& link_failed);
+  // The two halves of a call, for one that travels on a write pipeline: the request for the
+  // arguments, and the reply's result, by-reference values, budget and channel state.
+  hresult encode_request(std::uint64_t handle, long dispid, platform::invoke_kind kind, std::span<const Variant> args,
+                         pb::InvokeRequest& request, remote_error& error);
+  hresult apply_reply(const pb::InvokeReply& reply, std::span<const Variant> args, Variant* result,
+                      std::uint32_t& budget_ms, channel_state& channel, remote_error& error);
 
   hresult create(std::string_view prog_id, com_ptr<dispatch>& out, remote_error& error);
 
@@ -599,8 +658,8 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
   int quiet_ms() const { return channel_.write_timeout_ms + static_cast<int>(kDeadlineMarginMs); }
 
   // The part of a call that concerns the object's pipelined writes. A WriteIO that can be
-  // pipelined is answered here. Any other call first waits for the writes before it (bounded
-  // by quiet_ms), so that what it reads or asks about follows them; and the next WriteIO,
+  // pipelined is answered here. While writes are pipelined, any other call follows them on the
+  // same stream, so that what it reads or asks about comes after them; and the next WriteIO,
   // ReadIO or ReadAnswer reports a failure of the writes, with nothing written or read. Empty
   // when the call goes to the server as usual.
   std::optional<hresult> pipelined(long dispid, platform::invoke_kind kind, std::span<const Variant> args,
@@ -610,12 +669,11 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
     const bool data_call = write || (channel_.known && method &&
                                      std::find(channel_.read_dispids.begin(), channel_.read_dispids.end(), dispid) !=
                                          channel_.read_dispids.end());
-    if (pipeline_ && !write) pipeline_->drain(quiet_ms());
     collect_failure();
     if (data_call && failure_) return report_failure(args, result);
     // Only what the channel would take: other writes go to the server, which says why not.
     const auto usual = [&]() -> std::optional<hresult> {
-      if (write && pipeline_) pipeline_->drain(quiet_ms());
+      if (pipeline_) return in_order(dispid, kind, args, result, data_call);
       return std::nullopt;
     };
     if (!write || !channel_.open || pipeline_given_up_ || args.size() != 4) return usual();
@@ -646,6 +704,43 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
     if (result != nullptr) *result = Variant(out.result);
     link_failed_last_ = false;
     return platform::kSOk;
+  }
+
+  // A call sent behind the pipelined writes. Empty when it is to go as a usual call: the
+  // stream ended before its answer (the call then reports a lost link), or it was dropped and
+  // no failure is left to report.
+  std::optional<hresult> in_order(long dispid, platform::invoke_kind kind, std::span<const Variant> args,
+                                  Variant* result, bool data_call) {
+    remote_error error;
+    if (link_->lost(error)) return std::nullopt;
+    pb::InvokeRequest request;
+    if (const hresult hr = link_->encode_request(handle_, dispid, kind, args, request, error); platform::failed(hr)) {
+      platform::set_error_info(error.description);
+      return hr;
+    }
+    pb::InvokeReply reply;
+    const int wait_ms = static_cast<int>(std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(budget_ms_) + static_cast<std::uint64_t>(quiet_ms()), 0x7FFFFFFF));
+    switch (pipeline_->call(std::move(request), reply, wait_ms)) {
+      case write_pipeline::call_end::answered: {
+        link_failed_last_ = false;
+        const hresult hr = link_->apply_reply(reply, args, result, budget_ms_, channel_, error);
+        if (platform::failed(hr)) platform::set_error_info(error.description);
+        return hr;
+      }
+      case write_pipeline::call_end::timed_out:
+        error.number = kResultCallTimedOut;
+        error.description = "Print server " + link_->server() + " did not answer a call in time.";
+        record(error);
+        platform::set_error_info(error.description);
+        return error.number;
+      case write_pipeline::call_end::dropped:
+      case write_pipeline::call_end::ended:
+        break;
+    }
+    collect_failure();
+    if (data_call && failure_) return report_failure(args, result);
+    return std::nullopt;
   }
 
   // Takes a failure from the pipeline: one the server reported, or the loss of bytes in a
@@ -718,15 +813,8 @@ class remote_object final : public platform::ref_counted<dispatch>, private plat
 
 }  // namespace
 
-hresult remote_link::invoke(std::uint64_t handle, long dispid, platform::invoke_kind kind,
-                            std::span<const Variant> args, Variant* result, std::uint32_t& budget_ms,
-                            channel_state& channel, remote_error& error, bool& link_failed) {
-  link_failed = false;
-  if (lost(error)) {
-    link_failed = true;
-    return error.number;
-  }
-  pb::InvokeRequest request;
+hresult remote_link::encode_request(std::uint64_t handle, long dispid, platform::invoke_kind kind,
+                                    std::span<const Variant> args, pb::InvokeRequest& request, remote_error& error) {
   request.set_handle(handle);
   request.set_dispid(static_cast<std::int32_t>(dispid));
   request.set_kind(static_cast<std::uint32_t>(kind));
@@ -746,15 +834,11 @@ hresult remote_link::invoke(std::uint64_t handle, long dispid, platform::invoke_
       return hr;
     }
   }
-  grpc::ClientContext context;
-  prepare(context, budget_ms);
-  pb::InvokeReply reply;
-  const grpc::Status status = stub_->Invoke(&context, request, &reply);
-  if (!status.ok()) {
-    error = failure(status, "a call");
-    link_failed = true;
-    return error.number;
-  }
+  return platform::kSOk;
+}
+
+hresult remote_link::apply_reply(const pb::InvokeReply& reply, std::span<const Variant> args, Variant* result,
+                                 std::uint32_t& budget_ms, channel_state& channel, remote_error& error) {
   if (reply.budget_ms() != 0) budget_ms = reply.budget_ms();
   if (reply.has_channel()) channel.update(reply.channel());
   const auto self = shared_from_this();
@@ -773,6 +857,28 @@ hresult remote_link::invoke(std::uint64_t handle, long dispid, platform::invoke_
   if (result != nullptr) *result = std::move(value);
   if (platform::failed(reply.hr())) error.description = reply.error();
   return reply.hr();
+}
+
+hresult remote_link::invoke(std::uint64_t handle, long dispid, platform::invoke_kind kind,
+                            std::span<const Variant> args, Variant* result, std::uint32_t& budget_ms,
+                            channel_state& channel, remote_error& error, bool& link_failed) {
+  link_failed = false;
+  if (lost(error)) {
+    link_failed = true;
+    return error.number;
+  }
+  pb::InvokeRequest request;
+  if (const hresult hr = encode_request(handle, dispid, kind, args, request, error); platform::failed(hr)) return hr;
+  grpc::ClientContext context;
+  prepare(context, budget_ms);
+  pb::InvokeReply reply;
+  const grpc::Status status = stub_->Invoke(&context, request, &reply);
+  if (!status.ok()) {
+    error = failure(status, "a call");
+    link_failed = true;
+    return error.number;
+  }
+  return apply_reply(reply, args, result, budget_ms, channel, error);
 }
 
 hresult remote_link::create(std::string_view prog_id, com_ptr<dispatch>& out, remote_error& error) {

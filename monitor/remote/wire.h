@@ -17,6 +17,9 @@ inline constexpr const char* kHandleMetadata = "quorel-handle";
 // that a remote channel takes as much ahead as a local one): a WriteIO that does not fit waits
 // for room up to the channel's WriteTimeOut.
 inline constexpr std::uint32_t kWriteWindowBytes = 4 * 1024 * 1024;
+// A write that met a full window waits for this much room (or what it still needs, if less);
+// the server reports its progress at least every so many bytes, so that such a wait ends.
+inline constexpr std::uint32_t kWindowStepBytes = 64 * 1024;
 
 // The channel's WriteIO results a pipeline tells apart: after these the printer took only part
 // of a write and the link stays, so the bytes are kept and written again.

@@ -699,7 +699,7 @@ TEST_F(RemoteSessionTest, ACallOnAServerThatHangsEndsAtItsDeadline) {
   ASSERT_EQ(channel.put("WriteTimeOut", 100), platform::kSOk);
   ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
 
-  ASSERT_TRUE(server.process().send_signal(SIGSTOP));
+  ASSERT_TRUE(server.process().pause());
   const auto start = steady_clock::now();
   const platform::call_result r = channel.call("OpenIO");
   const long took = elapsed_ms(start);
@@ -966,6 +966,23 @@ TEST_F(PipelinedWriteTest, AReadAfterPipelinedWritesGetsTheAnswerToTheLastOfThem
   EXPECT_EQ(printer_->capture(), all + kStatusRequest);
 }
 
+TEST_F(PipelinedWriteTest, ACallBehindWritesThePrinterDoesNotTakeIsAnsweredAndTheWritesStay) {
+  // WriteTimeOut 200 ms: each attempt on the busy printer ends after it with nothing taken.
+  platform::dispatch_client channel = open_channel("HELD1", "sim:held?fault=busy", 200);
+  ASSERT_TRUE(channel);
+  std::int32_t written = -1;
+  ASSERT_EQ(write_io(channel, "waiting text\n", 1, written), 0);
+  // The call waits for one whole attempt begun after it, not for the printer.
+  const auto start = steady_clock::now();
+  EXPECT_EQ(channel.get("IsOpen").value.long_or(-1), 1);
+  EXPECT_LT(elapsed_ms(start), 2000);
+  EXPECT_EQ(printer_->capture(), "");
+  // The writes were kept: they go out, before the request, once the printer takes data.
+  printer_->clear_fault(vprinter::fault::busy);
+  expect_status_answer(channel);
+  EXPECT_EQ(printer_->capture(), "waiting text\n" + kStatusRequest);
+}
+
 TEST_F(PipelinedWriteTest, AWriteTheChannelWouldRefuseIsRefusedNotAccepted) {
   constexpr std::int32_t kInvalidArg = static_cast<std::int32_t>(0x80070057u);
   constexpr std::int32_t kFailed = static_cast<std::int32_t>(0x80004005u);
@@ -1032,10 +1049,11 @@ TEST_F(PipelinedWriteTest, ClosingOrReleasingAChannelFinishesItsPendingWritesFir
 TEST_F(PipelinedWriteTest, ALinkLostUnderPipelinedWritesIsReportedByTheNextDataCall) {
   struct row {
     const char* why;
-    bool by_write;  // the next data call is a WriteIO, else a ReadIO
+    bool by_write;   // the next data call is a WriteIO, else a ReadIO
+    bool ask_first;  // another call comes between the writes and the data call
   };
   int n = 0;
-  for (const row& r : {row{"write", true}, row{"read", false}}) {
+  for (const row& r : {row{"write", true, true}, row{"read", false, true}, row{"read right after", false, false}}) {
     SCOPED_TRACE(r.why);
     const std::string uri = "sim:gone" + std::to_string(++n) + "?fault=busy";
     platform::dispatch_client channel = open_channel("GONE" + std::to_string(n), uri, 100);
@@ -1043,9 +1061,11 @@ TEST_F(PipelinedWriteTest, ALinkLostUnderPipelinedWritesIsReportedByTheNextDataC
     std::int32_t written = -1;
     ASSERT_EQ(write_io(channel, "held back\n", 1, written), 0);
     printer_->inject_fault(vprinter::fault::disconnect);
-    // Any other call waits for the writes: the link's failure has come back by then, and the
+    // Any other call follows the writes: the link's failure has come by then, and the
     // server's channel has closed.
-    EXPECT_EQ(channel.get("IsOpen").value.long_or(-1), 0);
+    if (r.ask_first) {
+      EXPECT_EQ(channel.get("IsOpen").value.long_or(-1), 0);
+    }
     std::int32_t count = -1;
     if (r.by_write) {
       EXPECT_EQ(write_io(channel, "more\n", 1, count), kLinkGone);
