@@ -3,6 +3,7 @@
 #include "monitor/print_server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <deque>
@@ -450,9 +451,11 @@ class refused_pipeline final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
 constexpr std::chrono::milliseconds kRetryPause{20};
 // Largest run of print data written with one WriteIO.
 constexpr std::size_t kLargestWrite = 32 * 1024;
-// Progress is reported at once every kWindowStepBytes, else once the writer has been idle this
-// long.
+// Progress is reported at once every kWindowStepBytes or when the last report is kReportEvery
+// old (so that a client waiting for its writes hears of progress after every slow write), else
+// once the writer has been idle for kIdleReport.
 constexpr std::chrono::milliseconds kIdleReport{1};
+constexpr std::chrono::milliseconds kReportEvery{100};
 
 }  // namespace
 
@@ -491,7 +494,10 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
         input_ended_ = true;
       } else {
         for (pb::WriteEntry& e : *in_.mutable_entries()) {
-          entry& added = queue_.emplace_back(entry{e.mode(), e.epoch(), std::move(*e.mutable_data()), 0, 0, nullptr, 0});
+          entry& added = queue_.emplace_back();
+          added.mode = e.mode();
+          added.epoch = e.epoch();
+          added.data = std::move(*e.mutable_data());
           if (e.call_id() != 0) {
             added.call_id = e.call_id();
             added.attempts_before = attempts_;
@@ -535,10 +541,10 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
 
  private:
   struct entry {
-    std::int32_t mode;
-    std::uint32_t epoch;
+    std::int32_t mode = 0;
+    std::uint32_t epoch = 0;
     std::string data;
-    std::size_t offset;  // bytes already taken
+    std::size_t offset = 0;  // bytes already taken
     std::uint64_t call_id = 0;  // a call, not a write
     std::unique_ptr<pb::InvokeRequest> call;
     std::uint64_t attempts_before = 0;  // writes begun before the call came
@@ -633,8 +639,8 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       const std::uint32_t epoch = queue_.front().epoch;
       std::string bytes = queue_.front().data.substr(queue_.front().offset, mode == 1 ? kLargestWrite : std::string::npos);
       if (mode == 1) {
-        for (std::size_t i = 1; i < queue_.size() && !queue_[i].call && queue_[i].mode == 1 && queue_[i].epoch == epoch &&
-                                bytes.size() + queue_[i].data.size() <= kLargestWrite;
+        for (std::size_t i = 1; i < queue_.size() && !queue_[i].call && queue_[i].mode == 1 &&
+                                queue_[i].epoch == epoch && bytes.size() + queue_[i].data.size() <= kLargestWrite;
              ++i) {
           bytes += queue_[i].data;
         }
@@ -672,8 +678,9 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
         if (input_ended_) {
           for (const entry& e : queue_) done_ += e.left();
           queue_.clear();
-        } else if (const auto call = std::find_if(queue_.begin(), queue_.end(),
-                                                  [&](const entry& e) { return e.call && e.attempts_before < attempt_number; });
+        } else if (const auto call = std::find_if(
+                       queue_.begin(), queue_.end(),
+                       [&](const entry& e) { return e.call && e.attempts_before < attempt_number; });
                    call != queue_.end()) {
           // A call waits for the writes before it only while the printer takes some of them: one
           // whole attempt begun after it came took nothing, so it goes first.
@@ -688,7 +695,8 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       }
       // The client hears at once of what it acts on: a result other than success, and room in
       // its window once a good part of it is free.
-      if (a.result != 0 || done_ - reported_done_ >= kWindowStepBytes || input_ended_) {
+      if (a.result != 0 || done_ - reported_done_ >= kWindowStepBytes || input_ended_ ||
+          std::chrono::steady_clock::now() - reported_at_ >= kReportEvery) {
         send_ack(lock);
       } else {
         report_owed_ = true;
@@ -710,6 +718,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
     ack_dirty_ = false;
     report_owed_ = false;
     reported_done_ = done_;
+    reported_at_ = std::chrono::steady_clock::now();
     out_.Clear();
     if (!answers_.empty()) {
       answer& a = answers_.front();
@@ -764,6 +773,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   bool finished_ = false;
   std::uint64_t done_ = 0;
   std::uint64_t reported_done_ = 0;  // in the last report sent
+  std::chrono::steady_clock::time_point reported_at_;
   bool report_owed_ = false;         // progress not reported yet
   std::uint64_t attempts_ = 0;       // writes begun
   std::int32_t last_result_ = 0;
