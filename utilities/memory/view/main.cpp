@@ -1,73 +1,15 @@
 // Memory: the setup editor. The printer browser (StartForm) opens PrnForm on the printer the user
 // connects to. Started as SETUP (a link to this program) it edits the printer's full setup, under
 // any other name its memory setup. One instance per name runs per user.
-#include <QApplication>
-#include <QFileInfo>
-#include <QTimer>
-
-#include <cstdio>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "platform/cli.h"
-#include "platform/instance_lock.h"
+#include "browser_program.h"
 #include "prn_form.h"
-#include "start_form.h"
-
-namespace {
-
-constexpr platform::cli::option kOptions[] = {
-    {"help", 'h', platform::cli::kFlag, "", "show this text"},
-    {"version", 0, platform::cli::kFlag, "", "show the kit's version"},
-};
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
-  // The name as started (a link's own name), not the file it leads to.
-  const std::string exeName = std::filesystem::path(argv[0]).stem().string();
-
-  // The command line is read before the window system is, so that --help and --version work
-  // without a display.
-  platform::cli::parsed options;
-  std::string problem;
-  if (!platform::cli::parse(kOptions, std::vector<std::string>(argv + 1, argv + argc), options, problem) ||
-      (problem = "unexpected argument " + (options.operands.empty() ? std::string() : options.operands.front()),
-       !options.operands.empty())) {
-    std::fprintf(stderr, "%s: %s (see %s --help)\n", exeName.c_str(), problem.c_str(), exeName.c_str());
-    return 2;
-  }
-  if (options.has("help")) {
-    std::printf("Usage: %s\n"
-                "The setup editor: lists the printers of this computer (or of the print servers of the\n"
-                "installation), connects to one and shows its setup as a tree to edit and download.\n"
-                "Started as SETUP it edits the printer's full setup, under any other name its memory setup.\n"
-                "\nOptions:\n%s",
-                exeName.c_str(), platform::cli::option_help(kOptions).c_str());
-    return 0;
-  }
-  if (options.has("version")) {
-    std::printf("%s\n", platform::cli::version_line(exeName).c_str());
-    return 0;
-  }
-
-  QApplication app(argc, argv);
-  QCoreApplication::setApplicationName(QString::fromStdString(exeName));
-
-  // Another instance of the same program is running: end at once.
-  const platform::instance_lock lock =
-      platform::instance_lock::try_acquire(platform::instance_lock::default_dir(), exeName);
-  if (lock.busy()) return 0;
-
-  memory_view::register_prn_form();
-  utilities::browser_environment env;
-  env.exe_name = exeName;
-  env.title = exeName;
-  // The program's INI file lies beside it (the folder of the file the name leads to).
-  env.app_path = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath().toStdString();
-  utilities_view::StartForm form([] { return utilities::make_worker_creator(); }, env);
-  form.show();
-  QTimer::singleShot(0, &form, [&form] { form.load(); });
-  return app.exec();
+  utilities_view::browser_program program;
+  program.description =
+      "The setup editor: lists the printers of this computer (or of the print servers of the\n"
+      "installation), connects to one and shows its setup as a tree to edit and download.\n"
+      "Started as SETUP it edits the printer's full setup, under any other name its memory setup.\n";
+  program.register_windows = &memory_view::register_prn_form;
+  return utilities_view::run_browser_program(argc, argv, program);
 }
