@@ -1,18 +1,12 @@
 // Writes a picture of PrnForm showing the virtual printer's full setup (as the SETUP program shows
 // it), rendered offscreen with the printer on a sim port in a temporary registry:
 //   memory_screenshots OUTPUT_FOLDER
-#include <dlfcn.h>
-
-#include <QApplication>
 #include <QTreeWidget>
 
 #include <cstdio>
 
-#include "monitor/monitor.h"
-#include "platform/com.h"
-#include "platform/registry.h"
-#include "platform/testing/temp_dir.h"
 #include "prn_form.h"
+#include "screenshot_session.h"
 
 namespace {
 
@@ -30,24 +24,6 @@ struct quiet_ui : utilities::user_interface {
   void set_busy_pointer(bool) override {}
 };
 
-void set_value(const std::string& key, const char* name, const std::string& value) {
-  platform::registry_key k;
-  platform::registry_key::create(platform::registry_root::local_machine, key, k);
-  k.set_string(name, value);
-}
-
-platform::com_ptr<platform::dispatch> channel_of(const std::string& port) {
-  platform::com_ptr<platform::dispatch> monitor;
-  if (platform::failed(platform::create_instance(monitor::kMonitorProgId, monitor)) || !monitor) return {};
-  std::string machine = "VX40";
-  std::string where = port;
-  const platform::call_result r =
-      platform::call(monitor.get(), "GetConnection", platform::Variant::ref(machine), platform::Variant::ref(where));
-  platform::com_ptr<platform::dispatch> io;
-  if (!r.ok() || platform::failed(r.value.as_object(io))) return {};
-  return io;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,24 +31,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
     return 2;
   }
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  const platform::testing::scoped_registry_dir registry;
-  QApplication app(argc, argv);
-  void* library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
-  const auto register_server =
-      library ? reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer")) : nullptr;
-  if (register_server == nullptr || register_server() != platform::kSOk) {
-    std::fprintf(stderr, "%s: cannot register the monitor library\n", argv[0]);
-    return 1;
-  }
-  const std::string key = std::string(monitor::kPortsKey) + "\\COM1";
-  set_value(key, "Transport", "sim:counter");
-  set_value(key, "MachineType", "VX40");
-  set_value(key, "Name", "Counter");
+  utilities_test::screenshot_session session(argc, argv);
+  if (!session.register_monitor()) return 1;
+  session.set_port("COM1", "sim:counter", "Counter");
 
   quiet_ui dialogs;
   utilities::printer_link link(dialogs);
-  link.set_channel(channel_of("COM1"));
+  link.set_channel(session.channel_of("COM1"));
   memory::prn_form_environment env;
   env.exe_name = "SETUP";
   env.model = "VX40";
@@ -90,8 +55,8 @@ int main(int argc, char** argv) {
   }
   tree->setCurrentItem(form.item("VX40\\Information\\Shop name"));
   tree->scrollToTop();
-  QApplication::processEvents();
-  if (form.model().last_upload() != memory::upload_outcome::tree_built || !form.grab().save(QString::fromLocal8Bit(argv[1]) + QStringLiteral("/setup-tree.png"))) {
+  if (form.model().last_upload() != memory::upload_outcome::tree_built ||
+      !session.shoot(form, argv[1], "setup-tree.png")) {
     std::fprintf(stderr, "%s: cannot make the picture in %s\n", argv[0], argv[1]);
     return 1;
   }

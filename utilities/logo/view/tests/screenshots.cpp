@@ -5,8 +5,6 @@
 // (the tab "All logos"):
 //   logo_screenshots IMAGES_FOLDER OUTPUT_FOLDER
 // IMAGES_FOLDER holds cafe-logo.bmp, cafe-logo-2c.bmp and coffee-bean.bmp (examples/images).
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,48 +22,16 @@
 
 #include "logo/image_library.h"
 #include "logo_window.h"
-#include "monitor/monitor.h"
-#include "platform/com.h"
-#include "platform/registry.h"
-#include "platform/testing/temp_dir.h"
-
-namespace {
-
-platform::com_ptr<platform::dispatch> channel_of(const std::string& port) {
-  platform::com_ptr<platform::dispatch> monitor;
-  if (platform::failed(platform::create_instance(monitor::kMonitorProgId, monitor)) || !monitor) return {};
-  std::string machine = "VX40";
-  std::string where = port;
-  const platform::call_result r =
-      platform::call(monitor.get(), "GetConnection", platform::Variant::ref(machine), platform::Variant::ref(where));
-  platform::com_ptr<platform::dispatch> io;
-  if (!r.ok() || platform::failed(r.value.as_object(io))) return {};
-  return io;
-}
-
-}  // namespace
+#include "screenshot_session.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: %s IMAGES_FOLDER OUTPUT_FOLDER\n", argv[0]);
     return 2;
   }
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  const platform::testing::scoped_registry_dir registry;
-  QApplication app(argc, argv);
-  void* library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
-  const auto register_server =
-      library ? reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer")) : nullptr;
-  if (register_server == nullptr || register_server() != platform::kSOk) {
-    std::fprintf(stderr, "%s: cannot register the monitor library\n", argv[0]);
-    return 1;
-  }
-  platform::registry_key port;
-  platform::registry_key::create(platform::registry_root::local_machine, std::string(monitor::kPortsKey) + "\\COM1",
-                                 port);
-  port.set_string("Transport", "sim:counter?id=46");
-  port.set_string("MachineType", "VX40");
-  port.set_string("Name", "Counter");
+  utilities_test::screenshot_session session(argc, argv);
+  if (!session.register_monitor()) return 1;
+  session.set_port("COM1", "sim:counter?id=46", "Counter");
 
   std::string error;
   const auto images = logo::image_library::load(LOGO_PROGRAM_DIR, error);
@@ -96,7 +62,7 @@ int main(int argc, char** argv) {
   env.title = "Logo";
   env.app_path = LOGO_PROGRAM_DIR;
   env.library = images.get();
-  logo_view::LogoForm form(channel_of("COM1"), std::move(env), "LOCAL");
+  logo_view::LogoForm form(session.channel_of("COM1"), std::move(env), "LOCAL");
   form.show();
   form.startInquiry();
 
@@ -126,13 +92,10 @@ int main(int argc, char** argv) {
   form.showEntry(2);
   colours->setCurrentIndex(colours->findText(QStringLiteral("Two colors")));
   form.findChild<QCheckBox*>(QStringLiteral("chkErrorDiffusion"))->setChecked(true);
-  QApplication::processEvents();
 
-  const QString out = QString::fromLocal8Bit(argv[2]);
-  bool saved = form.grab().save(out + QStringLiteral("/logo-window.png"));
+  bool saved = session.shoot(form, argv[2], "logo-window.png");
   form.findChild<QTabBar*>(QStringLiteral("TabStrip"))->setCurrentIndex(0);
-  QApplication::processEvents();
-  saved = form.grab().save(out + QStringLiteral("/logo-window-all.png")) && saved;
+  saved = session.shoot(form, argv[2], "logo-window-all.png") && saved;
   if (!saved) {
     std::fprintf(stderr, "%s: cannot write the pictures to %s\n", argv[0], argv[2]);
     return 1;
