@@ -58,13 +58,13 @@ class logo_console final : public utilities::browser_ui {
  public:
   explicit logo_console(std::ostream& err) : err_(err) {}
   void set_status(int, const std::string&) override {}
-  void show_message(const std::string& text) override { print(text); }
-  void message_box(const std::string& text, utilities::box_icon) override { print(text); }
+  void show_message(const std::string& text) override { print_message(err_, text); }
+  void message_box(const std::string& text, utilities::box_icon) override { print_message(err_, text); }
   utilities::box_answer ask(const std::string& text, utilities::box_buttons buttons, utilities::box_icon) override {
     if (buttons == utilities::box_buttons::yes_no && text.rfind("Are you sure you want to delete", 0) == 0) {
       return utilities::box_answer::yes;
     }
-    print(text);
+    print_message(err_, text);
     return buttons == utilities::box_buttons::yes_no ? utilities::box_answer::no : utilities::box_answer::cancel;
   }
   void pump(int ms) override { platform::pump_messages_for(static_cast<std::uint32_t>(std::max(ms, 1))); }
@@ -73,20 +73,6 @@ class logo_console final : public utilities::browser_ui {
   std::optional<std::string> choose_server(bool, const std::vector<std::string>&, int) override { return std::nullopt; }
 
  private:
-  // One message, its CR and CR LF line breaks as new lines.
-  void print(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r') {
-        out += '\n';
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      } else {
-        out += text[i];
-      }
-    }
-    err_ << "posutil: " << out << "\n";
-  }
-
   std::ostream& err_;
 };
 
@@ -108,11 +94,8 @@ bool open_session(const context& ctx, const std::string& printer, const std::fil
                   logo_session& s) {
   s.browser = make_model(ctx, s.ui);
   s.browser->load();
-  const utilities::tree_node* node = find_printer(*s.browser, printer);
-  if (node == nullptr) {
-    ctx.err << "posutil: no printer " << printer << " (see posutil printers)\n";
-    return false;
-  }
+  const utilities::tree_node* node = find_printer_or_report(ctx, *s.browser, printer);
+  if (node == nullptr) return false;
   const std::optional<utilities::printer_identity> id = s.browser->identify_printer(node->key);
   if (!id) return false;
   if (logo::storage_family_of(id->id) == logo::storage_family::none) {

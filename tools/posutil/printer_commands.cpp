@@ -44,19 +44,9 @@ class console_ui final : public utilities::browser_ui {
   bool said_something() const { return said_; }
 
  private:
-  // One message: its CR and CR LF line breaks as new lines.
   void print(const std::string& text) {
     said_ = true;
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r') {
-        out += '\n';
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      } else {
-        out += text[i];
-      }
-    }
-    err_ << "posutil: " << out << "\n";
+    print_message(err_, text);
   }
 
   std::ostream& err_;
@@ -65,6 +55,19 @@ class console_ui final : public utilities::browser_ui {
 };
 
 }  // namespace
+
+void print_message(std::ostream& err, const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  err << "posutil: " << out << "\n";
+}
 
 std::string json_string(std::string_view text) {
   std::string out = "\"";
@@ -140,6 +143,13 @@ const utilities::tree_node* find_printer(const utilities::start_form_model& mode
   return nullptr;
 }
 
+const utilities::tree_node* find_printer_or_report(const context& ctx, const utilities::start_form_model& model,
+                                                   std::string_view printer) {
+  const utilities::tree_node* node = find_printer(model, printer);
+  if (node == nullptr) ctx.err << "posutil: no printer " << printer << " (see posutil printers)\n";
+  return node;
+}
+
 namespace {
 
 // The usage of a command taking one PRINTER; on success `printer` is set.
@@ -210,11 +220,8 @@ int run_identify(const context& ctx, const std::vector<std::string>& args) {
   console_ui ui(ctx.err);
   auto model = make_model(ctx, ui);
   model->load();
-  const utilities::tree_node* node = find_printer(*model, printer);
-  if (node == nullptr) {
-    ctx.err << "posutil: no printer " << printer << " (see posutil printers)\n";
-    return kExitFailure;
-  }
+  const utilities::tree_node* node = find_printer_or_report(ctx, *model, printer);
+  if (node == nullptr) return kExitFailure;
   const std::optional<utilities::printer_identity> id = model->identify_printer(node->key);
   model->link().drop_channel();
   if (!id) return kExitFailure;
@@ -234,11 +241,8 @@ int run_status(const context& ctx, const std::vector<std::string>& args) {
   console_ui ui(ctx.err);
   auto model = make_model(ctx, ui);
   model->load();
-  const utilities::tree_node* node = find_printer(*model, printer);
-  if (node == nullptr) {
-    ctx.err << "posutil: no printer " << printer << " (see posutil printers)\n";
-    return kExitFailure;
-  }
+  const utilities::tree_node* node = find_printer_or_report(ctx, *model, printer);
+  if (node == nullptr) return kExitFailure;
   if (!model->open_channel(node->key)) return kExitFailure;
   const int result = model->link().StatusCheck();
   model->link().close();

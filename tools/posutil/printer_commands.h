@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +21,13 @@ std::filesystem::path program_folder();
 std::unique_ptr<utilities::start_form_model> make_model(const context& ctx, utilities::browser_ui& ui);
 // The printer node named `printer`: its name in the collection or its port, ignoring case.
 const utilities::tree_node* find_printer(const utilities::start_form_model& model, std::string_view printer);
+// find_printer for a subcommand: when there is no such printer, says so on ctx.err
+// ("posutil: no printer X (see posutil printers)") and gives null.
+const utilities::tree_node* find_printer_or_report(const context& ctx, const utilities::start_form_model& model,
+                                                   std::string_view printer);
+// Writes one message of the utilities to `err` as "posutil: " and the text, its CR and CR LF line
+// breaks as new lines.
+void print_message(std::ostream& err, const std::string& text);
 
 // printers [--json]: the servers and printers as the browser's tree.
 int run_printers(const context& ctx, const std::vector<std::string>& args);

@@ -3,8 +3,6 @@
 // label editor's rules, and downloads it. Questions are answered Cancel; messages go to stderr.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -15,25 +13,11 @@
 #include "platform/cli.h"
 #include "platform/com.h"
 #include "platform/messages.h"
-#include "posutil.h"
+#include "printer_commands.h"
 #include "utilities/browser.h"
 
 namespace posutil {
 namespace {
-
-// Writes one message of the utilities to `err`, its CR and CR LF breaks as new lines.
-void print_message(std::ostream& err, const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  err << "posutil: " << out << "\n";
-}
 
 // The browser's window and PrnForm for a console: messages to stderr, questions answered Cancel
 // (or No), no beeps: a refused value is reported by the command itself.
@@ -73,24 +57,6 @@ class console_form_ui final : public memory::prn_form_ui {
  private:
   console_ui& ui_;
 };
-
-std::string json_string(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (b < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", b);
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 // The kind of a value by its tag.
 const char* value_kind(const memory::setup_node& n) {
@@ -153,13 +119,6 @@ void print_text_node(std::ostream& out, const memory::setup_tree& tree, const me
   for (const memory::setup_node* c : tree.children(n.key)) print_text_node(out, tree, *c, depth + 1);
 }
 
-// The folder of this program (its INI file lies there), else the working folder.
-std::filesystem::path program_folder() {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::current_path(ec) : self.parent_path();
-}
-
 constexpr platform::cli::option kOptions[] = {
     {"full", 0, platform::cli::kFlag, "", "the full printer setup (as SETUP) instead of the memory setup"},
     {"json", 0, platform::cli::kFlag, "", "print JSON (get)"},
@@ -193,28 +152,10 @@ struct session {
 };
 
 int open_session(const context& ctx, session& s, const std::string& printer, bool full) {
-  utilities::browser_environment env;
-  env.exe_name = "posutil";
-  env.app_path = program_folder();
-  env.title = "posutil";
-  if (ctx.server) {
-    env.computer_name = *ctx.server;
-    env.local_only = true;
-  }
-  s.browser = std::make_unique<utilities::start_form_model>(s.ui, [] { return utilities::make_worker_creator(); }, env);
+  s.browser = make_model(ctx, s.ui);
   s.browser->load();
-  const utilities::tree_node* node = nullptr;
-  for (const utilities::tree_node& n : s.browser->nodes()) {
-    if (n.image_key != "Printer" && n.image_key != "NetPrinter") continue;
-    if (platform::equal_ignoring_case(utilities::printer_of(n), printer) || platform::equal_ignoring_case(n.tag, printer)) {
-      node = &n;
-      break;
-    }
-  }
-  if (node == nullptr) {
-    ctx.err << "posutil: no printer " << printer << " (see posutil printers)\n";
-    return kExitFailure;
-  }
+  const utilities::tree_node* node = find_printer_or_report(ctx, *s.browser, printer);
+  if (node == nullptr) return kExitFailure;
   const std::string tag = node->tag;
   const std::optional<utilities::printer_identity> id = s.browser->identify_printer(node->key);
   if (!id) return kExitFailure;
