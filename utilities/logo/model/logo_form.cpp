@@ -282,14 +282,27 @@ bool logo_form_model::open_channel() {
   return false;
 }
 
-void logo_form_model::finish(bool completed) {
-  if (completed) {
+bool logo_form_model::begin_printer_operation(const std::string& preparing) {
+  if (!begin_operation()) return false;
+  status(preparing);
+  if (!open_channel()) {
+    status("Ready...");
+    end_operation();
+    return false;
+  }
+  status("Printer ready...");
+  return true;
+}
+
+void logo_form_model::end_printer_operation(bool refresh) {
+  if (refresh) {
     status("Updating...");
     refresh_memory();
     update_buttons();
   }
   link_.close();
   status("Ready...");
+  end_operation();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -302,6 +315,9 @@ bool logo_form_model::start_inquiry() {
     buttons_.print_all = true;
     return true;
   }
+  // Not begin_printer_operation: the inquiry shows "Printer ready..." only once it has read the
+  // printer, and a channel that does not open leaves its error in the status bar (the window
+  // unloads).
   if (!begin_operation()) return false;
   status("Retrieving printer information...");
   if (!open_channel()) {
@@ -339,9 +355,7 @@ bool logo_form_model::start_inquiry() {
     }
   }
   status("Printer ready...");
-  link_.close();
-  status("Ready...");
-  end_operation();
+  end_printer_operation(false);
   return true;
 }
 
@@ -543,18 +557,11 @@ bool logo_form_model::download_graphics(const std::vector<std::size_t>& chosen, 
 }
 
 bool logo_form_model::download() {
-  if (!begin_operation()) return false;
   std::vector<std::size_t> chosen;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (entries_[i].selected && !entries_[i].stored) chosen.push_back(i);
   }
-  status("Preparing to download logo(s)...");
-  if (!open_channel()) {
-    status("Ready...");
-    end_operation();
-    return false;
-  }
-  status("Printer ready...");
+  if (!begin_printer_operation("Preparing to download logo(s)...")) return false;
   bool all = true;
   bool completed = false;
   if (family() == storage_family::nv_bit_image) {
@@ -563,8 +570,7 @@ bool logo_form_model::download() {
     completed = download_graphics(chosen, all);
   }
   // An operation that ended early closes the channel without the memory refresh.
-  finish(completed);
-  end_operation();
+  end_printer_operation(completed);
   return completed && all;
 }
 
@@ -588,14 +594,7 @@ bool logo_form_model::print_stored_keys(const std::vector<std::string>& keys) {
 }
 
 bool logo_form_model::print() {
-  if (!begin_operation()) return false;
-  status("Preparing to print logo(s)...");
-  if (!open_channel()) {
-    status("Ready...");
-    end_operation();
-    return false;
-  }
-  status("Printer ready...");
+  if (!begin_printer_operation("Preparing to print logo(s)...")) return false;
   bool ok = true;
   std::vector<std::string> stored;
   for (std::size_t i = 0; ok && i < entries_.size(); ++i) {
@@ -621,21 +620,12 @@ bool logo_form_model::print() {
     ok = ok && link_.SendScript(false, script_bytes(commands::print_buffer())) == 0;
   }
   ok = ok && print_stored_keys(stored) && print_end();
-  link_.close();
-  status("Ready...");
-  end_operation();
+  end_printer_operation(false);
   return ok;
 }
 
 bool logo_form_model::print_all() {
-  if (!begin_operation()) return false;
-  status("Preparing to print logo(s)...");
-  if (!open_channel()) {
-    status("Ready...");
-    end_operation();
-    return false;
-  }
-  status("Printer ready...");
+  if (!begin_printer_operation("Preparing to print logo(s)...")) return false;
   bool ok = false;
   if (family() == storage_family::nv_bit_image) {
     // Every number the printer may hold, whatever is stored.
@@ -646,9 +636,7 @@ bool logo_form_model::print_all() {
   } else if (const std::optional<std::string> answer = link_.send_and_read(commands::key_list(), false)) {
     ok = print_stored_keys(stored_keys(*answer)) && print_end();
   }
-  link_.close();
-  status("Ready...");
-  end_operation();
+  end_printer_operation(false);
   return ok;
 }
 
@@ -665,14 +653,7 @@ bool logo_form_model::delete_selected() {
       chosen.size() == 1 ? "Are you sure you want to delete " + entries_[chosen[0]].name() + "?"
                          : "Are you sure you want to delete these" + std::to_string(chosen.size()) + " logos?";
   if (ui_.ask(question, box_buttons::yes_no, box_icon::question) != box_answer::yes) return false;
-  if (!begin_operation()) return false;
-  status("Preparing for deletion...");
-  if (!open_channel()) {
-    status("Ready...");
-    end_operation();
-    return false;
-  }
-  status("Printer ready...");
+  if (!begin_printer_operation("Preparing for deletion...")) return false;
   bool ok = true;
   // The entries that went are removed afterwards, from the last, so that indexes stay valid.
   std::vector<std::size_t> gone;
@@ -689,8 +670,7 @@ bool logo_form_model::delete_selected() {
     gone.push_back(i);
   }
   for (auto it = gone.rbegin(); it != gone.rend(); ++it) remove_entry(*it);
-  finish(ok);
-  end_operation();
+  end_printer_operation(ok);
   return ok;
 }
 
@@ -700,14 +680,7 @@ bool logo_form_model::delete_all() {
       box_answer::yes) {
     return false;
   }
-  if (!begin_operation()) return false;
-  status("Preparing for deletion...");
-  if (!open_channel()) {
-    status("Ready...");
-    end_operation();
-    return false;
-  }
-  status("Printer ready...");
+  if (!begin_printer_operation("Preparing for deletion...")) return false;
   std::string command;
   if (family() == storage_family::nv_bit_image) {
     status("Clearing memory...");
@@ -723,8 +696,7 @@ bool logo_form_model::delete_all() {
       if (entries_[i].stored) remove_entry(i);
     }
   }
-  finish(ok);
-  end_operation();
+  end_printer_operation(ok);
   return ok;
 }
 

@@ -170,9 +170,13 @@ class logo_form_model {
   void end_operation();
   // Opens the channel for an operation; on failure shows the channel's last error and false.
   bool open_channel();
-  // Closes the channel and shows "Ready..."; after a completed operation first "Updating..." and
-  // the memory refresh.
-  void finish(bool completed);
+  // An operation on the printer: begin_operation, `preparing` in the status bar, the channel
+  // opened, then "Printer ready...". When the channel does not open, its error is shown, the status
+  // returns to "Ready...", the operation ends and the result is false.
+  bool begin_printer_operation(const std::string& preparing);
+  // Its end: with `refresh` (a completed operation that changed the memory) first "Updating..."
+  // and the memory refresh; then the channel closed, "Ready..." and end_operation.
+  void end_printer_operation(bool refresh);
   void update_buttons();
   void status(const std::string& text);
   void show_channel_error(const std::string& number_prefix);
