@@ -3,8 +3,6 @@
 // questions are answered without a person: the deletion's confirmation is the command itself
 // (Yes), every other question Cancel (after the model's own silent retries), so a logo that does
 // not fit in the memory fails with the printer's message. Messages go to stderr.
-#include <algorithm>
-#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,7 +11,6 @@
 #include "logo/logo_form.h"
 #include "platform/cli.h"
 #include "platform/com.h"
-#include "platform/messages.h"
 #include "printer_commands.h"
 
 namespace posutil {
@@ -52,28 +49,17 @@ constexpr platform::cli::option kLogoOptions[] = {
     {"help", 'h', platform::cli::kFlag, "", "show this text"},
 };
 
-// The logo window for a console: messages to stderr, the deletion's confirmation Yes, every other
-// question Cancel or No.
-class logo_console final : public utilities::browser_ui {
+// The logo window for a console: as the printer commands', but the deletion's confirmation is
+// answered Yes.
+class logo_console final : public console_ui {
  public:
-  explicit logo_console(std::ostream& err) : err_(err) {}
-  void set_status(int, const std::string&) override {}
-  void show_message(const std::string& text) override { print_message(err_, text); }
-  void message_box(const std::string& text, utilities::box_icon) override { print_message(err_, text); }
-  utilities::box_answer ask(const std::string& text, utilities::box_buttons buttons, utilities::box_icon) override {
+  using console_ui::console_ui;
+  utilities::box_answer ask(const std::string& text, utilities::box_buttons buttons, utilities::box_icon icon) override {
     if (buttons == utilities::box_buttons::yes_no && text.rfind("Are you sure you want to delete", 0) == 0) {
       return utilities::box_answer::yes;
     }
-    print_message(err_, text);
-    return buttons == utilities::box_buttons::yes_no ? utilities::box_answer::no : utilities::box_answer::cancel;
+    return console_ui::ask(text, buttons, icon);
   }
-  void pump(int ms) override { platform::pump_messages_for(static_cast<std::uint32_t>(std::max(ms, 1))); }
-  bool end_requested() const override { return false; }
-  void set_busy_pointer(bool) override {}
-  std::optional<std::string> choose_server(bool, const std::vector<std::string>&, int) override { return std::nullopt; }
-
- private:
-  std::ostream& err_;
 };
 
 // The printer, identified, and the logo window's model over its link.

@@ -21,41 +21,7 @@
 namespace posutil {
 namespace {
 
-// The browser's window for a console: status texts kept, messages written to stderr.
-class console_ui final : public utilities::browser_ui {
- public:
-  explicit console_ui(std::ostream& err) : err_(err) {}
-  void set_status(int panel, const std::string& text) override {
-    if (panel == utilities::kPanelProgramStatus && !text.empty()) last_status_ = text;
-  }
-  void show_message(const std::string& text) override { print(text); }
-  void message_box(const std::string& text, utilities::box_icon) override { print(text); }
-  utilities::box_answer ask(const std::string& text, utilities::box_buttons buttons, utilities::box_icon) override {
-    print(text);
-    return buttons == utilities::box_buttons::yes_no ? utilities::box_answer::no : utilities::box_answer::cancel;
-  }
-  // Waiting yields to this thread's message queue, where a remote creation reports its end.
-  void pump(int ms) override { platform::pump_messages_for(static_cast<std::uint32_t>(std::max(ms, 1))); }
-  bool end_requested() const override { return false; }
-  void set_busy_pointer(bool) override {}
-  std::optional<std::string> choose_server(bool, const std::vector<std::string>&, int) override { return std::nullopt; }
-
-  const std::string& last_status() const { return last_status_; }
-  bool said_something() const { return said_; }
-
- private:
-  void print(const std::string& text) {
-    said_ = true;
-    print_message(err_, text);
-  }
-
-  std::ostream& err_;
-  std::string last_status_;
-  bool said_ = false;
-};
-
-}  // namespace
-
+// One message: its CR and CR LF line breaks as new lines.
 void print_message(std::ostream& err, const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -67,6 +33,30 @@ void print_message(std::ostream& err, const std::string& text) {
     }
   }
   err << "posutil: " << out << "\n";
+}
+
+}  // namespace
+
+void console_ui::set_status(int panel, const std::string& text) {
+  if (panel == utilities::kPanelProgramStatus && !text.empty()) last_status_ = text;
+}
+
+void console_ui::show_message(const std::string& text) {
+  said_ = true;
+  print_message(err_, text);
+}
+
+void console_ui::message_box(const std::string& text, utilities::box_icon) { show_message(text); }
+
+utilities::box_answer console_ui::ask(const std::string& text, utilities::box_buttons buttons, utilities::box_icon) {
+  show_message(text);
+  return buttons == utilities::box_buttons::yes_no ? utilities::box_answer::no : utilities::box_answer::cancel;
+}
+
+void console_ui::pump(int ms) { platform::pump_messages_for(static_cast<std::uint32_t>(std::max(ms, 1))); }
+
+std::optional<std::string> console_ui::choose_server(bool, const std::vector<std::string>&, int) {
+  return std::nullopt;
 }
 
 std::string json_string(std::string_view text) {

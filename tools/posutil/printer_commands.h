@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +26,33 @@ const utilities::tree_node* find_printer(const utilities::start_form_model& mode
 // ("posutil: no printer X (see posutil printers)") and gives null.
 const utilities::tree_node* find_printer_or_report(const context& ctx, const utilities::start_form_model& model,
                                                    std::string_view printer);
-// Writes one message of the utilities to `err` as "posutil: " and the text, its CR and CR LF line
-// breaks as new lines.
-void print_message(std::ostream& err, const std::string& text);
+
+// The browser's window (and the utility windows') for a console: messages written to `err` as
+// "posutil: " and the text, its CR and CR LF breaks as new lines; questions answered No (Yes/No)
+// or Cancel, as nobody waits to answer them; waits yield to this thread's message queue, where a
+// remote creation reports its end. The last program status is kept.
+class console_ui : public utilities::browser_ui {
+ public:
+  explicit console_ui(std::ostream& err) : err_(err) {}
+  void set_status(int panel, const std::string& text) override;
+  void show_message(const std::string& text) override;
+  void message_box(const std::string& text, utilities::box_icon icon) override;
+  utilities::box_answer ask(const std::string& text, utilities::box_buttons buttons, utilities::box_icon icon) override;
+  void pump(int ms) override;
+  bool end_requested() const override { return false; }
+  void set_busy_pointer(bool) override {}
+  std::optional<std::string> choose_server(bool add_mode, const std::vector<std::string>& choices,
+                                           int preselected) override;
+
+  const std::string& last_status() const { return last_status_; }
+  // Whether a message or question was written.
+  bool said_something() const { return said_; }
+
+ private:
+  std::ostream& err_;
+  std::string last_status_;
+  bool said_ = false;
+};
 
 // printers [--json]: the servers and printers as the browser's tree.
 int run_printers(const context& ctx, const std::vector<std::string>& args);

@@ -1,8 +1,6 @@
 // posutil setup: the setup editor (PrnForm) without a window. "get" uploads the printer's setup
 // and prints its tree; "set" uploads it, changes options and values by their keys under the
 // label editor's rules, and downloads it. Questions are answered Cancel; messages go to stderr.
-#include <algorithm>
-#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -12,34 +10,14 @@
 #include "memory/prn_form.h"
 #include "platform/cli.h"
 #include "platform/com.h"
-#include "platform/messages.h"
 #include "printer_commands.h"
 #include "utilities/browser.h"
 
 namespace posutil {
 namespace {
 
-// The browser's window and PrnForm for a console: messages to stderr, questions answered Cancel
-// (or No), no beeps: a refused value is reported by the command itself.
-class console_ui final : public utilities::browser_ui {
- public:
-  explicit console_ui(std::ostream& err) : err_(err) {}
-  void set_status(int, const std::string&) override {}
-  void show_message(const std::string& text) override { print_message(err_, text); }
-  void message_box(const std::string& text, utilities::box_icon) override { print_message(err_, text); }
-  utilities::box_answer ask(const std::string& text, utilities::box_buttons buttons, utilities::box_icon) override {
-    print_message(err_, text);
-    return buttons == utilities::box_buttons::yes_no ? utilities::box_answer::no : utilities::box_answer::cancel;
-  }
-  void pump(int ms) override { platform::pump_messages_for(static_cast<std::uint32_t>(std::max(ms, 1))); }
-  bool end_requested() const override { return false; }
-  void set_busy_pointer(bool) override {}
-  std::optional<std::string> choose_server(bool, const std::vector<std::string>&, int) override { return std::nullopt; }
-
- private:
-  std::ostream& err_;
-};
-
+// PrnForm's window for a console: the browser's console window, and no beeps (a refused value is
+// reported by the command itself).
 class console_form_ui final : public memory::prn_form_ui {
  public:
   explicit console_form_ui(console_ui& ui) : ui_(ui) {}
