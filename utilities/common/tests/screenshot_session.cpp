@@ -19,6 +19,16 @@ bool use_offscreen_platform() { return qputenv("QT_QPA_PLATFORM", "offscreen"); 
 screenshot_session::screenshot_session(int& argc, char** argv)
     : offscreen_(use_offscreen_platform()), program_(argv[0]), app_(argc, argv) {}
 
+bool screenshot_session::arguments_given(int argc, char** argv, const char* operands) {
+  int wanted = 1;
+  for (const char* c = operands; *c != '\0'; ++c) {
+    if (*c == ' ') ++wanted;
+  }
+  if (argc == wanted + 1) return true;
+  std::fprintf(stderr, "usage: %s %s\n", argv[0], operands);
+  return false;
+}
+
 bool screenshot_session::register_monitor() {
   void* library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
   const auto register_server =

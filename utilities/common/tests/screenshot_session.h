@@ -19,6 +19,9 @@ class screenshot_session {
   // Qt on the offscreen platform and the temporary registry, for the program started as argv[0].
   screenshot_session(int& argc, char** argv);
 
+  // Whether the command line holds the operands named in `operands` (words parted by spaces, as
+  // in "IMAGES_FOLDER OUTPUT_FOLDER"); otherwise the usage goes to stderr.
+  static bool arguments_given(int argc, char** argv, const char* operands);
   // Registers the monitor library in the registry; false (the reason on stderr) on failure.
   bool register_monitor();
   // Configures `port` with the device URI `uri`, the machine type VX40 and the printer name `name`.

@@ -31,10 +31,7 @@ bool shoot_browser(utilities_test::fake_network& net, const std::string& folder,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
-    return 2;
-  }
+  if (!utilities_test::screenshot_session::arguments_given(argc, argv, "OUTPUT_FOLDER")) return 2;
   utilities_test::screenshot_session session(argc, argv);
   if (!session.register_monitor()) return 1;
   session.set_port("COM1", "sim:counter?id=46", "Counter");

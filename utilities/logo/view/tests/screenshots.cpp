@@ -25,10 +25,7 @@
 #include "screenshot_session.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s IMAGES_FOLDER OUTPUT_FOLDER\n", argv[0]);
-    return 2;
-  }
+  if (!utilities_test::screenshot_session::arguments_given(argc, argv, "IMAGES_FOLDER OUTPUT_FOLDER")) return 2;
   utilities_test::screenshot_session session(argc, argv);
   if (!session.register_monitor()) return 1;
   session.set_port("COM1", "sim:counter?id=46", "Counter");
