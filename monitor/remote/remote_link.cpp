@@ -247,11 +247,7 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
     std::unique_lock lock(mutex_);
     if (ended_) return call_end::ended;
     const std::uint64_t id = ++last_call_id_;
-    if (batches_.empty() || batch_bytes_ >= kBatchBytes) {
-      batches_.emplace_back();
-      batch_bytes_ = 0;
-    }
-    pb::WriteEntry* e = batches_.back().add_entries();
+    pb::WriteEntry* e = open_batch().add_entries();
     e->set_epoch(epoch_);
     e->set_call_id(id);
     *e->mutable_call() = std::move(request);
@@ -396,14 +392,20 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   // on their way.
   static constexpr std::size_t kBatchBytes = 32 * 1024;
 
+  // The batch entries go into: the last one, or a new one once it is full.
+  pb::WriteBatch& open_batch() {
+    if (batches_.empty() || batch_bytes_ >= kBatchBytes) {
+      batches_.emplace_back();
+      batch_bytes_ = 0;
+    }
+    return batches_.back();
+  }
+
   // Adds one WriteIO's bytes to the batches; print data joins the entry before it and is cut
   // at the batch size, so that no message comes near gRPC's message limit.
   void append(std::string_view bytes, std::int32_t mode) {
     do {
-      if (batches_.empty() || batch_bytes_ >= kBatchBytes) {
-        batches_.emplace_back();
-        batch_bytes_ = 0;
-      }
+      open_batch();
       const std::string_view part = mode == 1 ? bytes.substr(0, kBatchBytes - batch_bytes_) : bytes;
       bytes.remove_prefix(part.size());
       pb::WriteBatch& batch = batches_.back();

@@ -2,7 +2,6 @@
 // server collection and the monitors on two print servers (one of them the main server), and a
 // printer of each is identified through its channel's proxy. Refused tokens, unknown ProgIDs,
 // unreachable and silent servers, and a server that dies during a session.
-#include <dlfcn.h>
 #include <signal.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -37,6 +36,7 @@
 #include "platform/testing/netns.h"
 #include "platform/testing/scoped_process.h"
 #include "platform/testing/temp_dir.h"
+#include "platform/testing/server_library.h"
 #include "wire.h"
 
 namespace {
@@ -161,12 +161,8 @@ class RemoteSessionTest : public ::testing::Test {
                   platform::make_class_factory(&platform::create_object<monitor::remote::CreateObj>).get(), cookie_,
                   monitor::remote::kCreateObjProgId),
               platform::kSOk);
-    void* library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    const auto register_server =
-        reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer"));
-    ASSERT_NE(register_server, nullptr);
-    ASSERT_EQ(register_server(), platform::kSOk);
+    std::string error;
+    ASSERT_EQ(platform::testing::register_server_library(QUOREL_MONITOR_PATH, error), platform::kSOk) << error;
     set_string(monitor::remote::kPrintServerKey, "Token", kToken);
     ASSERT_TRUE(platform::ensure_message_queue());
   }

@@ -1,6 +1,5 @@
 // posutil logo against sim printers in the test's registry, through the real monitor library and
 // the real image library with its colour tables.
-#include <dlfcn.h>
 #include <png.h>
 
 #include <fstream>
@@ -15,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/testing/scoped_process.h"
 #include "platform/testing/temp_dir.h"
+#include "platform/testing/server_library.h"
 #include "posutil.h"
 
 namespace {
@@ -26,12 +26,8 @@ class PosutilLogoTest : public ::testing::Test {
   std::string uri_;
 
   void SetUp() override {
-    static void* const library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    const auto register_server =
-        reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer"));
-    ASSERT_NE(register_server, nullptr);
-    ASSERT_EQ(register_server(), platform::kSOk);
+    std::string error;
+    ASSERT_EQ(platform::testing::register_server_library(QUOREL_MONITOR_PATH, error), platform::kSOk) << error;
     static int counter = 0;
     uri_ = "sim:logo-" + std::to_string(++counter) + "?id=46";
     platform::registry_key key;

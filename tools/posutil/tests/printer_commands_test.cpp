@@ -1,6 +1,5 @@
 // posutil printers, identify and status against sim ports in the test's registry, through the
 // real monitor library.
-#include <dlfcn.h>
 
 #include <sstream>
 
@@ -11,6 +10,7 @@
 #include "platform/com.h"
 #include "platform/registry.h"
 #include "platform/testing/temp_dir.h"
+#include "platform/testing/server_library.h"
 #include "posutil.h"
 
 namespace {
@@ -21,12 +21,8 @@ class PosutilPrintersTest : public ::testing::Test {
   platform::testing::scoped_registry_dir registry_;
 
   void SetUp() override {
-    static void* const library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    const auto register_server =
-        reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer"));
-    ASSERT_NE(register_server, nullptr);
-    ASSERT_EQ(register_server(), platform::kSOk);
+    std::string error;
+    ASSERT_EQ(platform::testing::register_server_library(QUOREL_MONITOR_PATH, error), platform::kSOk) << error;
     platform::registry_key ports;
     if (platform::registry_key::open(platform::registry_root::local_machine, monitor::kPortsKey, ports) ==
         platform::kErrorSuccess)

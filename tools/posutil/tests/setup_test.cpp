@@ -1,7 +1,6 @@
 // posutil setup against the virtual printer: in this process on a sim port, and as a program on a
 // printer daemon reached over loopback. The checks read the printer's own tree from "setup get",
 // so they hold for whatever setup the virtual printer describes.
-#include <dlfcn.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +17,7 @@
 #include "platform/registry.h"
 #include "platform/testing/scoped_process.h"
 #include "platform/testing/temp_dir.h"
+#include "platform/testing/server_library.h"
 #include "posutil.h"
 
 namespace {
@@ -104,18 +104,26 @@ changes pick_changes(const std::vector<setting>& all) {
   return c;
 }
 
+// The tree `get` printed shows the changes `c` made: the option chosen and the new value.
+void expect_applied(const std::string& tree, const changes& c) {
+  const std::vector<setting> now = parse_tree(tree);
+  const setting* option = find_setting(now, c.option_folder, c.option);
+  ASSERT_NE(option, nullptr) << tree;
+  EXPECT_TRUE(option->selected) << tree;
+  const std::size_t cut = c.value_key.rfind('\\');
+  const setting* value = find_setting(now, c.value_key.substr(0, cut), c.value_key.substr(cut + 1));
+  ASSERT_NE(value, nullptr) << tree;
+  EXPECT_EQ(value->value, c.value) << tree;
+}
+
 class PosutilSetupTest : public ::testing::Test {
  protected:
   platform::testing::scoped_registry_dir registry_;
   platform::testing::temp_dir dir_;
 
   void SetUp() override {
-    static void* const library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    const auto register_server =
-        reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer"));
-    ASSERT_NE(register_server, nullptr);
-    ASSERT_EQ(register_server(), platform::kSOk);
+    std::string error;
+    ASSERT_EQ(platform::testing::register_server_library(QUOREL_MONITOR_PATH, error), platform::kSOk) << error;
     static int counter = 0;
     set_port("COM1", "sim:setup-" + std::to_string(++counter) + "?id=46", "VX40", "Counter");
   }
@@ -235,14 +243,7 @@ TEST_F(PosutilSetupTest, SetChangesTwoSettingsAndGetShowsThem) {
     EXPECT_EQ(done.err.find("New setup has been downloaded correctly.") != std::string::npos, !mode.empty()) << done.err;
     const outcome after = run(get);
     ASSERT_EQ(after.status, posutil::kExitOk) << after.err;
-    const std::vector<setting> now = parse_tree(after.out);
-    const setting* option = find_setting(now, c.option_folder, c.option);
-    ASSERT_NE(option, nullptr) << after.out;
-    EXPECT_TRUE(option->selected) << after.out;
-    const std::size_t cut = c.value_key.rfind('\\');
-    const setting* value = find_setting(now, c.value_key.substr(0, cut), c.value_key.substr(cut + 1));
-    ASSERT_NE(value, nullptr) << after.out;
-    EXPECT_EQ(value->value, c.value) << after.out;
+    expect_applied(after.out, c);
   }
 }
 
@@ -313,14 +314,7 @@ TEST_F(PosutilSetupTest, RoundTripWithTheProgramOnAPrinterDaemon) {
   ASSERT_EQ(set.status, posutil::kExitOk) << set.err;
   const outcome after = run_program({"setup", "get", "Daemon"});
   ASSERT_EQ(after.status, posutil::kExitOk) << after.err;
-  const std::vector<setting> now = parse_tree(after.out);
-  const setting* option = find_setting(now, c.option_folder, c.option);
-  ASSERT_NE(option, nullptr) << after.out;
-  EXPECT_TRUE(option->selected) << after.out;
-  const std::size_t cut = c.value_key.rfind('\\');
-  const setting* value = find_setting(now, c.value_key.substr(0, cut), c.value_key.substr(cut + 1));
-  ASSERT_NE(value, nullptr) << after.out;
-  EXPECT_EQ(value->value, c.value) << after.out;
+  expect_applied(after.out, c);
 }
 
 }  // namespace

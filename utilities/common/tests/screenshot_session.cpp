@@ -1,6 +1,5 @@
 #include "screenshot_session.h"
 
-#include <dlfcn.h>
 
 #include <QWidget>
 
@@ -8,6 +7,7 @@
 
 #include "monitor/monitor.h"
 #include "platform/registry.h"
+#include "platform/testing/server_library.h"
 
 namespace utilities_test {
 namespace {
@@ -30,11 +30,9 @@ bool screenshot_session::arguments_given(int argc, char** argv, const char* oper
 }
 
 bool screenshot_session::register_monitor() {
-  void* library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
-  const auto register_server =
-      library ? reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer")) : nullptr;
-  if (register_server == nullptr || register_server() != platform::kSOk) {
-    std::fprintf(stderr, "%s: cannot register the monitor library\n", program_.c_str());
+  std::string error;
+  if (platform::testing::register_server_library(QUOREL_MONITOR_PATH, error) != platform::kSOk) {
+    std::fprintf(stderr, "%s: cannot register the monitor library: %s\n", program_.c_str(), error.c_str());
     return false;
   }
   return true;

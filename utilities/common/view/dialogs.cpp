@@ -4,8 +4,10 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -78,6 +80,21 @@ box_answer ask_question(QWidget* owner, const QString& title, const std::string&
     default: break;
   }
   return buttons == box_buttons::yes_no ? box_answer::no : box_answer::cancel;
+}
+
+std::pair<QLabel*, QLabel*> add_status_panels(QMainWindow* window) {
+  auto* working_mode = new QLabel(window);
+  working_mode->setObjectName(QStringLiteral("WorkingMode"));
+  working_mode->setToolTip(QStringLiteral("Working mode"));
+  working_mode->setMinimumWidth(120);
+  auto* program_status = new QLabel(window);
+  program_status->setObjectName(QStringLiteral("ProgramStatus"));
+  program_status->setToolTip(QStringLiteral("Program status"));
+  QStatusBar* bar = window->statusBar();
+  bar->setObjectName(QStringLiteral("StatusBar"));
+  bar->addWidget(working_mode);
+  bar->addWidget(program_status, 1);
+  return {working_mode, program_status};
 }
 
 void pump_events(int ms) {

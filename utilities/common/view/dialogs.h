@@ -9,6 +9,10 @@
 
 #include "utilities/user_interface.h"
 
+#include <utility>
+
+class QLabel;
+class QMainWindow;
 class QWidget;
 
 namespace utilities_view {
@@ -24,6 +28,8 @@ void show_message_box(QWidget* owner, const QString& title, const std::string& t
 // negative button: Cancel or No).
 utilities::box_answer ask_question(QWidget* owner, const QString& title, const std::string& text,
                                    utilities::box_buttons buttons, utilities::box_icon icon);
+// The status bar of a utility window: the working-mode panel and the program-status panel.
+std::pair<QLabel*, QLabel*> add_status_panels(QMainWindow* window);
 // Handles the window system's events for about `ms` milliseconds (0: only those waiting).
 void pump_events(int ms);
 

@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <map>
+#include <tuple>
 
 #include "platform/messages.h"
 
@@ -113,16 +114,7 @@ StartForm::StartForm(utilities::remote_creator_factory creators, utilities::brow
     if (item != nullptr) model_->select(item->data(0, Qt::UserRole).toString().toStdString());
   });
 
-  workingMode_ = new QLabel(this);
-  workingMode_->setObjectName(QStringLiteral("WorkingMode"));
-  workingMode_->setToolTip(QStringLiteral("Working mode"));
-  workingMode_->setMinimumWidth(120);
-  programStatus_ = new QLabel(this);
-  programStatus_->setObjectName(QStringLiteral("ProgramStatus"));
-  programStatus_->setToolTip(QStringLiteral("Program status"));
-  statusBar()->setObjectName(QStringLiteral("StatusBar"));
-  statusBar()->addWidget(workingMode_);
-  statusBar()->addWidget(programStatus_, 1);
+  std::tie(workingMode_, programStatus_) = utilities_view::add_status_panels(this);
 
   buildMenus();
   resize(420, 360);

@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "dialogs.h"
 #include "logo/image_library.h"
@@ -291,16 +292,7 @@ void LogoForm::buildWindow() {
   outer->addLayout(right);
   setCentralWidget(central);
 
-  workingMode_ = new QLabel(this);
-  workingMode_->setObjectName(QStringLiteral("WorkingMode"));
-  workingMode_->setToolTip(QStringLiteral("Working mode"));
-  workingMode_->setMinimumWidth(120);
-  programStatus_ = new QLabel(this);
-  programStatus_->setObjectName(QStringLiteral("ProgramStatus"));
-  programStatus_->setToolTip(QStringLiteral("Program status"));
-  statusBar()->setObjectName(QStringLiteral("StatusBar"));
-  statusBar()->addWidget(workingMode_);
-  statusBar()->addWidget(programStatus_, 1);
+  std::tie(workingMode_, programStatus_) = utilities_view::add_status_panels(this);
 
   // StartTimer: the printer inquiry runs once, after the window first shows.
   auto* startTimer = new QTimer(this);
