@@ -683,28 +683,44 @@ TEST_F(RemoteSessionTest, ObjectsDieWithTheSession) {
   EXPECT_NE(server.log().find("ended"), std::string::npos) << server.log();
 }
 
-TEST_F(RemoteSessionTest, ACallOnAServerThatHangsEndsAtItsDeadline) {
-  print_server_process server(false, 32);
-  ASSERT_NE(server.port(), 0) << server.log();
-  created monitor_object = create(monitor::kMonitorProgId, server.address());
-  ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
-  platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
-  ASSERT_TRUE(channel);
-  // Short time-outs give a short budget: 4 x (100 + 100) + 1000 ms, and 2 s for the network.
-  ASSERT_EQ(channel.put("ReadTimeOut", 100), platform::kSOk);
-  ASSERT_EQ(channel.put("WriteTimeOut", 100), platform::kSOk);
-  ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
+std::int32_t write_io(platform::dispatch_client& channel, const std::string& bytes, std::int32_t mode,
+                      std::int32_t& written) {
+  std::string data = bytes;
+  written = -1;
+  return channel.call("WriteIO", Variant::ref(data), static_cast<std::int32_t>(data.size()), Variant::ref(written), mode)
+      .value.long_or(-1);
+}
 
-  ASSERT_TRUE(server.process().pause());
-  const auto start = steady_clock::now();
-  const platform::call_result r = channel.call("OpenIO");
-  const long took = elapsed_ms(start);
-  ASSERT_TRUE(server.process().send_signal(SIGCONT));
-  EXPECT_EQ(r.hr, monitor::remote::kResultCallTimedOut);
-  EXPECT_GE(took, 3500);
-  EXPECT_LT(took, 8000);
-  const error_record e = last_error(channel);
-  EXPECT_NE(e.description.find("did not answer"), std::string::npos) << e.description;
+TEST_F(RemoteSessionTest, ACallOnAServerThatHangsEndsAtItsDeadline) {
+  // A call of its own, and one that follows pipelined writes on their stream.
+  for (const bool after_writes : {false, true}) {
+    SCOPED_TRACE(after_writes ? "after pipelined writes" : "a call of its own");
+    print_server_process server(false, 32);
+    ASSERT_NE(server.port(), 0) << server.log();
+    created monitor_object = create(monitor::kMonitorProgId, server.address());
+    ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
+    platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+    ASSERT_TRUE(channel);
+    // Short time-outs give a short budget: 4 x (100 + 100) + 1000 ms, and 2 s for the network.
+    ASSERT_EQ(channel.put("ReadTimeOut", 100), platform::kSOk);
+    ASSERT_EQ(channel.put("WriteTimeOut", 100), platform::kSOk);
+    ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
+    if (after_writes) {
+      std::int32_t written = -1;
+      ASSERT_EQ(write_io(channel, "pipelined\n", 1, written), 0);
+    }
+
+    ASSERT_TRUE(server.process().pause());
+    const auto start = steady_clock::now();
+    const platform::call_result r = channel.call("OpenIO");
+    const long took = elapsed_ms(start);
+    ASSERT_TRUE(server.process().send_signal(SIGCONT));
+    EXPECT_EQ(r.hr, monitor::remote::kResultCallTimedOut);
+    EXPECT_GE(took, 3500);
+    EXPECT_LT(took, 8000);
+    const error_record e = last_error(channel);
+    EXPECT_NE(e.description.find("did not answer"), std::string::npos) << e.description;
+  }
 }
 
 TEST_F(RemoteSessionTest, TlsServersTakeOnlyClientsWithACertificateOfTheirAuthority) {
@@ -833,14 +849,6 @@ struct write_step {
   std::int32_t written;
   bool operator==(const write_step&) const = default;
 };
-
-std::int32_t write_io(platform::dispatch_client& channel, const std::string& bytes, std::int32_t mode,
-                      std::int32_t& written) {
-  std::string data = bytes;
-  written = -1;
-  return channel.call("WriteIO", Variant::ref(data), static_cast<std::int32_t>(data.size()), Variant::ref(written), mode)
-      .value.long_or(-1);
-}
 
 // Writes all of `data` in pieces of up to `piece` bytes, as the utilities' write-all does: each
 // WriteIO again from the count the last one reported. Every write that took less than it was
