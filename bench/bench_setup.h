@@ -2,14 +2,13 @@
 // reason, registering the server libraries, and writing registry values.
 #pragma once
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/com.h"
 #include "platform/registry.h"
+#include "platform/testing/server_library.h"
 
 namespace bench {
 
@@ -21,11 +20,8 @@ namespace bench {
 
 // Loads a server library and calls its DllRegisterServer, as regsvr does; it stays loaded.
 inline void register_library(const char* program, const char* path) {
-  void* handle = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  auto* entry = handle != nullptr
-                    ? reinterpret_cast<platform::dll_register_server_fn>(::dlsym(handle, "DllRegisterServer"))
-                    : nullptr;
-  if (entry == nullptr || platform::failed(entry())) fail(program, std::string("cannot register ") + path);
+  std::string error;
+  if (platform::failed(platform::testing::register_server_library(path, error))) fail(program, error);
 }
 
 // Sets a string value under HKEY_LOCAL_MACHINE, creating the key.

@@ -1,23 +1,19 @@
 // Registry set-up for control-object tests and the client of the test service object's probe.
 #include "test_support.h"
 
-#include <dlfcn.h>
-
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/testing/server_library.h"
 #include "test_service.h"
 
 namespace controls_test {
 
 ::testing::AssertionResult register_library(const std::string& path) {
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) return ::testing::AssertionFailure() << "cannot load " << path << ": " << ::dlerror();
-  const auto reg = reinterpret_cast<platform::dll_register_server_fn>(::dlsym(handle, "DllRegisterServer"));
-  const platform::hresult hr = reg != nullptr ? reg() : platform::kEFail;
-  ::dlclose(handle);
+  std::string error;
+  const platform::hresult hr = platform::testing::register_server_library(path, error);
   if (platform::failed(hr)) {
-    return ::testing::AssertionFailure() << "registering " << path << ": " << platform::hresult_text(hr) << " "
+    return ::testing::AssertionFailure() << error << " (" << platform::hresult_text(hr) << ") "
                                          << platform::take_error_info();
   }
   return ::testing::AssertionSuccess();

@@ -2,7 +2,6 @@
 // object and the vprinter daemon.
 #include "testing/harness.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,6 +17,7 @@
 
 #include "platform/messages.h"
 #include "platform/registry.h"
+#include "platform/testing/server_library.h"
 
 extern char** environ;
 
@@ -53,12 +53,8 @@ std::string hex(std::string_view bytes) {
 }
 
 platform::hresult register_library(const std::filesystem::path& library) {
-  void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) return platform::kEFail;
-  auto* entry = reinterpret_cast<platform::dll_register_server_fn>(::dlsym(handle, "DllRegisterServer"));
-  // The library stays loaded, as creation would keep it: its process-wide state (registry caches)
-  // must stay reachable for the rest of the test.
-  return entry != nullptr ? entry() : platform::kEFail;
+  std::string ignored;
+  return platform::testing::register_server_library(library, ignored);
 }
 
 void set_port(std::string_view port, std::string_view uri) {
@@ -133,11 +129,9 @@ std::int32_t test_control::SOProcessID() { return static_cast<std::int32_t>(::ge
 // ---------------------------------------------------------------------------------------------
 
 environment::environment() {
-  if (platform::failed(register_library(DEVSVC_LIBRARY_PATH))) {
-    throw std::runtime_error("cannot register " DEVSVC_LIBRARY_PATH);
-  }
-  if (platform::failed(register_library(QUOREL_MONITOR_PATH))) {
-    throw std::runtime_error("cannot register " QUOREL_MONITOR_PATH);
+  for (const char* library : {DEVSVC_LIBRARY_PATH, QUOREL_MONITOR_PATH}) {
+    std::string error;
+    if (platform::failed(platform::testing::register_server_library(library, error))) throw std::runtime_error(error);
   }
   create_key(registry_root::local_machine, kPortsKey);
 }

@@ -2,7 +2,6 @@
 // modules, statuses, broadcast address), record queries and writes, the address assignment
 // datagram, stray datagrams, and the registered server library.
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 
 #include "lan_fixture.h"
 #include "platform/registry.h"
+#include "platform/testing/server_library.h"
 #include "platform/testing/temp_dir.h"
 
 namespace netcfg::testing {
@@ -379,12 +379,9 @@ TEST_F(Records, SetIpAddressBroadcastsTheAssignmentByteForByteAndTheModuleMoves)
 // The server library, registered in a private registry and created by ProgID.
 TEST(NetcfgLibrary, RegistersAndServesTheConfiguratorByNameWithItsDispatchIds) {
   platform::testing::scoped_registry_dir registry;
-  void* library = ::dlopen(NETCFG_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << ::dlerror();
-  const auto register_server =
-      reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer"));
-  ASSERT_NE(register_server, nullptr);
-  ASSERT_EQ(register_server(), kSOk) << platform::take_error_info();
+  std::string error;
+  ASSERT_EQ(platform::testing::register_server_library(NETCFG_LIBRARY_PATH, error), kSOk)
+      << error << " " << platform::take_error_info();
   platform::registry_key key;
   std::string text;
   ASSERT_EQ(platform::registry_key::open(platform::registry_root::classes_root,

@@ -1,6 +1,5 @@
 // The QuorelWorker server library as a program meets it: registered in the registry, its two
 // classes created by ProgID, and a creation on this computer completed through the message loop.
-#include <dlfcn.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include "platform/dispatch_table.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
+#include "platform/testing/server_library.h"
 #include "platform/testing/temp_dir.h"
 
 namespace {
@@ -30,11 +30,8 @@ class completion_sink final : public platform::dispatch_object<completion_sink> 
 };
 
 void register_library(const char* path) {
-  void* library = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << ::dlerror();
-  const auto entry = reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer"));
-  ASSERT_NE(entry, nullptr);
-  ASSERT_EQ(entry(), platform::kSOk);
+  std::string error;
+  ASSERT_EQ(platform::testing::register_server_library(path, error), platform::kSOk) << error;
 }
 
 TEST(WorkerLibraryTest, CreatesBothClassesByProgIdAndCompletesALocalCreation) {

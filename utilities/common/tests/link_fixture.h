@@ -2,8 +2,6 @@
 // sim ports configured there, and channels obtained from the monitor as the browser gets them.
 #pragma once
 
-#include <dlfcn.h>
-
 #include <string>
 
 #include <gtest/gtest.h>
@@ -12,6 +10,7 @@
 #include "monitor/sim.h"
 #include "platform/com.h"
 #include "platform/registry.h"
+#include "platform/testing/server_library.h"
 #include "platform/testing/temp_dir.h"
 
 namespace utilities_test {
@@ -20,12 +19,9 @@ namespace utilities_test {
 class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static void* const library = ::dlopen(QUOREL_MONITOR_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    const auto register_server =
-        reinterpret_cast<platform::dll_register_server_fn>(::dlsym(library, "DllRegisterServer"));
-    ASSERT_NE(register_server, nullptr);
-    ASSERT_EQ(register_server(), platform::kSOk) << platform::take_error_info();
+    std::string error;
+    ASSERT_EQ(platform::testing::register_server_library(QUOREL_MONITOR_PATH, error), platform::kSOk)
+        << error << " " << platform::take_error_info();
   }
 
   // A sim URI of a printer no earlier test has used.
