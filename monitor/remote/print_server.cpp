@@ -17,6 +17,7 @@
 
 #include <grpcpp/grpcpp.h>
 
+#include "monitor/immediate_writer.h"
 #include "monitor/remote.h"
 #include "object_host.grpc.pb.h"
 #include "platform/com.h"
@@ -63,6 +64,14 @@ struct session {
       gate_changed.wait(lock, [&] { return waiting == 0; });
     }
     mutex.lock();
+  }
+  // Takes the lock for a pipeline's write if no call holds it or waits for it; never waits.
+  bool try_lock_after_calls() {
+    {
+      std::lock_guard lock(gate);
+      if (waiting != 0) return false;
+    }
+    return mutex.try_lock();
   }
   std::unordered_map<std::uint64_t, held_object> objects;
   std::uint64_t next_handle = 1;
@@ -470,6 +479,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       : host_(host),
         session_(std::move(s)),
         object_(std::move(object)),
+        at_once_(object_.as<monitor::immediate_writer>()),
         write_id_(held.write_id),
         data_ids_{held.write_id, held.read_id, held.read_answer_id} {
     {
@@ -488,8 +498,9 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   }
 
   void OnReadDone(bool ok) override {
+    bool wake = true;
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
       if (!ok) {
         input_ended_ = true;
       } else {
@@ -504,9 +515,14 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
             added.call = std::make_unique<pb::InvokeRequest>(std::move(*e.mutable_call()));
           }
         }
+        const bool owed = report_owed_;
+        write_at_once(lock);
+        // All written at once: the writer has only to report it, and knows already when it
+        // owed a report before (a cancellation meanwhile woke it while it had to wait).
+        wake = !queue_.empty() || !owed || client_gone_;
       }
     }
-    changed_.notify_all();
+    if (wake) changed_.notify_all();
     if (ok) StartRead(&in_);
   }
   void OnWriteDone(bool ok) override {
@@ -557,6 +573,56 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
     const bool method = (call.kind() & static_cast<std::uint32_t>(platform::invoke_kind::method)) != 0;
     return method && call.dispid() >= 0 &&
            std::find(std::begin(data_ids_), std::end(data_ids_), call.dispid()) != std::end(data_ids_);
+  }
+
+  // The bytes of the next write: a status request alone; print data of the same epoch in one
+  // piece of up to kLargestWrite. Called with the lock held and the queue not empty.
+  std::string next_write() const {
+    const entry& front = queue_.front();
+    std::string bytes = front.data.substr(front.offset, front.mode == 1 ? kLargestWrite : std::string::npos);
+    if (front.mode != 1) return bytes;
+    for (std::size_t i = 1; i < queue_.size() && !queue_[i].call && queue_[i].mode == 1 &&
+                            queue_[i].epoch == front.epoch && bytes.size() + queue_[i].data.size() <= kLargestWrite;
+         ++i) {
+      bytes += queue_[i].data;
+    }
+    return bytes;
+  }
+
+  // What the printer took of the next write leaves the queue, and counts as done. Called with
+  // the lock held.
+  void take(std::size_t taken) {
+    done_ += taken;
+    while (taken > 0) {
+      entry& front = queue_.front();
+      const std::size_t n = std::min(taken, front.left());
+      front.offset += n;
+      taken -= n;
+      if (front.left() == 0) queue_.pop_front();
+    }
+  }
+
+  // Print data that comes while the writer waits goes to the printer from here, as far as the
+  // printer takes it at once: waking the writer first would hold the printer back by a thread
+  // switch. The rest, and anything else, is the writer's. Called with the lock held.
+  void write_at_once(std::unique_lock<std::mutex>& lock) {
+    if (!at_once_ || !writer_idle_ || failed_ || client_gone_ || queue_.empty() || queue_.front().call ||
+        queue_.front().mode != 1) {
+      return;
+    }
+    if (!session_->try_lock_after_calls()) return;
+    const std::string bytes = next_write();
+    writing_at_once_ = true;
+    lock.unlock();
+    std::size_t taken = 0;
+    {
+      std::lock_guard session(session_->mutex, std::adopt_lock);
+      taken = std::min(at_once_->write_at_once(bytes), bytes.size());
+    }
+    lock.lock();
+    writing_at_once_ = false;
+    take(taken);
+    if (taken > 0) report_owed_ = true;
   }
 
   // Runs (or drops) the call `e`, taken out of the queue, and sends its answer. Called with
@@ -612,11 +678,16 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   void run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-      const auto more = [&] { return !queue_.empty() || input_ended_ || client_gone_; };
+      const auto more = [&] { return !writing_at_once_ && (!queue_.empty() || input_ended_ || client_gone_); };
       // Progress of a run of writes is told once the writer has nothing to do for a moment, so
-      // that writes which come in quick succession cost one report, not one each.
-      if (report_owed_ && !changed_.wait_for(lock, kIdleReport, more)) send_ack(lock);
-      changed_.wait(lock, more);
+      // that writes which come in quick succession cost one report, not one each; also of
+      // those written at once meanwhile.
+      writer_idle_ = true;
+      while (!more()) {
+        if (report_owed_ && !changed_.wait_for(lock, kIdleReport, more)) send_ack(lock);
+        changed_.wait(lock, [&] { return more() || report_owed_; });
+      }
+      writer_idle_ = false;
       // A client that is gone (it vanished, or the server is stopping) waits for nothing: what
       // is left is dropped rather than keep the end of the call waiting on the printer.
       if (client_gone_) queue_.clear();
@@ -634,17 +705,9 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
         if (queue_.empty()) send_ack(lock);
         continue;
       }
-      // A status request goes alone; print data of the same epoch goes out in one piece.
       const std::int32_t mode = queue_.front().mode;
       const std::uint32_t epoch = queue_.front().epoch;
-      std::string bytes = queue_.front().data.substr(queue_.front().offset, mode == 1 ? kLargestWrite : std::string::npos);
-      if (mode == 1) {
-        for (std::size_t i = 1; i < queue_.size() && !queue_[i].call && queue_[i].mode == 1 &&
-                                queue_[i].epoch == epoch && bytes.size() + queue_[i].data.size() <= kLargestWrite;
-             ++i) {
-          bytes += queue_[i].data;
-        }
-      }
+      const std::string bytes = next_write();
       const std::uint64_t attempt_number = ++attempts_;
       lock.unlock();
       const auto started = std::chrono::steady_clock::now();
@@ -654,16 +717,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
       if (a.result != 0 && !worth_retrying(a.result)) error = last_error_text();
       lock.lock();
 
-      // What the printer took leaves the queue, and counts as done.
-      std::size_t taken = std::min(a.written, bytes.size());
-      done_ += taken;
-      while (taken > 0) {
-        entry& front = queue_.front();
-        const std::size_t n = std::min(taken, front.left());
-        front.offset += n;
-        taken -= n;
-        if (front.left() == 0) queue_.pop_front();
-      }
+      take(std::min(a.written, bytes.size()));
       // An empty write of its own is done once written.
       if (a.result == 0 && bytes.empty() && !queue_.empty() && queue_.front().left() == 0) queue_.pop_front();
       last_result_ = a.result == 0 || worth_retrying(a.result) ? a.result : 0;
@@ -712,7 +766,9 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   // Sends the progress now, or once the write in flight is done. Called with the lock held.
   void send_ack(std::unique_lock<std::mutex>& lock) {
     if (writing_ || finished_ || client_gone_) {
+      // The report goes once the one on its way is written (OnWriteDone), or not at all.
       ack_dirty_ = !finished_ && !client_gone_;
+      report_owed_ = false;
       return;
     }
     ack_dirty_ = false;
@@ -750,6 +806,7 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
   print_server::impl& host_;
   std::shared_ptr<session> session_;
   com_ptr<dispatch> object_;  // kept while bytes are pending, even when the session lets go
+  com_ptr<monitor::immediate_writer> at_once_;  // null: the object cannot write without waiting
   long write_id_;
   long data_ids_[3];  // WriteIO, ReadIO, ReadAnswer
   pb::WriteBatch in_;
@@ -765,6 +822,8 @@ class pipeline_reactor final : public grpc::ServerBidiReactor<pb::WriteBatch, pb
     pb::InvokeReply reply;
   };
   std::deque<answer> answers_;  // of calls run, not yet sent
+  bool writer_idle_ = false;       // the writer waits for work
+  bool writing_at_once_ = false;   // write_at_once is at the printer; the writer waits for it
   bool input_ended_ = false;  // the client sent its last batch
   bool client_gone_ = false;  // cancelled, or an answer could not be sent
   bool writing_ = false;

@@ -154,6 +154,8 @@ std::int32_t IoChannel::WriteIO(const Variant& data, std::int32_t length, std::i
   return r.result == kResultOk ? r.result : link_failed(r.result);
 }
 
+std::size_t IoChannel::write_at_once(std::string_view bytes) { return link_->write_at_once(bytes); }
+
 std::int32_t IoChannel::ReadIO(std::string& buffer, std::int32_t length, std::int32_t& read) {
   read = 0;
   if (length < 0) return fail(kResultInvalidArg, "ReadIO: length " + std::to_string(length) + " is negative");

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "monitor/immediate_writer.h"
 #include "monitor/transport.h"
 #include "platform/dispatch_table.h"
 #include "ports.h"
@@ -34,7 +35,7 @@ enum io_channel_dispid : long {
   kDispIsOpen = 14,
 };
 
-class IoChannel final : public platform::dispatch_object<IoChannel> {
+class IoChannel final : public platform::dispatch_object<IoChannel, immediate_writer> {
  public:
   // A channel on `port` over `link` (closed until OpenIO).
   IoChannel(port_info port, std::unique_ptr<transport> link);
@@ -50,6 +51,8 @@ class IoChannel final : public platform::dispatch_object<IoChannel> {
   // discarded first.
   std::int32_t WriteIO(const platform::Variant& data, std::int32_t length, std::int32_t& written,
                        std::int32_t mode);
+  // Print data as far as the open device takes it now (see immediate_writer).
+  std::size_t write_at_once(std::string_view bytes) override;
   // Reads exactly `length` bytes within ReadTimeOut into the first characters of `buffer`
   // (which grows when shorter); `read` receives the count, also on a time-out.
   std::int32_t ReadIO(std::string& buffer, std::int32_t length, std::int32_t& read);

@@ -271,6 +271,14 @@ class sim_transport final : public transport {
     return {kResultOk, done};
   }
 
+  // What the printer takes now, as a write with no time to wait: nothing from a slow printer
+  // (its pace is a wait), nor from a busy or disconnected one (write() says why).
+  std::size_t write_at_once(std::string_view bytes) override {
+    if (!open_ || bytes.empty() || printer_->has_fault(vprinter::fault::slow)) return 0;
+    const vprinter::accept_result r = printer_->accept(bytes);
+    return r.status == vprinter::link_status::ok ? r.accepted : 0;
+  }
+
   read_result read(std::size_t max, int timeout_ms) override {
     if (!open_) return {fail(kResultFailed, 0, name_ + " is not open"), {}};
     if (max == 0) return {kResultOk, {}};

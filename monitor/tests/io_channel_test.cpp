@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "monitor/immediate_writer.h"
 #include "monitor/sim.h"
 #include "monitor_fixture.h"
 
@@ -346,6 +347,37 @@ TEST_F(IoChannelTest, ShortBusyAndPaperOutWritesReportTheirCodes) {
   const io_outcome no_paper = full.write("text");
   EXPECT_EQ(no_paper.rc, kResultPaperOut);
   EXPECT_EQ(no_paper.count, 0);
+}
+
+TEST_F(IoChannelTest, WriteAtOnceHandsOverWhatThePrinterTakesNowAndRecordsNothing) {
+  struct row {
+    const char* fault;
+    std::size_t taken;
+  };
+  const row rows[] = {
+      {"", 10}, {"short_write=3", 3}, {"busy", 0}, {"slow=100", 0}, {"disconnect", 0},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.fault);
+    const std::string fault = r.fault;
+    // The disconnection comes once the channel is open.
+    const std::string uri = fresh_sim("at-once", fault.empty() || fault == "disconnect" ? "" : "?fault=" + fault);
+    set_port("ATONCE", uri, "VX40");
+    channel io = connect("ATONCE");
+    ASSERT_TRUE(io);
+    const auto writer = platform::com_ptr<platform::dispatch>(io.get()).as<monitor::immediate_writer>();
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(writer->write_at_once("0123456789"), 0u) << "the channel is not open";
+    ASSERT_EQ(io.open(), 0) << io.last_error().description;
+    if (fault == "disconnect") monitor::sim_printer(uri)->inject_fault(vprinter::fault::disconnect);
+    EXPECT_EQ(writer->write_at_once("0123456789"), r.taken);
+    EXPECT_EQ(monitor::sim_printer(uri)->capture(), std::string("0123456789").substr(0, r.taken));
+    EXPECT_EQ(io.last_error().number, 0) << io.last_error().description;
+    // The next write finds out what kept the bytes back.
+    if (fault == "disconnect") {
+      EXPECT_EQ(io.write("more").rc, kResultOffline);
+    }
+  }
 }
 
 TEST_F(IoChannelTest, OfflineFlagFollowsThePrinter) {

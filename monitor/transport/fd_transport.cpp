@@ -251,6 +251,12 @@ write_result fd_transport::write(std::string_view bytes, int timeout_ms) {
   return {kResultOk, done};
 }
 
+std::size_t fd_transport::write_at_once(std::string_view bytes) {
+  if (!is_open() || bytes.empty()) return 0;
+  const ssize_t n = write_some(fd_.get(), bytes.data(), bytes.size());
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
 read_result fd_transport::read(std::size_t max, int timeout_ms) {
   if (!is_open()) return {fail(kResultFailed, 0, name_ + " is not open"), {}};
   if (max == 0) return {kResultOk, {}};

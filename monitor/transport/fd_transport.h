@@ -72,6 +72,7 @@ class fd_transport : public transport {
 
   std::int32_t open(int timeout_ms) override;
   write_result write(std::string_view bytes, int timeout_ms) override;
+  std::size_t write_at_once(std::string_view bytes) override;
   read_result read(std::size_t max, int timeout_ms) override;
   void close() override;
   bool is_open() const override { return static_cast<bool>(fd_); }

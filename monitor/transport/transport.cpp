@@ -57,6 +57,8 @@ transport::transport(device_uri uri) : uri_(std::move(uri)) {}
 
 transport::~transport() = default;
 
+std::size_t transport::write_at_once(std::string_view) { return 0; }
+
 std::int32_t transport::fail(std::int32_t code, int os_error, std::string description) {
   last_error_ = {code, std::move(description), to_string(uri_), os_error};
   return code;

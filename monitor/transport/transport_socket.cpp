@@ -77,6 +77,15 @@ class socket_transport final : public fd_transport {
     return sys().send(fd, data, size, MSG_NOSIGNAL);
   }
 
+  // Only to a printer that has nothing to say: one that sent bytes, closed its end or failed
+  // is left to write(), whose check_link tells which.
+  std::size_t write_at_once(std::string_view bytes) override {
+    if (!is_open()) return 0;
+    pollfd entry{fd(), POLLIN | POLLRDHUP, 0};
+    if (sys().poll(&entry, 1, 0) != 0) return 0;
+    return fd_transport::write_at_once(bytes);
+  }
+
   // A printer that closed its end (or reset it) is reported now rather than after the kernel
   // has swallowed one more write.
   std::int32_t check_link() override {

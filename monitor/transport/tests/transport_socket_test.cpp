@@ -187,6 +187,45 @@ TEST(TransportSocketBackPressureTest, APrinterThatStopsReadingGivesATimeOutWithT
   EXPECT_TRUE(printer->is_open());
 }
 
+TEST(TransportSocketBackPressureTest, WriteAtOnceTakesWhatFitsNowAndNeverWaits) {
+  loopback_server server(4096);
+  std::unique_ptr<transport> printer = make_transport(server.uri());
+  ASSERT_EQ(printer->open(2000), kResultOk);
+  fd_owner client = server.accept_client();
+  ASSERT_GE(client.fd, 0);
+
+  // A printer that reads nothing: the first call takes what the socket buffers hold, the next
+  // takes nothing, and neither waits for room.
+  const std::string lots(64 << 20, 'x');
+  const std::size_t first = printer->write_at_once(lots);
+  EXPECT_GT(first, 0u);
+  EXPECT_LT(first, lots.size());
+  EXPECT_EQ(printer->write_at_once(lots), 0u);
+  EXPECT_TRUE(printer->last_error().description.empty()) << printer->last_error().description;
+  EXPECT_EQ(receive(client.fd, first), lots.substr(0, first));
+}
+
+TEST_F(TransportSocketTest, WriteAtOnceLeavesAnAnswerOrAClosedConnectionToTheNextCall) {
+  // An answer waiting: nothing is written, and the answer is still there to read.
+  send_all(client_.fd, "\x12");
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_EQ(printer_->write_at_once("data"), 0u);
+  const read_result answer = printer_->read(1, 1000);
+  EXPECT_EQ(answer.result, kResultOk);
+  EXPECT_EQ(answer.bytes, "\x12");
+  EXPECT_EQ(printer_->write_at_once("data"), 4u);
+  EXPECT_EQ(receive(client_.fd, 4), "data");
+
+  // The printer closed its end: nothing is written or recorded, and the next write says why.
+  client_.reset();
+  std::this_thread::sleep_for(milliseconds(50));  // let the FIN arrive
+  EXPECT_EQ(printer_->write_at_once("after close"), 0u);
+  EXPECT_TRUE(printer_->is_open());
+  EXPECT_EQ(printer_->write("after close", 1000).result, kResultOffline);
+  EXPECT_NE(printer_->last_error().description.find("closed the connection"), std::string::npos)
+      << printer_->last_error().description;
+}
+
 TEST_F(TransportSocketTest, ServerClosingIsReportedByTheNextReadAndWrite) {
   struct drop_case {
     const char* what;

@@ -107,6 +107,10 @@ class transport {
   virtual std::int32_t open(int timeout_ms) = 0;
   // Writes all of `bytes`, waiting up to `timeout_ms` in total for the device to take them.
   virtual write_result write(std::string_view bytes, int timeout_ms) = 0;
+  // Writes what of `bytes` the device takes now, without waiting, and returns the count. Records
+  // nothing: a device that takes nothing now, or whose link is in doubt, gets 0, and the next
+  // write() finds out why. This default takes nothing.
+  virtual std::size_t write_at_once(std::string_view bytes);
   // Returns the bytes available now (up to `max`), waiting up to `timeout_ms` for the first ones.
   virtual read_result read(std::size_t max, int timeout_ms) = 0;
   // Closes the device; never blocks for long, never fails.
