@@ -92,6 +92,7 @@ void send_all(int fd, std::string_view bytes) {
 
 class TransportSocketTest : public ::testing::Test {
  protected:
+  explicit TransportSocketTest(int receive_buffer = 0) : server_(receive_buffer) {}
   void SetUp() override {
     std::string error;
     printer_ = make_transport(server_.uri(), &error);
@@ -165,44 +166,38 @@ TEST_F(TransportSocketTest, AnswerOfUnknownLengthIsJoinedAcrossPieces) {
   EXPECT_EQ(got.bytes, "_VX40");
 }
 
-TEST(TransportSocketBackPressureTest, APrinterThatStopsReadingGivesATimeOutWithTheCount) {
-  loopback_server server(4096);
-  std::unique_ptr<transport> printer = make_transport(server.uri());
-  ASSERT_EQ(printer->open(2000), kResultOk);
-  fd_owner client = server.accept_client();
-  ASSERT_GE(client.fd, 0);
+// A printer whose receive buffer is small, so that a write soon meets a full connection.
+class TransportSocketBackPressureTest : public TransportSocketTest {
+ protected:
+  TransportSocketBackPressureTest() : TransportSocketTest(4096) {}
+};
 
+TEST_F(TransportSocketBackPressureTest, APrinterThatStopsReadingGivesATimeOutWithTheCount) {
   const std::string lots(64 << 20, 'x');
   const auto start = steady_clock::now();
-  const write_result written = printer->write(lots, 300);
+  const write_result written = printer_->write(lots, 300);
   const auto waited = steady_clock::now() - start;
   EXPECT_EQ(written.result, kResultTimeout);
   EXPECT_GT(written.count, 0u);
   EXPECT_LT(written.count, lots.size());
   EXPECT_GE(waited, milliseconds(250));
   EXPECT_LT(waited, milliseconds(5000));
-  EXPECT_NE(printer->last_error().description.find(std::to_string(written.count) + " of"),
+  EXPECT_NE(printer_->last_error().description.find(std::to_string(written.count) + " of"),
             std::string::npos)
-      << printer->last_error().description;
-  EXPECT_TRUE(printer->is_open());
+      << printer_->last_error().description;
+  EXPECT_TRUE(printer_->is_open());
 }
 
-TEST(TransportSocketBackPressureTest, WriteAtOnceTakesWhatFitsNowAndNeverWaits) {
-  loopback_server server(4096);
-  std::unique_ptr<transport> printer = make_transport(server.uri());
-  ASSERT_EQ(printer->open(2000), kResultOk);
-  fd_owner client = server.accept_client();
-  ASSERT_GE(client.fd, 0);
-
+TEST_F(TransportSocketBackPressureTest, WriteAtOnceTakesWhatFitsNowAndNeverWaits) {
   // A printer that reads nothing: the first call takes what the socket buffers hold, the next
   // takes nothing, and neither waits for room.
   const std::string lots(64 << 20, 'x');
-  const std::size_t first = printer->write_at_once(lots);
+  const std::size_t first = printer_->write_at_once(lots);
   EXPECT_GT(first, 0u);
   EXPECT_LT(first, lots.size());
-  EXPECT_EQ(printer->write_at_once(lots), 0u);
-  EXPECT_TRUE(printer->last_error().description.empty()) << printer->last_error().description;
-  EXPECT_EQ(receive(client.fd, first), lots.substr(0, first));
+  EXPECT_EQ(printer_->write_at_once(lots), 0u);
+  EXPECT_TRUE(printer_->last_error().description.empty()) << printer_->last_error().description;
+  EXPECT_EQ(receive(client_.fd, first), lots.substr(0, first));
 }
 
 TEST_F(TransportSocketTest, WriteAtOnceLeavesAnAnswerOrAClosedConnectionToTheNextCall) {
