@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include <grpcpp/alarm.h>
 #include <grpcpp/grpcpp.h>
 
 #include "monitor/print_server.h"
@@ -219,7 +220,7 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
       if (n > 0 || (first && bytes.empty())) {
         append(bytes.substr(taken, n), mode);
         taken += n;
-        send(lock);
+        send_soon(lock);
       }
       first = false;
       if (taken == bytes.size()) return {0, static_cast<std::int32_t>(taken)};
@@ -274,6 +275,7 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   // ended; gives up when no progress comes for `quiet_ms`.
   void drain(int quiet_ms) {
     std::unique_lock lock(mutex_);
+    send(lock);
     for (;;) {
       const std::uint64_t seen = done_;
       const bool settled = changed_.wait_for(lock, std::chrono::milliseconds(quiet_ms), [&] {
@@ -311,6 +313,7 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   // left. A server that does not end it within `quiet_ms` is cancelled.
   void close(int quiet_ms) {
     drain(quiet_ms);
+    stop_alarm();
     bool now = false;
     {
       std::lock_guard lock(mutex_);
@@ -425,19 +428,59 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
 
   // Sends the next batch unless one is on its way (its end sends the next).
   void send(std::unique_lock<std::mutex>& lock) {
-    if (writing_ || batches_.empty() || ended_) return;
+    if (writing_ || batches_.empty() || ended_ || writes_done_) return;
     out_.Clear();
     out_.Swap(&batches_.front());
     batches_.pop_front();
     writing_ = true;
+    last_send_ = std::chrono::steady_clock::now();
     lock.unlock();
     StartWrite(&out_);
     lock.lock();
   }
 
+  // Sends what a write added: at once when the stream has been quiet for kGather, else when
+  // that much time has passed since the last batch left (or, sooner, when the batch on its way
+  // is written). A caller writing in a tight loop would otherwise pay for a send of its own
+  // for almost every write; a call, a drain and a full batch do not wait.
+  void send_soon(std::unique_lock<std::mutex>& lock) {
+    if (writing_ || batches_.empty() || ended_) return;
+    const auto due = last_send_ + kGather;
+    if (batches_.size() > 1 || std::chrono::steady_clock::now() >= due) {
+      send(lock);
+      return;
+    }
+    if (alarm_set_) return;
+    alarm_set_ = true;
+    alarm_ = std::make_unique<grpc::Alarm>();
+    alarm_->Set(std::chrono::system_clock::now() + (due - std::chrono::steady_clock::now()), [this](bool) {
+      std::unique_lock lock(mutex_);
+      alarm_set_ = false;
+      send(lock);
+      changed_.notify_all();
+    });
+  }
+
+  // Cancels a pending alarm and waits until its callback has run: it uses this object.
+  void stop_alarm() {
+    grpc::Alarm* alarm = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (alarm_set_) alarm = alarm_.get();
+    }
+    if (alarm != nullptr) alarm->Cancel();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !alarm_set_; });
+  }
+
+  static constexpr std::chrono::microseconds kGather{100};
+
   grpc::ClientContext context_;
   pb::WriteAck ack_;
   pb::WriteBatch out_;
+  std::unique_ptr<grpc::Alarm> alarm_;
+  bool alarm_set_ = false;  // the alarm's callback is still to come
+  std::chrono::steady_clock::time_point last_send_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -1050,6 +1050,28 @@ TEST_F(PipelinedWriteTest, ClosingOrReleasingAChannelFinishesItsPendingWritesFir
   }
 }
 
+TEST_F(PipelinedWriteTest, WritesWithNothingAfterThemStillReachThePrinter) {
+  // Writes in quick succession are gathered into batches; the last ones must go out without
+  // a later call to carry them, also when they were left waiting for the next batch.
+  for (int round = 1; round <= 5; ++round) {
+    SCOPED_TRACE(round);
+    const std::string uri = "sim:unasked" + std::to_string(round);
+    platform::dispatch_client channel = open_channel("UNASKED" + std::to_string(round), uri, 1000);
+    ASSERT_TRUE(channel);
+    const std::string data = command_stream(300 * 12);
+    for (std::size_t at = 0; at < data.size(); at += 12) {
+      std::int32_t written = -1;
+      ASSERT_EQ(write_io(channel, data.substr(at, 12), 1, written), 0);
+    }
+    const auto start = steady_clock::now();
+    while (printer_->capture().size() < data.size() && elapsed_ms(start) < 5000) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(printer_->capture() == data)
+        << "the printer had " << printer_->capture().size() << " of " << data.size() << " bytes";
+  }
+}
+
 TEST_F(PipelinedWriteTest, ALinkLostUnderPipelinedWritesIsReportedByTheNextDataCall) {
   struct row {
     const char* why;
