@@ -1059,10 +1059,7 @@ TEST_F(PipelinedWriteTest, WritesWithNothingAfterThemStillReachThePrinter) {
     platform::dispatch_client channel = open_channel("UNASKED" + std::to_string(round), uri, 1000);
     ASSERT_TRUE(channel);
     const std::string data = command_stream(300 * 12);
-    for (std::size_t at = 0; at < data.size(); at += 12) {
-      std::int32_t written = -1;
-      ASSERT_EQ(write_io(channel, data.substr(at, 12), 1, written), 0);
-    }
+    EXPECT_TRUE(write_all(channel, data, 12, [](const write_step&) {}).empty());
     const auto start = steady_clock::now();
     while (printer_->capture().size() < data.size() && elapsed_ms(start) < 5000) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
