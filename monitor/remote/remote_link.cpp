@@ -445,15 +445,16 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   // for almost every write; a call, a drain and a full batch do not wait.
   void send_soon(std::unique_lock<std::mutex>& lock) {
     if (writing_ || batches_.empty() || ended_) return;
+    const auto now = std::chrono::steady_clock::now();
     const auto due = last_send_ + kGather;
-    if (batches_.size() > 1 || std::chrono::steady_clock::now() >= due) {
+    if (batches_.size() > 1 || now >= due) {
       send(lock);
       return;
     }
     if (alarm_set_) return;
     alarm_set_ = true;
     alarm_ = std::make_unique<grpc::Alarm>();
-    alarm_->Set(std::chrono::system_clock::now() + (due - std::chrono::steady_clock::now()), [this](bool) {
+    alarm_->Set(std::chrono::system_clock::now() + (due - now), [this](bool) {
       std::unique_lock lock(mutex_);
       alarm_set_ = false;
       send(lock);

@@ -196,6 +196,10 @@ class RemoteSessionTest : public ::testing::Test {
     return out;
   }
 
+  // The channel of the VX40 printer of the print server at `address`, through a monitor created
+  // there and kept in `monitor_object`. Null, with the failure reported, when either is missing.
+  platform::dispatch_client vx40_channel(const std::string& address, created& monitor_object);
+
   static error_record last_error(platform::dispatch_client& object) {
     error_record e;
     object.call("GetLastErr", Variant::ref(e.number), Variant::ref(e.description), Variant::ref(e.source));
@@ -215,6 +219,15 @@ platform::dispatch_client connect(platform::dispatch_client& monitor_object, con
   platform::com_ptr<platform::dispatch> channel;
   monitor_object.call("GetConnection", Variant::ref(name), Variant::ref(address)).value.as_object(channel);
   return platform::dispatch_client(channel);
+}
+
+platform::dispatch_client RemoteSessionTest::vx40_channel(const std::string& address, created& monitor_object) {
+  monitor_object = create(monitor::kMonitorProgId, address);
+  EXPECT_TRUE(monitor_object.object) << monitor_object.error.description;
+  if (!monitor_object.object) return {};
+  platform::dispatch_client channel = connect(monitor_object.object, "VX40", address);
+  EXPECT_TRUE(channel);
+  return channel;
 }
 
 // GS I 1 and the one-byte answer, as the utilities identify a printer.
@@ -620,9 +633,8 @@ TEST_F(RemoteSessionTest, CallsOnAProxyWhoseServerWentAwayFailWithinBounds) {
     SCOPED_TRACE(r.why);
     print_server_process server(false, 32);
     ASSERT_NE(server.port(), 0) << server.log();
-    created monitor_object = create(monitor::kMonitorProgId, server.address());
-    ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
-    platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+    created monitor_object;
+    platform::dispatch_client channel = vx40_channel(server.address(), monitor_object);
     ASSERT_TRUE(channel);
     ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
 
@@ -697,9 +709,8 @@ TEST_F(RemoteSessionTest, ACallOnAServerThatHangsEndsAtItsDeadline) {
     SCOPED_TRACE(after_writes ? "after pipelined writes" : "a call of its own");
     print_server_process server(false, 32);
     ASSERT_NE(server.port(), 0) << server.log();
-    created monitor_object = create(monitor::kMonitorProgId, server.address());
-    ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
-    platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+    created monitor_object;
+    platform::dispatch_client channel = vx40_channel(server.address(), monitor_object);
     ASSERT_TRUE(channel);
     // Short time-outs give a short budget: 4 x (100 + 100) + 1000 ms, and 2 s for the network.
     ASSERT_EQ(channel.put("ReadTimeOut", 100), platform::kSOk);
@@ -758,9 +769,8 @@ TEST_F(RemoteSessionTest, TlsServersTakeOnlyClientsWithACertificateOfTheirAuthor
   // With its certificate the client gets the server's printer.
   set_string(monitor::remote::kPrintServerKey, "ClientCertFile", (pki / "client.pem").string());
   set_string(monitor::remote::kPrintServerKey, "ClientKeyFile", (pki / "client.key").string());
-  created monitor_object = create(monitor::kMonitorProgId, server.address());
-  ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
-  platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+  created monitor_object;
+  platform::dispatch_client channel = vx40_channel(server.address(), monitor_object);
   ASSERT_TRUE(channel);
   EXPECT_EQ(identify(channel), 32);
   channel.reset();
@@ -1114,9 +1124,8 @@ TEST_F(RemoteSessionTest, PipelinedWritesOnAServerThatIsKilledFailTheNextCallWit
   // A printer that takes 2 ms per byte: the writes are still pending when the server dies.
   print_server_process server(false, 32, kToken, {}, "&fault=slow=2000");
   ASSERT_NE(server.port(), 0) << server.log();
-  created monitor_object = create(monitor::kMonitorProgId, server.address());
-  ASSERT_TRUE(monitor_object.object) << monitor_object.error.description;
-  platform::dispatch_client channel = connect(monitor_object.object, "VX40", server.address());
+  created monitor_object;
+  platform::dispatch_client channel = vx40_channel(server.address(), monitor_object);
   ASSERT_TRUE(channel);
   ASSERT_EQ(channel.call("OpenIO").value.long_or(-1), 0);
   std::int32_t written = -1;
