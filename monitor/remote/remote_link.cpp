@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include <grpcpp/alarm.h>
@@ -100,63 +101,277 @@ bool is_local_server(std::string_view server) {
          platform::equal_ignoring_case(server, local_host_name());
 }
 
-// The attached stream: ready once the server's first event came, done when the stream ended.
-class attach_stream final : public grpc::ClientReadReactor<pb::AttachEvent> {
+// The session's completion queue: every operation of its streams completes here. A thread that
+// waits for one (a proxy's call, a write that needs room, a close) runs the completions itself,
+// so that the answer it waits for wakes it straight from the socket instead of through another
+// thread. Once no caller has waited for kIdle, the session's own thread runs them, so that
+// gathered writes leave, the window frees and the end of the session is noticed without a caller.
+class link_poller {
  public:
+  // The end of one stream operation; the queue's tags are these.
+  class completion {
+   public:
+    virtual void complete(bool ok) = 0;
+
+   protected:
+    ~completion() = default;
+  };
+
+  link_poller() : thread_([this] { run(); }) {}
+  ~link_poller() { stop(); }
+  link_poller(const link_poller&) = delete;
+  link_poller& operator=(const link_poller&) = delete;
+
+  grpc::CompletionQueue* queue() { return &queue_; }
+
+  // Runs completions until `done()` (asked with no lock of the poller held) or `deadline`; true
+  // when done. One thread reads the queue at a time; the others wait for what it runs.
+  template <class Done>
+  bool wait_until(Done done, std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    bool finished = false;
+    for (;;) {
+      const std::uint64_t seen = runs_;
+      lock.unlock();
+      finished = done();
+      lock.lock();
+      if (finished || std::chrono::steady_clock::now() >= deadline) break;
+      if (reader_ == reader::none) {
+        reader_ = reader::caller;
+        lock.unlock();
+        run_next(to_system(deadline));
+        lock.lock();
+        release_locked();
+      } else {
+        if (reader_ == reader::session) kick_locked();
+        changed_.wait_until(lock, deadline, [&] { return runs_ != seen || reader_ == reader::none; });
+      }
+    }
+    --waiting_;
+    last_wait_ = std::chrono::steady_clock::now();
+    return finished;
+  }
+
+  // Lets the session's thread read the queue from now on, unless a thread reads it already:
+  // for a caller that goes on with other work while operations are on their way.
+  void read_in_background() {
+    std::lock_guard lock(mutex_);
+    if (reader_ != reader::none || wanted_) return;
+    wanted_ = true;
+    session_wake_.notify_all();
+  }
+
+  // Ends the queue and its thread once every operation on it has completed.
+  void stop() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    queue_.Shutdown();
+    session_wake_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  enum class reader { none, caller, session };
+  // A caller that has just waited is likely to wait again soon: until then it runs what comes.
+  static constexpr std::chrono::milliseconds kIdle{2};
+
+  class kick final : public completion {
+   public:
+    explicit kick(link_poller& poller) : poller_(poller) {}
+    void complete(bool) override {
+      std::lock_guard lock(poller_.mutex_);
+      poller_.kick_pending_ = false;
+    }
+
+   private:
+    link_poller& poller_;
+  };
+
+  static std::chrono::system_clock::time_point to_system(std::chrono::steady_clock::time_point t) {
+    using std::chrono::steady_clock;
+    const steady_clock::duration left =
+        std::clamp<steady_clock::duration>(t - steady_clock::now(), steady_clock::duration::zero(), std::chrono::hours(1));
+    return std::chrono::system_clock::now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(left);
+  }
+
+  // Reads one completion, waiting up to `deadline`, and runs it.
+  grpc::CompletionQueue::NextStatus run_next(std::chrono::system_clock::time_point deadline) {
+    void* tag = nullptr;
+    bool ok = false;
+    const grpc::CompletionQueue::NextStatus status = queue_.AsyncNext(&tag, &ok, deadline);
+    if (status == grpc::CompletionQueue::GOT_EVENT) static_cast<completion*>(tag)->complete(ok);
+    return status;
+  }
+
+  void release_locked() {
+    reader_ = reader::none;
+    ++runs_;
+    changed_.notify_all();
+  }
+
+  // Gets the session's thread out of its read: a completion that runs nothing.
+  void kick_locked() {
+    if (kick_pending_) return;
+    kick_pending_ = true;
+    kick_alarm_ = std::make_unique<grpc::Alarm>();
+    kick_alarm_->Set(&queue_, std::chrono::system_clock::now(), &kick_);
+  }
+
+  // The session's thread: reads the queue when asked to, while no caller has waited for kIdle,
+  // and to its end.
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (reader_ != reader::none ||
+          (!stopping_ && !wanted_ && (waiting_ > 0 || std::chrono::steady_clock::now() < last_wait_ + kIdle))) {
+        session_wake_.wait_until(lock, std::max(last_wait_, std::chrono::steady_clock::now()) + kIdle);
+        continue;
+      }
+      reader_ = reader::session;
+      wanted_ = false;
+      lock.unlock();
+      const grpc::CompletionQueue::NextStatus status = run_next(std::chrono::system_clock::now() + std::chrono::seconds(1));
+      lock.lock();
+      release_locked();
+      if (status == grpc::CompletionQueue::SHUTDOWN) return;
+    }
+  }
+
+  grpc::CompletionQueue queue_;
+  std::mutex mutex_;
+  std::condition_variable changed_;       // a reader let go, or ran a completion
+  std::condition_variable session_wake_;  // the queue ends
+  reader reader_ = reader::none;
+  std::uint64_t runs_ = 0;
+  int waiting_ = 0;
+  std::chrono::steady_clock::time_point last_wait_ = std::chrono::steady_clock::now();
+  bool stopping_ = false;
+  bool wanted_ = false;  // the session's thread is to read now
+  kick kick_{*this};
+  std::unique_ptr<grpc::Alarm> kick_alarm_;
+  bool kick_pending_ = false;
+  std::thread thread_;
+};
+
+// A completion that runs a member function of its owner.
+template <class Owner>
+class member_completion final : public link_poller::completion {
+ public:
+  member_completion(Owner& owner, void (Owner::*run)(bool)) : owner_(owner), run_(run) {}
+  void complete(bool ok) override { (owner_.*run_)(ok); }
+
+ private:
+  Owner& owner_;
+  void (Owner::*run_)(bool);
+};
+
+// The operations of one stream still to complete, and whether its status came. The stream may
+// go as soon as it is finished, so a completion that finishes it touches nothing after that.
+struct stream_ops {
+  int outstanding = 0;
+  bool status_came = false;
+  bool finished() const { return status_came && outstanding == 0; }
+};
+
+// Waits on `poller` until `done` holds or `ms` have passed; true when it holds.
+template <class Done>
+bool wait_for_ms(link_poller& poller, Done done, int ms) {
+  return poller.wait_until(done, std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(ms, 0)));
+}
+
+// Waits on `poller` until `done` holds, however long.
+template <class Done>
+void wait_always(link_poller& poller, Done done) {
+  while (!poller.wait_until(done, std::chrono::steady_clock::now() + std::chrono::hours(1))) {
+  }
+}
+
+// The attached stream: ready once the server's first event came, done when the stream ended.
+class attach_stream {
+ public:
+  explicit attach_stream(link_poller& poller) : poller_(poller) {}
+  ~attach_stream() { stop(); }
+  attach_stream(const attach_stream&) = delete;
+  attach_stream& operator=(const attach_stream&) = delete;
+
   void start(pb::ObjectHost::Stub& stub, const std::string& token, const std::string& session) {
     context_.AddMetadata(kTokenMetadata, token);
     context_.AddMetadata(kSessionMetadata, session);
-    stub.async()->Attach(&context_, &request_, this);
-    StartRead(&event_);
-    StartCall();
-  }
-  void OnReadDone(bool ok) override {
-    if (!ok) return;  // the stream is ending; OnDone follows
-    {
-      std::lock_guard lock(mutex_);
-      ready_ = true;
-    }
-    changed_.notify_all();
-    StartRead(&event_);
-  }
-  void OnDone(const grpc::Status& status) override {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-      status_ = status;
-    }
-    changed_.notify_all();
+    std::lock_guard lock(mutex_);
+    reader_ = stub.PrepareAsyncAttach(&context_, request_, poller_.queue());
+    ops_.outstanding = 2;
+    reader_->StartCall(&started_);
+    reader_->Read(&event_, &read_);
   }
   // Waits up to `ms` for the session to be ready or refused; true when something changed.
   bool wait_ready(int ms) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return ready_ || done_; });
+    return wait_for_ms(poller_, [&] {
+      std::lock_guard lock(mutex_);
+      return ready_ || ops_.finished();
+    }, ms);
   }
   bool ready() {
     std::lock_guard lock(mutex_);
-    return ready_ && !done_;
+    return ready_ && !ops_.finished();
   }
   // The stream's end status when it has ended.
   bool ended(grpc::Status& status) {
     std::lock_guard lock(mutex_);
-    if (done_) status = status_;
-    return done_;
+    if (ops_.finished()) status = status_;
+    return ops_.finished();
   }
   // Cancels the stream and waits for its end.
   void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      if (!reader_ || ops_.finished()) return;
+    }
     context_.TryCancel();
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return done_; });
+    wait_always(poller_, [&] {
+      std::lock_guard lock(mutex_);
+      return ops_.finished();
+    });
   }
 
  private:
+  void on_started(bool) {
+    std::lock_guard lock(mutex_);
+    --ops_.outstanding;
+  }
+  void on_read(bool ok) {
+    std::lock_guard lock(mutex_);
+    --ops_.outstanding;
+    if (!ok) {
+      // The stream is ending: its status follows.
+      ++ops_.outstanding;
+      reader_->Finish(&status_, &finished_);
+      return;
+    }
+    ready_ = true;
+    ++ops_.outstanding;
+    reader_->Read(&event_, &read_);
+  }
+  void on_finished(bool) {
+    std::lock_guard lock(mutex_);
+    --ops_.outstanding;
+    ops_.status_came = true;
+  }
+
+  link_poller& poller_;
   grpc::ClientContext context_;
   pb::AttachRequest request_;
   pb::AttachEvent event_;
+  std::unique_ptr<grpc::ClientAsyncReader<pb::AttachEvent>> reader_;
+  member_completion<attach_stream> started_{*this, &attach_stream::on_started};
+  member_completion<attach_stream> read_{*this, &attach_stream::on_read};
+  member_completion<attach_stream> finished_{*this, &attach_stream::on_finished};
   std::mutex mutex_;
-  std::condition_variable changed_;
+  stream_ops ops_;
   bool ready_ = false;
-  bool done_ = false;
   grpc::Status status_;
 };
 
@@ -179,9 +394,9 @@ struct channel_state {
 
 // The client end of a channel's write pipeline: WriteIO calls accepted into a window of
 // unconfirmed bytes and sent in order on one stream, without waiting for each result; the
-// server's progress reports free the window. Used from the proxy's thread; the stream's
-// reactions come on gRPC's threads.
-class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::WriteAck> {
+// server's progress reports free the window. Used from the proxy's thread; its stream's
+// operations complete on the session's queue.
+class write_pipeline {
  public:
   struct outcome {
     std::int32_t result = 0;
@@ -189,17 +404,22 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
     bool interrupted = false;  // a failure came or the stream ended: see take_failure and ended
   };
 
+  explicit write_pipeline(link_poller& poller) : poller_(poller) {}
+  write_pipeline(const write_pipeline&) = delete;
+  write_pipeline& operator=(const write_pipeline&) = delete;
+
   // Opens the stream for the object `handle` of the session.
   void start(pb::ObjectHost::Stub& stub, const std::string& token, const std::string& session, std::uint64_t handle) {
     context_.AddMetadata(kTokenMetadata, token);
     context_.AddMetadata(kSessionMetadata, session);
     context_.AddMetadata(kHandleMetadata, std::to_string(handle));
-    stub.async()->Pipeline(&context_, this);
-    // Writes start from the caller's thread, outside the reactions: the hold keeps the stream
-    // until close().
-    AddHold();
-    StartRead(&ack_);
-    StartCall();
+    std::lock_guard lock(mutex_);
+    stream_ = stub.PrepareAsyncPipeline(&context_, poller_.queue());
+    // The call's start uses the stream's write operation: the first batch follows its end.
+    writing_ = true;
+    ops_.outstanding = 2;
+    stream_->StartCall(&written_);
+    stream_->Read(&ack_, &read_);
   }
 
   // Accepts `bytes` as one WriteIO: at once when they fit the window, else as room comes,
@@ -227,9 +447,15 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
       if (timed_out) return {result_ != 0 ? result_ : kResultTimeout, static_cast<std::int32_t>(taken)};
       // Woken once a good part of the window is free (as a socket wakes a writer), not by every
       // progress report; at the deadline, what fits by then is still taken.
-      wake_room_ = std::min<std::size_t>(bytes.size() - taken, kWindowStepBytes);
-      timed_out = !changed_.wait_until(lock, deadline, [&] { return room_locked() >= wake_room_ || failure_ != 0 || ended_; });
-      wake_room_ = 0;
+      const std::size_t wanted = std::min<std::size_t>(bytes.size() - taken, kWindowStepBytes);
+      lock.unlock();
+      timed_out = !poller_.wait_until(
+          [&] {
+            std::lock_guard inner(mutex_);
+            return room_locked() >= wanted || failure_ != 0 || ended_;
+          },
+          deadline);
+      lock.lock();
     }
   }
 
@@ -253,11 +479,15 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
     e->set_call_id(id);
     *e->mutable_call() = std::move(request);
     awaited_call_ = id;
-    send(lock);
+    send_locked();
     for (;;) {
       const std::uint64_t acks = acks_;
-      changed_.wait_for(lock, std::chrono::milliseconds(quiet_ms),
-                        [&] { return answered_call_ == id || ended_ || acks_ != acks; });
+      lock.unlock();
+      wait_for_ms(poller_, [&] {
+        std::lock_guard inner(mutex_);
+        return answered_call_ == id || ended_ || acks_ != acks;
+      }, quiet_ms);
+      lock.lock();
       if (answered_call_ == id) {
         awaited_call_ = 0;
         if (call_dropped_) return call_end::dropped;
@@ -275,12 +505,15 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   // ended; gives up when no progress comes for `quiet_ms`.
   void drain(int quiet_ms) {
     std::unique_lock lock(mutex_);
-    send(lock);
+    send_locked();
     for (;;) {
       const std::uint64_t seen = done_;
-      const bool settled = changed_.wait_for(lock, std::chrono::milliseconds(quiet_ms), [&] {
+      lock.unlock();
+      const bool settled = wait_for_ms(poller_, [&] {
+        std::lock_guard inner(mutex_);
         return done_ == sent_ || failure_ != 0 || ended_ || done_ != seen;
-      });
+      }, quiet_ms);
+      lock.lock();
       if (!settled || done_ == sent_ || failure_ != 0 || ended_) return;
     }
   }
@@ -310,81 +543,83 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   }
 
   // Drains (see drain), ends the stream and waits for its end: the server finishes what is
-  // left. A server that does not end it within `quiet_ms` is cancelled.
+  // left. A server that does not end it within `quiet_ms` is cancelled. The pipeline may go
+  // once this has returned.
   void close(int quiet_ms) {
     drain(quiet_ms);
-    stop_alarm();
-    bool now = false;
     {
       std::lock_guard lock(mutex_);
       closing_ = true;
-      now = !writing_ && !writes_done_;
-      writes_done_ = writes_done_ || now;
+      if (!writing_) end_writes_locked();
     }
-    if (now) StartWritesDone();
-    RemoveHold();
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::milliseconds(quiet_ms), [&] { return done_call_; })) {
-      lock.unlock();
+    const auto finished = [&] {
+      std::lock_guard lock(mutex_);
+      return ops_.finished();
+    };
+    if (!wait_for_ms(poller_, finished, quiet_ms)) {
       context_.TryCancel();
-      lock.lock();
-      changed_.wait(lock, [&] { return done_call_; });
+      wait_always(poller_, finished);
     }
   }
 
-  void OnReadDone(bool ok) override {
-    bool wake = true;
-    {
-      std::lock_guard lock(mutex_);
-      if (!ok) {
-        ended_ = true;
-      } else {
-        done_ = std::min<std::uint64_t>(ack_.done(), sent_);
-        result_ = ack_.result();
-        if (ack_.failure() != 0 && ack_.failed_epoch() == epoch_ && failure_ == 0) {
-          failure_ = ack_.failure();
-          failure_text_ = ack_.error();
-        }
-        ++acks_;
-        // A reply to a call given up on is dropped.
-        const bool answer = ack_.call_id() != 0 && ack_.call_id() == awaited_call_;
-        if (answer) {
-          answered_call_ = ack_.call_id();
-          call_dropped_ = ack_.call_dropped();
-          reply_.Swap(ack_.mutable_reply());
-        }
-        wake = wake_room_ == 0 || room_locked() >= wake_room_ || failure_ != 0 || answer;
-      }
+ private:
+  void on_read(bool ok) {
+    std::lock_guard lock(mutex_);
+    --ops_.outstanding;
+    if (!ok) {
+      // The stream is ending: its status follows.
+      ended_ = true;
+      ++ops_.outstanding;
+      stream_->Finish(&status_, &finished_);
+      return;
     }
-    if (wake) changed_.notify_all();
-    if (ok) StartRead(&ack_);
+    done_ = std::min<std::uint64_t>(ack_.done(), sent_);
+    result_ = ack_.result();
+    if (ack_.failure() != 0 && ack_.failed_epoch() == epoch_ && failure_ == 0) {
+      failure_ = ack_.failure();
+      failure_text_ = ack_.error();
+    }
+    ++acks_;
+    // A reply to a call given up on is dropped.
+    if (ack_.call_id() != 0 && ack_.call_id() == awaited_call_) {
+      answered_call_ = ack_.call_id();
+      call_dropped_ = ack_.call_dropped();
+      reply_.Swap(ack_.mutable_reply());
+    }
+    ++ops_.outstanding;
+    stream_->Read(&ack_, &read_);
   }
-  void OnWriteDone(bool ok) override {
-    std::unique_lock lock(mutex_);
+  void on_written(bool ok) {
+    std::lock_guard lock(mutex_);
+    --ops_.outstanding;
     writing_ = false;
     if (!ok) {
       // The stream is broken; the read that fails next ends it.
       batches_.clear();
-      return;
-    }
-    if (!batches_.empty()) {
-      send(lock);
-    } else if (closing_ && !writes_done_) {
-      writes_done_ = true;
-      lock.unlock();
-      StartWritesDone();
+    } else if (!batches_.empty()) {
+      send_locked();
+    } else if (closing_) {
+      end_writes_locked();
     }
   }
-  void OnDone(const grpc::Status& status) override {
-    // Notified under the lock: the waiting close() may destroy this as soon as it sees the end.
+  void on_writes_ended(bool) {
     std::lock_guard lock(mutex_);
-    ended_ = true;
-    done_call_ = true;
-    status_ = status;
-    changed_.notify_all();
+    --ops_.outstanding;
+  }
+  void on_finished(bool) {
+    std::lock_guard lock(mutex_);
+    --ops_.outstanding;
+    ops_.status_came = true;
   }
 
- private:
+  // Tells the server that no more writes come, once.
+  void end_writes_locked() {
+    if (writes_done_ || ended_) return;
+    writes_done_ = true;
+    ++ops_.outstanding;
+    stream_->WritesDone(&writes_ended_);
+  }
+
   // Bytes the window has room for now.
   std::size_t room_locked() const {
     const std::uint64_t unconfirmed = sent_ - done_;
@@ -426,68 +661,43 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
     } while (!bytes.empty());
   }
 
-  // Sends the next batch unless one is on its way (its end sends the next).
-  void send(std::unique_lock<std::mutex>& lock) {
+  // Sends the next batch unless one is on its way: its completion sends the next.
+  void send_locked() {
     if (writing_ || batches_.empty() || ended_ || writes_done_) return;
     out_.Clear();
     out_.Swap(&batches_.front());
     batches_.pop_front();
     writing_ = true;
-    last_send_ = std::chrono::steady_clock::now();
+    ++ops_.outstanding;
+    stream_->Write(out_, &written_);
+  }
+
+  // Sends what a write added: at once when no batch is on its way; else it joins the next,
+  // which leaves once the one on its way is written and its completion has run: in a wait of
+  // the caller's, or on the session's thread after a short while. Once a full batch waits,
+  // the session's thread sends the batches as the stream takes them, while the caller goes on
+  // writing without paying for the sends.
+  void send_soon(std::unique_lock<std::mutex>& lock) {
+    send_locked();
+    if (!writing_ || batches_.size() < 2) return;
     lock.unlock();
-    StartWrite(&out_);
+    poller_.read_in_background();
     lock.lock();
   }
 
-  // Sends what a write added: at once when the stream has been quiet for kGather, else when
-  // that much time has passed since the last batch left (or, sooner, when the batch on its way
-  // is written). A caller writing in a tight loop would otherwise pay for a send of its own
-  // for almost every write; a call, a drain and a full batch do not wait.
-  void send_soon(std::unique_lock<std::mutex>& lock) {
-    if (writing_ || batches_.empty() || ended_) return;
-    const auto now = std::chrono::steady_clock::now();
-    const auto due = last_send_ + kGather;
-    if (batches_.size() > 1 || now >= due) {
-      send(lock);
-      return;
-    }
-    if (alarm_set_) return;
-    alarm_set_ = true;
-    alarm_ = std::make_unique<grpc::Alarm>();
-    alarm_->Set(std::chrono::system_clock::now() + (due - now), [this](bool) {
-      std::unique_lock lock(mutex_);
-      alarm_set_ = false;
-      send(lock);
-      changed_.notify_all();
-    });
-  }
-
-  // Cancels a pending alarm and waits until its callback has run: it uses this object.
-  void stop_alarm() {
-    grpc::Alarm* alarm = nullptr;
-    {
-      std::lock_guard lock(mutex_);
-      if (alarm_set_) alarm = alarm_.get();
-    }
-    if (alarm != nullptr) alarm->Cancel();
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !alarm_set_; });
-  }
-
-  static constexpr std::chrono::microseconds kGather{100};
-
+  link_poller& poller_;
   grpc::ClientContext context_;
+  std::unique_ptr<grpc::ClientAsyncReaderWriter<pb::WriteBatch, pb::WriteAck>> stream_;
+  member_completion<write_pipeline> read_{*this, &write_pipeline::on_read};
+  member_completion<write_pipeline> written_{*this, &write_pipeline::on_written};
+  member_completion<write_pipeline> writes_ended_{*this, &write_pipeline::on_writes_ended};
+  member_completion<write_pipeline> finished_{*this, &write_pipeline::on_finished};
   pb::WriteAck ack_;
   pb::WriteBatch out_;
-  std::unique_ptr<grpc::Alarm> alarm_;
-  bool alarm_set_ = false;  // the alarm's callback is still to come
-  std::chrono::steady_clock::time_point last_send_;
 
   std::mutex mutex_;
-  std::condition_variable changed_;
   std::deque<pb::WriteBatch> batches_;  // accepted, not yet handed to the stream
   std::size_t batch_bytes_ = 0;          // in the last of them
-  std::size_t wake_room_ = 0;            // room a waiting write wants; 0: any change
   std::uint64_t sent_ = 0;     // bytes accepted since the stream began
   std::uint64_t done_ = 0;     // of them, finished by the server
   std::int32_t result_ = 0;    // the server's last attempt
@@ -500,11 +710,11 @@ class write_pipeline final : public grpc::ClientBidiReactor<pb::WriteBatch, pb::
   pb::InvokeReply reply_;
   std::int32_t failure_ = 0;
   std::string failure_text_;
+  stream_ops ops_;
   bool writing_ = false;
   bool closing_ = false;
   bool writes_done_ = false;
-  bool ended_ = false;      // no more progress will come
-  bool done_call_ = false;  // OnDone came
+  bool ended_ = false;       // no more progress will come
   grpc::Status status_;
 };
 
@@ -517,7 +727,10 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
         stub_(pb::ObjectHost::NewStub(channel_)),
         token_(std::move(token)),
         session_(new_session_id()) {}
-  ~remote_link() { stream_.stop(); }
+  ~remote_link() {
+    stream_.stop();
+    poller_.stop();
+  }
   remote_link(const remote_link&) = delete;
   remote_link& operator=(const remote_link&) = delete;
 
@@ -605,7 +818,7 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
 
   // A write pipeline for the object `handle`.
   std::unique_ptr<write_pipeline> open_pipeline(std::uint64_t handle) {
-    auto pipeline = std::make_unique<write_pipeline>();
+    auto pipeline = std::make_unique<write_pipeline>(poller_);
     pipeline->start(*stub_, token_, session_, handle);
     return pipeline;
   }
@@ -628,7 +841,8 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
   std::unique_ptr<pb::ObjectHost::Stub> stub_;
   std::string token_;
   std::string session_;
-  attach_stream stream_;
+  link_poller poller_;
+  attach_stream stream_{poller_};
 };
 
 namespace {

@@ -1079,6 +1079,40 @@ TEST_F(PipelinedWriteTest, WritesWithNothingAfterThemStillReachThePrinter) {
   }
 }
 
+TEST_F(PipelinedWriteTest, ChannelsOfOneSessionUsedFromTwoThreadsEachGetTheirOwnAnswers) {
+  // The calls of both threads wait on the session at the same time: one reads its answers
+  // for both, and each must get its own.
+  struct side {
+    platform::dispatch_client channel;
+    vprinter::virtual_printer* printer = nullptr;
+    std::string sent;
+  };
+  side sides[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::string uri = "sim:twin" + std::to_string(i + 1);
+    sides[i].channel = open_channel("TWIN" + std::to_string(i + 1), uri, 1000);
+    ASSERT_TRUE(sides[i].channel);
+    sides[i].printer = printer_;
+  }
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 2; ++i) {
+    threads.emplace_back([&, i] {
+      side& s = sides[i];
+      const std::string data = command_stream(900 + 300 * static_cast<std::size_t>(i));
+      for (int round = 0; round < 40; ++round) {
+        EXPECT_TRUE(write_all(s.channel, data, 300, [](const write_step&) {}).empty());
+        expect_status_answer(s.channel);
+        s.sent += data + kStatusRequest;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (const side& s : sides) {
+    EXPECT_TRUE(s.printer->capture() == s.sent)
+        << "the printer received " << s.printer->capture().size() << " bytes of " << s.sent.size();
+  }
+}
+
 TEST_F(PipelinedWriteTest, ALinkLostUnderPipelinedWritesIsReportedByTheNextDataCall) {
   struct row {
     const char* why;
