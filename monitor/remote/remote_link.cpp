@@ -314,6 +314,13 @@ class attach_stream {
       return ready_ || ops_.finished();
     }, ms);
   }
+  // Waits up to `ms` for the stream's end; true when it has ended.
+  bool wait_ended(int ms) {
+    return wait_for_ms(poller_, [&] {
+      std::lock_guard lock(mutex_);
+      return ops_.finished();
+    }, ms);
+  }
   bool ready() {
     std::lock_guard lock(mutex_);
     return ready_ && !ops_.finished();
@@ -739,9 +746,12 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
   void start_stream() { stream_.start(*stub_, token_, session_); }
 
   // The failure of a call that did not complete, in the words the caller's error record gets.
-  remote_error failure(const grpc::Status& status, std::string_view what) const {
+  remote_error failure(const grpc::Status& status, std::string_view what) {
     remote_error e;
     grpc::Status ended;
+    // A connection that broke under the call ends the session's stream as well, a moment
+    // later; that end says what happened to the server.
+    if (status.error_code() == grpc::StatusCode::UNAVAILABLE) stream_.wait_ended(kStreamEndSettleMs);
     if (stream_ended(ended) && ended.error_code() != grpc::StatusCode::UNAUTHENTICATED) {
       e.number = kResultDisconnected;
       e.description = "The connection to print server " + server_ + " was lost (" +
@@ -770,7 +780,7 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
     return e;
   }
 
-  bool stream_ended(grpc::Status& status) const { return const_cast<attach_stream&>(stream_).ended(status); }
+  bool stream_ended(grpc::Status& status) { return stream_.ended(status); }
 
   // A context for one call that may take `budget_ms` on the server.
   void prepare(grpc::ClientContext& context, std::uint32_t budget_ms) const {
@@ -780,7 +790,7 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
   }
 
   // Fails at once, without a call, when the session has ended.
-  bool lost(remote_error& error) const {
+  bool lost(remote_error& error) {
     grpc::Status ended;
     if (!stream_ended(ended)) return false;
     error = failure(ended, "");
@@ -840,6 +850,9 @@ class remote_link : public std::enable_shared_from_this<remote_link> {
   std::shared_ptr<grpc::Channel> channel_;
   std::unique_ptr<pb::ObjectHost::Stub> stub_;
   std::string token_;
+  // How long a failed call waits for the session's stream to end after the connection broke.
+  static constexpr int kStreamEndSettleMs = 200;
+
   std::string session_;
   link_poller poller_;
   attach_stream stream_{poller_};
