@@ -244,7 +244,7 @@ class link_poller {
   grpc::CompletionQueue queue_;
   std::mutex mutex_;
   std::condition_variable changed_;       // a reader let go, or ran a completion
-  std::condition_variable session_wake_;  // the queue ends
+  std::condition_variable session_wake_;  // the session's thread is asked to read, or the queue ends
   reader reader_ = reader::none;
   std::uint64_t runs_ = 0;
   int waiting_ = 0;
