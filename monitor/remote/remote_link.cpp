@@ -316,14 +316,7 @@ class attach_stream {
   }
   // Waits up to `ms` for the stream's end; true when it has ended.
   bool wait_ended(int ms) {
-    return wait_for_ms(poller_, [&] {
-      std::lock_guard lock(mutex_);
-      return ops_.finished();
-    }, ms);
-  }
-  bool ready() {
-    std::lock_guard lock(mutex_);
-    return ready_ && !ops_.finished();
+    return wait_for_ms(poller_, [this] { return finished(); }, ms);
   }
   // The stream's end status when it has ended.
   bool ended(grpc::Status& status) {
@@ -338,28 +331,27 @@ class attach_stream {
       if (!reader_ || ops_.finished()) return;
     }
     context_.TryCancel();
-    wait_always(poller_, [&] {
-      std::lock_guard lock(mutex_);
-      return ops_.finished();
-    });
+    wait_always(poller_, [this] { return finished(); });
   }
 
  private:
+  bool finished() {
+    std::lock_guard lock(mutex_);
+    return ops_.finished();
+  }
+
   void on_started(bool) {
     std::lock_guard lock(mutex_);
     --ops_.outstanding;
   }
+  // The next operation takes this one's place: another read, or the status once the stream ends.
   void on_read(bool ok) {
     std::lock_guard lock(mutex_);
-    --ops_.outstanding;
     if (!ok) {
-      // The stream is ending: its status follows.
-      ++ops_.outstanding;
       reader_->Finish(&status_, &finished_);
       return;
     }
     ready_ = true;
-    ++ops_.outstanding;
     reader_->Read(&event_, &read_);
   }
   void on_finished(bool) {
@@ -570,13 +562,11 @@ class write_pipeline {
   }
 
  private:
+  // The next operation takes this one's place: another read, or the status once the stream ends.
   void on_read(bool ok) {
     std::lock_guard lock(mutex_);
-    --ops_.outstanding;
     if (!ok) {
-      // The stream is ending: its status follows.
       ended_ = true;
-      ++ops_.outstanding;
       stream_->Finish(&status_, &finished_);
       return;
     }
@@ -593,7 +583,6 @@ class write_pipeline {
       call_dropped_ = ack_.call_dropped();
       reply_.Swap(ack_.mutable_reply());
     }
-    ++ops_.outstanding;
     stream_->Read(&ack_, &read_);
   }
   void on_written(bool ok) {
